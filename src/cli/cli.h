@@ -1,0 +1,13 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace kestrane::cli {
+
+int Main(int argc, char** argv);
+// The same with explicit streams, for tests.
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace kestrane::cli

@@ -1,0 +1,73 @@
+// The list pane's content, owned by the core: columns and rows. The window
+// adapts it to its view; the export and the command-line tool read it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace kestrane {
+
+struct ListRow {
+    std::string key;
+    std::string text;
+    std::string icon;              // small-icon key; "" for none
+    std::vector<std::string> sub;  // sub-items 1..n (the second column is sub[0])
+    bool bold = false;             // row text bold
+    bool subBold = false;          // first sub-item bold
+};
+
+struct ListColumn {
+    std::string key;
+    std::string caption;
+};
+
+class ListModel {
+public:
+    ListModel();
+
+    // Rows -----------------------------------------------------------------
+    std::size_t rowCount() const { return rows_.size(); }
+    const ListRow& row(std::size_t i) const { return rows_[i]; }
+    const std::vector<ListRow>& rows() const { return rows_; }
+
+    // Appends a row and returns its 0-based index.
+    std::size_t addRow(std::string key, std::string text, std::string icon = {});
+    std::size_t addRow(ListRow row);
+    // Inserts a row before the 0-based position `pos` (pos == rowCount()
+    // appends).
+    void insertRow(std::size_t pos, ListRow row);
+    // Sets sub-item `index` (1-based, as the list control counts them).
+    void setSubItem(std::size_t row, std::size_t index, std::string text);
+    void setBold(std::size_t row, bool bold);
+    void setSubBold(std::size_t row, bool bold);
+    void clearRows();
+    // Looks a row up by key; -1 if none.
+    long findKey(const std::string& key) const;
+
+    // Columns ----------------------------------------------------------------
+    const std::vector<ListColumn>& columns() const { return columns_; }
+    void clearColumns();
+    void addColumn(std::string key, std::string caption);
+    // The two columns the window starts with, "Name" and "Value".
+    void setDefaultColumns();
+
+    bool headersHidden() const { return headersHidden_; }
+    void setHeadersHidden(bool hidden) { headersHidden_ = hidden; }
+
+    // Change tracking for views that mirror the model in batches: rows only
+    // ever grow between two clears, or are inserted at or after the last
+    // synchronised count, except insertions before it which bump the
+    // structure generation.
+    unsigned long structureGeneration() const { return structureGen_; }
+    unsigned long columnGeneration() const { return columnGen_; }
+
+private:
+    std::vector<ListRow> rows_;
+    std::vector<ListColumn> columns_;
+    bool headersHidden_ = false;
+    unsigned long structureGen_ = 0;
+    unsigned long columnGen_ = 0;
+};
+
+}  // namespace kestrane

@@ -1,0 +1,51 @@
+// What a computer's data source offers the object model: the instances of a
+// class, produced lazily.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "wmi/object.h"
+
+namespace wmi {
+
+class InstanceCursor {
+public:
+    virtual ~InstanceCursor() = default;
+    // The next instance, or nothing at the end. May throw wmi::Error.
+    virtual std::optional<Object> next() = 0;
+};
+
+class Provider {
+public:
+    virtual ~Provider() = default;
+    // Opens the instances of a class whose name matches case-insensitively.
+    // Called at the first enumeration of a query's result, not at the query:
+    // a class the computer lacks throws 0x80041010 here.
+    virtual std::unique_ptr<InstanceCursor> enumerate(std::string_view className) = 0;
+};
+
+// A cursor over instances already in memory.
+class VectorCursor : public InstanceCursor {
+public:
+    explicit VectorCursor(std::vector<Object> objects) : objects_(std::move(objects)) {}
+    std::optional<Object> next() override {
+        if (i_ >= objects_.size()) return std::nullopt;
+        return std::move(objects_[i_++]);
+    }
+
+private:
+    std::vector<Object> objects_;
+    std::size_t i_ = 0;
+};
+
+// A provider that knows no class at all.
+class EmptyProvider : public Provider {
+public:
+    std::unique_ptr<InstanceCursor> enumerate(std::string_view) override {
+        throw MakeError(WBEM_E_INVALID_CLASS, "SWbemObjectSet");
+    }
+};
+
+}  // namespace wmi
