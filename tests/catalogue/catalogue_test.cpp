@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "catalogue/catalogue.h"
+
+using namespace kestrane;
+
+namespace {
+
+TreeModel Build(std::uint8_t level, std::string computer = "") {
+    AppState st;
+    st.gbytLevel = level;
+    st.gstrComputer = std::move(computer);
+    TreeModel t;
+    BuildCategoryTree(t, st);
+    return t;
+}
+
+std::vector<std::string> ChildTexts(const TreeModel& t, const std::string& key) {
+    std::vector<std::string> out;
+    for (int c : t.node(t.find(key)).children) out.push_back(t.node(c).text);
+    return out;
+}
+
+}  // namespace
+
+TEST(Catalogue, SizesAndKeys) {
+    auto cat = Catalogue();
+    ASSERT_EQ(cat.size(), 317u);
+    std::set<std::string> keys;
+    int classes = 0;
+    for (const auto& e : cat) {
+        EXPECT_TRUE(keys.insert(e.key).second) << "duplicate key " << e.key;
+        EXPECT_TRUE(keys.count(e.relative) || std::string(e.relative) == kRootKey)
+            << e.key << " comes before its parent";
+        if (IsClassKey(e.key)) ++classes;
+    }
+    EXPECT_EQ(classes, 284);
+}
+
+TEST(Catalogue, NodeCountsPerLevel) {
+    EXPECT_EQ(Build(1).size(), 162u);
+    EXPECT_EQ(Build(2).size(), 219u);
+    EXPECT_EQ(Build(3).size(), 318u);
+    EXPECT_EQ(ChildTexts(Build(1), kRootKey),
+              (std::vector<std::string>{"Computer System Hardware", "Operating System"}));
+    auto top3 = ChildTexts(Build(3), kRootKey);
+    ASSERT_EQ(top3.size(), 5u);
+    EXPECT_EQ(top3.back(), "Performance Counters");
+    EXPECT_EQ(Build(2).node(Build(2).find("Installed Applications")).children.size(), 56u);
+}
+
+TEST(Catalogue, OrderIsTheCataloguesNotAlphabetical) {
+    auto t = Build(3);
+    auto shares = ChildTexts(t, "Shares");
+    ASSERT_GE(shares.size(), 2u);
+    EXPECT_EQ(shares[0], "Server Connection");
+    EXPECT_EQ(shares[2], "Connection Share");
+    EXPECT_EQ(ChildTexts(t, "WMI Management"),
+              (std::vector<std::string>{"WMI Setting", "WMI Element Setting"}));
+
+    auto perf = t.node(t.find("Performance Counters")).children;
+    ASSERT_EQ(perf.size(), 92u);
+    int formatted = 0, raw = 0;
+    for (int c : perf) {
+        std::string k = t.node(c).key;
+        if (k.rfind("Win32_PerfFormattedData_", 0) == 0) ++formatted;
+        if (k.rfind("Win32_PerfRawData_", 0) == 0) ++raw;
+        EXPECT_EQ(t.node(c).image, "Info2");
+    }
+    EXPECT_EQ(formatted, 44);
+    EXPECT_EQ(raw, 45);
+    EXPECT_EQ(t.node(perf[0]).key, "Win32_Perf");
+    EXPECT_EQ(t.node(perf[2]).key, "Win32_PerfFormattedData_ASP_ActiveServerPages");
+    EXPECT_EQ(t.node(perf[2]).text, "ASP_ActiveServerPages");
+    EXPECT_EQ(t.node(perf[46]).key, "Win32_PerfRawData");
+    EXPECT_EQ(t.node(perf[47]).text, "PerfRawData_ASP_ActiveServerPages");
+    EXPECT_GE(t.find("Win32_PerfRawData_PerfDisk_LogicalDisk"), 0);
+    EXPECT_EQ(t.find("Win32_PerfFormattedData_PerfDisk_LogicalDisk"), -1);
+}
+
+TEST(Catalogue, TrailingBlanksAreKept) {
+    auto t = Build(1);
+    int floppy = t.find("Win32_FloppyController ");
+    ASSERT_GE(floppy, 0);
+    EXPECT_EQ(t.node(floppy).text, "Floppy Controller ");
+    EXPECT_EQ(t.find("Win32_FloppyController"), -1);
+    EXPECT_EQ(t.node(t.find("Win32_InfraredDevice")).text, "Infrared Device ");
+    EXPECT_EQ(ClassifyNodeKey("Win32_FloppyController "), NodeKind::Class);
+}
+
+TEST(Catalogue, KeysIdentifyNodesWhereTextsRepeat) {
+    auto t = Build(1);
+    int cat = t.find("Operating System");
+    int cls = t.find("Win32_OperatingSystem");
+    ASSERT_GE(cat, 0);
+    ASSERT_GE(cls, 0);
+    EXPECT_NE(cat, cls);
+    EXPECT_EQ(t.node(cls).text, "Operating System");
+    EXPECT_FALSE(t.node(cat).children.empty());
+}
+
+TEST(Catalogue, ClassificationIsCaseSensitive) {
+    EXPECT_EQ(ClassifyNodeKey("Win32_Processor"), NodeKind::Class);
+    EXPECT_EQ(ClassifyNodeKey("CIM_VideoControllerResolution"), NodeKind::Class);
+    EXPECT_EQ(ClassifyNodeKey("cim_VideoControllerResolution"), NodeKind::Category);
+    EXPECT_EQ(ClassifyNodeKey("win32_Processor"), NodeKind::Category);
+    EXPECT_EQ(ClassifyNodeKey("[Root...]"), NodeKind::Root);
+    EXPECT_EQ(ClassifyNodeKey("[root...]"), NodeKind::Category);
+    int cim = 0;
+    for (const auto& e : Catalogue())
+        if (std::string(e.key).rfind("CIM_", 0) == 0) ++cim;
+    EXPECT_EQ(cim, 1);
+}
+
+TEST(Catalogue, RootTextExpansionAndSelection) {
+    auto t = Build(1, "");
+    int root = t.find(kRootKey);
+    EXPECT_EQ(root, 0);
+    EXPECT_EQ(t.node(root).text, GetLocalComputerName());
+    EXPECT_EQ(t.selected(), root);
+    EXPECT_TRUE(t.node(root).expanded);
+    EXPECT_TRUE(t.node(t.find("Operating System")).expanded);
+    EXPECT_TRUE(t.node(t.find("Computer System Hardware")).expanded);
+    EXPECT_FALSE(t.node(t.find("Mass Storage")).expanded);
+    EXPECT_EQ(Build(1, ".").node(0).text, GetLocalComputerName());
+    EXPECT_EQ(Build(1, " server 7").node(0).text, " server 7");
+    EXPECT_EQ(Build(1, "lowercase").node(0).text, "lowercase");
+}
+
+TEST(Catalogue, RebuildingFromAnEmptyTreeLeavesNothingBehind) {
+    AppState st;
+    st.gbytLevel = 3;
+    TreeModel t;
+    BuildCategoryTree(t, st);
+    EXPECT_THROW(BuildCategoryTree(t, st), TreeError);  // keys are unique
+    t.clear();
+    st.gbytLevel = 1;
+    BuildCategoryTree(t, st);
+    EXPECT_EQ(t.size(), 162u);
+    EXPECT_EQ(t.find("Win32_Product"), -1);
+    EXPECT_EQ(t.find("Performance Counters"), -1);
+}
+
+TEST(Catalogue, EveryNodeImageIsInBothPictureLists) {
+    std::set<std::string> small(SmallImageKeys().begin(), SmallImageKeys().end());
+    std::set<std::string> large(LargeImageKeys().begin(), LargeImageKeys().end());
+    EXPECT_EQ(SmallImageKeys().size(), 77u);
+    EXPECT_EQ(LargeImageKeys().size(), 62u);
+    EXPECT_EQ(small.size(), 77u);
+    EXPECT_EQ(large.size(), 62u);
+    for (const auto& e : Catalogue()) {
+        EXPECT_TRUE(small.count(e.image)) << e.image;
+        EXPECT_TRUE(large.count(e.image)) << e.image;
+    }
+    EXPECT_TRUE(small.count("Crest"));
+    EXPECT_FALSE(large.count("Crest"));
+}
+
+TEST(LocalComputerName, IsTheWholeHostName) {
+    // Linux host names may be longer than 20 characters; none may be cut.
+    std::string name = GetLocalComputerName();
+    EXPECT_FALSE(name.empty());
+    EXPECT_EQ(name.find('\0'), std::string::npos);
+}
