@@ -1,0 +1,67 @@
+// Internals shared by the snapshot loader and writer: the compact instance
+// store and the rules that tie JSON values to CIM types.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "wmi/object.h"
+
+namespace wmi::snapshot_detail {
+
+// One stored value in 16 bytes; strings and array elements live out of line
+// in their class's pools, so 100 000 instances cost no per-value allocation.
+struct Cell {
+    enum Kind : std::uint8_t { Null, Bool, Int, Dec, UDec, Real, Str, Arr };
+    Kind kind = Null;
+    std::uint32_t count = 0;  // bytes of a string, elements of an array
+    union {
+        std::int64_t i = 0;  // Bool, Int, Dec
+        std::uint64_t u;     // UDec, and the pool offset of Str and Arr
+        double d;            // Real
+    };
+};
+
+struct ClassData {
+    SchemaPtr schema;
+    std::size_t rows = 0;
+    std::vector<Cell> cells;     // rows * schema->size(), row after row
+    std::vector<Cell> elements;  // array elements
+    std::string text;            // string bytes
+
+    Value value(const Cell& c) const;
+    Object object(std::size_t row) const;
+};
+
+const char* CimTypeName(int cimType);
+
+// A class or property name: a letter or '_' followed by letters, digits, '_'.
+bool IsIdentifier(std::string_view name);
+
+bool IsInteger(int cimType);
+bool Is64Bit(int cimType);
+struct IntRange {
+    std::int64_t min;
+    std::uint64_t max;
+};
+IntRange RangeOf(int cimType);
+std::string RangeText(int cimType);
+
+// An integer as sign and magnitude, so every CIM range fits one check.
+struct Integer {
+    bool negative = false;
+    std::uint64_t magnitude = 0;
+    bool fits(int cimType) const;
+    std::string text() const;
+};
+// Strict decimal text: optional '-', digits only; nothing when malformed or
+// beyond 64 bits.
+std::optional<Integer> ParseDecimal(std::string_view text);
+
+// Exactly one character of the Basic Multilingual Plane in well-formed UTF-8.
+bool IsChar16(std::string_view utf8);
+
+}  // namespace wmi::snapshot_detail
