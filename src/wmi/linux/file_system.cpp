@@ -1,0 +1,159 @@
+#include "wmi/linux/file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace wmi::lnx {
+
+std::string NormalizePath(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t i = 0;
+    while (i <= path.size()) {
+        std::size_t j = path.find('/', i);
+        if (j == std::string::npos) j = path.size();
+        std::string part = path.substr(i, j - i);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(std::move(part));
+        }
+        i = j + 1;
+    }
+    std::string out;
+    for (const auto& p : parts) out += "/" + p;
+    return out.empty() ? "/" : out;
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+    if (!name.empty() && name[0] == '/') return NormalizePath(name);
+    return NormalizePath(dir + "/" + name);
+}
+
+std::string BaseName(const std::string& path) {
+    std::size_t p = path.find_last_of('/');
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+std::string DirName(const std::string& path) {
+    std::size_t p = path.find_last_of('/');
+    if (p == std::string::npos || p == 0) return "/";
+    return path.substr(0, p);
+}
+
+std::string FileSystem::resolve(const std::string& path) const {
+    std::string done = "/";
+    std::string rest = NormalizePath(path);
+    // Bounded like the kernel's ELOOP limit, so a link cycle cannot hang us.
+    for (int hops = 0; hops < 40;) {
+        if (rest.empty() || rest == "/") return done;
+        std::size_t start = rest[0] == '/' ? 1 : 0;
+        std::size_t slash = rest.find('/', start);
+        std::string part = rest.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        rest = slash == std::string::npos ? "" : rest.substr(slash);
+        std::string next = JoinPath(done, part);
+        if (auto target = readLink(next)) {
+            ++hops;
+            rest = JoinPath(target->size() && (*target)[0] == '/' ? "/" : done, *target) + rest;
+            done = "/";
+            continue;
+        }
+        done = next;
+    }
+    return done + rest;
+}
+
+namespace {
+
+class LocalFileSystem : public FileSystem {
+public:
+    explicit LocalFileSystem(std::string root) : root_(NormalizePath(root)) {
+        if (root_ == "/") root_.clear();
+    }
+
+    std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes) const override {
+        int fd = ::open(real(path).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return std::nullopt;
+        std::string out;
+        char buf[4096];
+        bool failed = false;
+        while (out.size() < maxBytes) {
+            ssize_t n = ::read(fd, buf, std::min(sizeof buf, maxBytes - out.size()));
+            if (n < 0) {
+                failed = true;  // e.g. EACCES on sysfs attributes readable only by root
+                break;
+            }
+            if (n == 0) break;
+            out.append(buf, static_cast<std::size_t>(n));
+        }
+        ::close(fd);
+        if (failed) return std::nullopt;
+        return out;
+    }
+
+    std::vector<std::string> listDir(const std::string& path) const override {
+        std::vector<std::string> names;
+        DIR* d = ::opendir(real(path).c_str());
+        if (!d) return names;
+        while (dirent* e = ::readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != "..") names.push_back(std::move(n));
+        }
+        ::closedir(d);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::optional<std::string> readLink(const std::string& path) const override {
+        char buf[4096];
+        ssize_t n = ::readlink(real(path).c_str(), buf, sizeof buf);
+        if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf) return std::nullopt;
+        return std::string(buf, static_cast<std::size_t>(n));
+    }
+
+    bool exists(const std::string& path) const override {
+        struct stat st;
+        return ::stat(real(path).c_str(), &st) == 0;
+    }
+
+    bool isDirectory(const std::string& path) const override {
+        struct stat st;
+        return ::stat(real(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+
+    std::optional<std::int64_t> modificationTime(const std::string& path) const override {
+        struct stat st;
+        if (::stat(real(path).c_str(), &st) != 0) return std::nullopt;
+        return static_cast<std::int64_t>(st.st_mtime);
+    }
+
+    std::optional<VolumeStats> volumeStats(const std::string& path) const override {
+        if (!isLiveRoot()) return std::nullopt;  // a copied tree has no capacity of its own
+        struct statvfs sv;
+        if (::statvfs(path.c_str(), &sv) != 0) return std::nullopt;
+        VolumeStats vs;
+        vs.fragmentSize = sv.f_frsize ? sv.f_frsize : sv.f_bsize;
+        vs.totalBlocks = sv.f_blocks;
+        vs.availableBlocks = sv.f_bavail;
+        vs.maxNameLength = sv.f_namemax;
+        return vs;
+    }
+
+    bool isLiveRoot() const override { return root_.empty(); }
+
+private:
+    std::string real(const std::string& path) const { return root_ + NormalizePath(path); }
+    std::string root_;  // empty for "/"
+};
+
+}  // namespace
+
+std::shared_ptr<FileSystem> MakeLocalFileSystem(std::string root) {
+    return std::make_shared<LocalFileSystem>(std::move(root));
+}
+
+}  // namespace wmi::lnx

@@ -1,0 +1,58 @@
+// All file access of the Linux provider, rooted at a directory, so that tests
+// read fixture trees and a remote back-end can serve the same paths.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace wmi::lnx {
+
+struct VolumeStats {
+    std::uint64_t fragmentSize = 0;  // f_frsize
+    std::uint64_t totalBlocks = 0;
+    std::uint64_t availableBlocks = 0;  // free to an unprivileged user
+    std::uint64_t maxNameLength = 0;
+};
+
+// Paths are absolute as seen on the inspected computer ("/proc/cpuinfo").
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    // The file's content, at most maxBytes of it; nothing if it cannot be read.
+    virtual std::optional<std::string> readFile(const std::string& path,
+                                                std::size_t maxBytes = 1 << 20) const = 0;
+    // Entry names without "." and "..", sorted; empty if unreadable.
+    virtual std::vector<std::string> listDir(const std::string& path) const = 0;
+    // The target of a symbolic link as stored; nothing if path is no link.
+    virtual std::optional<std::string> readLink(const std::string& path) const = 0;
+    virtual bool exists(const std::string& path) const = 0;
+    virtual bool isDirectory(const std::string& path) const = 0;
+    // Seconds since the epoch of the last modification, if known.
+    virtual std::optional<std::int64_t> modificationTime(const std::string& path) const = 0;
+    // Capacity of the mounted file system holding path; only meaningful when
+    // the tree is this computer's own root.
+    virtual std::optional<VolumeStats> volumeStats(const std::string& path) const = 0;
+    // True when the paths are this computer's live "/": host calls (uname,
+    // clock, statvfs, getifaddrs) then describe the same computer as the files.
+    virtual bool isLiveRoot() const = 0;
+
+    // path with every symbolic link resolved inside the tree (the last
+    // component need not exist); relative targets resolve against the link's
+    // directory, absolute ones against the tree's root.
+    std::string resolve(const std::string& path) const;
+};
+
+// The local file tree under root ("/" for this computer).
+std::shared_ptr<FileSystem> MakeLocalFileSystem(std::string root = "/");
+
+// Joins and normalises "/a/b" + "../c" lexically.
+std::string NormalizePath(const std::string& path);
+std::string JoinPath(const std::string& dir, const std::string& name);
+std::string BaseName(const std::string& path);
+std::string DirName(const std::string& path);
+
+}  // namespace wmi::lnx

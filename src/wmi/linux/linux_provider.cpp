@@ -1,0 +1,60 @@
+#include "wmi/linux/linux_provider.h"
+
+#include "wmi/linux/provider_core.h"
+#include "wmi/linux/schema_table.h"
+
+namespace wmi::lnx {
+
+namespace {
+
+const Registry& TheRegistry() {
+    static const Registry registry = [] {
+        Registry r;
+        RegisterSystemClasses(r);
+        RegisterOsClasses(r);
+        RegisterStorageClasses(r);
+        RegisterDisplayClasses(r);
+        RegisterDeviceClasses(r);
+        RegisterPowerClasses(r);
+        RegisterNetworkClasses(r);
+        return r;
+    }();
+    return registry;
+}
+
+class LinuxProvider : public Provider {
+public:
+    explicit LinuxProvider(std::shared_ptr<FileSystem> fs)
+        : fs_(std::move(fs)), cache_(std::make_shared<SharedCache>()) {}
+
+    std::unique_ptr<InstanceCursor> enumerate(std::string_view className) override {
+        const ClassEntry* e = TheRegistry().find(className);
+        // Classes without a Linux counterpart, and those not written yet, are
+        // reported like a class the computer lacks rather than as empty.
+        if (!e) throw MakeError(WBEM_E_INVALID_CLASS, "SWbemObjectSet");
+        Context ctx(fs_, cache_);
+        return e->collect(ctx, LookupSchema(e->name));
+    }
+
+private:
+    std::shared_ptr<FileSystem> fs_;
+    std::shared_ptr<SharedCache> cache_;
+};
+
+}  // namespace
+
+std::shared_ptr<wmi::Provider> MakeLinuxProvider(std::shared_ptr<FileSystem> fs) {
+    return std::make_shared<LinuxProvider>(std::move(fs));
+}
+
+std::vector<std::string> LinuxProviderClasses() { return TheRegistry().names(); }
+
+}  // namespace wmi::lnx
+
+namespace wmi {
+
+std::shared_ptr<Provider> MakeLinuxProvider(std::string root) {
+    return lnx::MakeLinuxProvider(lnx::MakeLocalFileSystem(std::move(root)));
+}
+
+}  // namespace wmi

@@ -1,0 +1,26 @@
+// The published property lists of the classes the Linux provider knows.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "wmi/object.h"
+
+namespace wmi::lnx {
+
+struct SchemaRow {
+    const char* className;
+    const char* name;
+    int cimType;
+    bool isArray;
+    const char* origin;
+};
+
+extern const SchemaRow kSchemaRows[];
+extern const std::size_t kSchemaRowCount;
+
+// The schema of a class by case-insensitive name (built once, then shared),
+// or null when the table lacks the class.
+SchemaPtr LookupSchema(std::string_view className);
+
+}  // namespace wmi::lnx
