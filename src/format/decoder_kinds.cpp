@@ -14,7 +14,7 @@ Code ReadCode(const wmi::Value& value, int cimType) {
         code.whole = true;
         code.number = value.asInt();
     } else {
-        const double d = wmi::ValueNumber(value);
+        const double d = ReadNumber(value);
         if (d >= -9.2e18 && d <= 9.2e18 && d == std::trunc(d)) {
             code.whole = true;
             code.number = static_cast<std::int64_t>(d);

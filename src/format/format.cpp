@@ -196,13 +196,13 @@ std::string Perform(const Action& action, const wmi::Property& p, ArrayRowSink& 
     case Op::Unit:
         return WithUnit(wmi::ValueText(p.value()), action.unit);
     case Op::Divided:
-        return NumberWithUnit(wmi::ValueNumber(p.value()) / action.factor, action.unit);
+        return NumberWithUnit(ReadNumber(p.value()) / action.factor, action.unit);
     case Op::Bytes:
-        return FormatBytes(wmi::ValueNumber(p.value()) * action.factor);
+        return FormatBytes(ReadNumber(p.value()) * action.factor);
     case Op::Minutes:
-        return FormatDuration(wmi::ValueNumber(p.value()) * 60);
+        return FormatDuration(ReadNumber(p.value()) * 60);
     case Op::Pow2Bits:
-        return NumberWithUnit(std::exp2(wmi::ValueNumber(p.value())) * 8, action.unit);
+        return NumberWithUnit(std::exp2(ReadNumber(p.value())) * 8, action.unit);
     case Op::MediaType:
         return className == "Win32_PrinterConfiguration" ? GetPrinterMediaType(p, rows, {}, {})
                                                          : GetMediaType(p, rows, {}, {});
@@ -223,11 +223,11 @@ std::string FormatUint64(const wmi::Property& p) {
     const std::string& name = p.name();
     if (name == "Capacity" || name.find("FreeSpace") != std::string::npos ||
         name.find("Size") != std::string::npos)
-        return FormatBytes(wmi::ValueNumber(p.value()));
+        return FormatBytes(ReadNumber(p.value()));
     if (name == "FreeVirtualMemory" || name == "FreePhysicalMemory")
-        return FormatBytes(wmi::ValueNumber(p.value()) * 1024);  // delivered in KB
+        return FormatBytes(ReadNumber(p.value()) * 1024);  // delivered in KB
     if (name == "DesignVoltage")
-        return NumberWithUnit(wmi::ValueNumber(p.value()) / 1000, " V");  // millivolts
+        return NumberWithUnit(ReadNumber(p.value()) / 1000, " V");  // millivolts
     return wmi::ValueText(p.value());
 }
 

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <system_error>
 
 #include "wmi/value.h"
 
@@ -28,6 +29,21 @@ std::string NumberToText(double value) {
     std::string out;
     AppendNumber(out, value);
     return out;
+}
+
+double ReadNumber(const wmi::Value& value) {
+    if (value.isString()) {
+        const std::string& s = value.asString();
+        const bool negative = !s.empty() && s.front() == '-';
+        const std::size_t digits = s.size() - (negative ? 1 : 0);
+        if (digits >= 1 && digits <= 18) {
+            std::int64_t n = 0;
+            auto res = std::from_chars(s.data() + (negative ? 1 : 0), s.data() + s.size(), n);
+            if (res.ec == std::errc() && res.ptr == s.data() + s.size())
+                return static_cast<double>(negative ? -n : n);
+        }
+    }
+    return wmi::ValueNumber(value);
 }
 
 void AppendFixed2(std::string& out, double value) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "format/format.h"
+#include "format/number_text.h"
 #include "format/property_fixture.h"
 
 namespace kestrane {
@@ -183,6 +184,13 @@ TEST(FormatPropertyValue, OddValuesNeverThrow) {
                 EXPECT_NO_THROW(FormatPropertyValue(p.view(), sink, "k", "t")) << name;
             }
         }
+    }
+}
+
+TEST(ReadNumber, AgreesWithTheLeadingNumericPart) {
+    for (const char* text : {"0", "-0", "12", "-12", "999999999999999999", "9999999999999999999",
+                             "18446744073709551615", "1.5", "  7", "+5", "12abc", "abc", "", "-", "1e3"}) {
+        EXPECT_EQ(ReadNumber(Value(text)), wmi::ValueNumber(Value(text))) << text;
     }
 }
 
