@@ -1,17 +1,356 @@
 #include "cli/cli.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <iostream>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "backends/backends.h"
+#include "catalogue/catalogue.h"
+#include "core/file_error.h"
+#include "export/html_export.h"
+#include "listing/listing.h"
+#include "wmi/connection.h"
+#include "wmi/snapshot.h"
 
 namespace kestrane::cli {
 
-int Run(const std::vector<std::string>&, std::ostream&, std::ostream& err) {
-    err << "kestrane-cli: not ready yet\n";
-    return 2;
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kestrane-cli [--snapshot FILE | --root DIR] [--json] COMMAND [ARGS]\n"
+    "\n"
+    "Commands:\n"
+    "  summary                  the computer's one-page summary\n"
+    "  list CLASS [--horizontal]\n"
+    "                           every instance of a class, one block per instance\n"
+    "                           (or one row per instance with --horizontal)\n"
+    "  tree [--level N]         the category tree, one node per line (N: 1 to 3,\n"
+    "                           default 3)\n"
+    "  export NODE_KEY FILE [--horizontal]\n"
+    "                           appends to FILE what File > Export writes after\n"
+    "                           selecting that node\n"
+    "  capture FILE             records every catalogue class the computer answers\n"
+    "                           into a snapshot file\n"
+    "  coverage                 one line per catalogue class: the instance count or\n"
+    "                           the error number\n"
+    "\n"
+    "Options:\n"
+    "  --snapshot FILE          inspect the computer recorded in a snapshot file\n"
+    "  --root DIR               inspect the Linux system whose files lie under DIR\n"
+    "  --json                   one JSON object per line instead of aligned text\n"
+    "  --help                   this text\n"
+    "\n"
+    "Without --snapshot or --root the local computer is inspected.\n"
+    "Exit status: 0 success, 2 bad usage, 3 WMI error (number:description on\n"
+    "standard error), 4 a file that cannot be read, parsed or written.\n";
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Options {
+    std::optional<std::string> snapshot, root;
+    bool json = false, horizontal = false;
+    std::optional<int> level;
+    std::vector<std::string> positional;
+};
+
+Options Parse(const std::vector<std::string>& args) {
+    Options o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](const char* name) {
+            if (i + 1 >= args.size()) throw UsageError(std::string(name) + " needs a value");
+            return args[++i];
+        };
+        if (a == "--snapshot") {
+            o.snapshot = value("--snapshot");
+        } else if (a == "--root") {
+            o.root = value("--root");
+        } else if (a == "--json") {
+            o.json = true;
+        } else if (a == "--horizontal") {
+            o.horizontal = true;
+        } else if (a == "--level") {
+            std::string v = value("--level");
+            if (v != "1" && v != "2" && v != "3") throw UsageError("--level takes 1, 2 or 3");
+            o.level = v[0] - '0';
+        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+            throw UsageError("unknown option " + a);
+        } else {
+            o.positional.push_back(a);
+        }
+    }
+    if (o.snapshot && o.root) throw UsageError("--snapshot and --root exclude each other");
+    return o;
+}
+
+// Display width of UTF-8 text, counted in code points.
+std::size_t Width(const std::string& s) {
+    return static_cast<std::size_t>(
+        std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+void PrintText(const ListModel& list, bool horizontal, std::ostream& out) {
+    const std::size_t ncols = horizontal ? list.columns().size() : 2;
+    std::vector<std::size_t> widths(ncols, 0);
+    auto cell = [&](const ListRow& r, std::size_t c) -> std::string {
+        if (c == 0) return r.text;
+        return c <= r.sub.size() ? r.sub[c - 1] : std::string();
+    };
+    if (horizontal)
+        for (std::size_t c = 0; c < ncols; ++c) widths[c] = Width(list.columns()[c].caption);
+    for (const auto& r : list.rows())
+        for (std::size_t c = 0; c + 1 < ncols; ++c) widths[c] = std::max(widths[c], Width(cell(r, c)));
+    auto line = [&](auto&& get) {
+        std::string s;
+        for (std::size_t c = 0; c < ncols; ++c) {
+            std::string t = get(c);
+            s += t;
+            if (c + 1 < ncols) s += std::string(widths[c] - Width(t) + 2, ' ');
+        }
+        while (!s.empty() && s.back() == ' ') s.pop_back();
+        out << s << '\n';
+    };
+    if (horizontal && ncols > 0) line([&](std::size_t c) { return list.columns()[c].caption; });
+    for (const auto& r : list.rows()) line([&](std::size_t c) { return cell(r, c); });
+}
+
+void PrintJson(const ListModel& list, bool horizontal, std::ostream& out) {
+    if (horizontal) {
+        nlohmann::json cols = nlohmann::json::array();
+        for (const auto& c : list.columns()) cols.push_back(c.caption);
+        out << nlohmann::json{{"columns", cols}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+            << '\n';
+    }
+    for (const auto& r : list.rows()) {
+        nlohmann::ordered_json j;
+        j["key"] = r.key;
+        j["text"] = r.text;
+        j["icon"] = r.icon;
+        j["sub"] = r.sub;
+        j["bold"] = r.bold;
+        j["subBold"] = r.subBold;
+        out << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    }
+}
+
+struct Session {
+    Options opt;
+    wmi::Backends backends;
+    AppState state;
+    std::shared_ptr<wmi::SnapshotProvider> snapshot;
+
+    explicit Session(Options o) : opt(std::move(o)) {
+        if (opt.snapshot) {
+            snapshot = wmi::LoadSnapshot(*opt.snapshot);
+            auto snap = snapshot;
+            backends.local = [snap] { return snap; };
+        } else {
+            backends = DefaultBackends(opt.root.value_or("/"));
+        }
+        state.gbytLevel = 3;
+    }
+
+    ServicesFactory services() const {
+        return [this] { return wmi::GetWMIServices(state, backends); };
+    }
+
+    std::string computerName() const {
+        if (snapshot) return snapshot->computer();
+        return GetLocalComputerName();
+    }
+};
+
+// Fills the list as selecting the node would. Returns the node's text.
+std::string Select(Session& s, const std::string& key, ListModel& list) {
+    HeadlessHost host;
+    host.selectedKey = key;
+    ListingNode node{key, key, ""};
+    if (const CatalogueEntry* e = FindCatalogueEntry(key)) node = {e->key, e->text, e->image};
+    switch (ClassifyNodeKey(key)) {
+    case NodeKind::Root:
+        node.text = s.computerName();
+        ShowRootSummary(list, host, s.services());
+        break;
+    case NodeKind::Category: {
+        TreeModel tree;
+        BuildCategoryTree(tree, s.state);
+        int n = tree.find(key);
+        if (n < 0) throw UsageError("no node has the key \"" + key + "\"");
+        for (int c : tree.node(n).children) {
+            const TreeNode& ch = tree.node(c);
+            list.addRow(ch.key, ch.text, ch.image);
+        }
+        break;
+    }
+    case NodeKind::Class:
+        break;
+    }
+    if (s.opt.horizontal)
+        List_Items_Horizontally(node, list, host, s.services());
+    else
+        List_Items_Vertically(node, list, host, s.services());
+    return node.text;
+}
+
+void PrintList(const Session& s, const ListModel& list, bool horizontal, std::ostream& out) {
+    if (s.opt.json)
+        PrintJson(list, horizontal, out);
+    else
+        PrintText(list, horizontal, out);
+}
+
+int Tree(const Options& opt, std::ostream& out) {
+    AppState st;
+    st.gstrComputer = "";
+    st.gbytLevel = static_cast<std::uint8_t>(opt.level.value_or(3));
+    TreeModel tree;
+    BuildCategoryTree(tree, st);
+    for (int i : tree.preorder()) {
+        const TreeNode& n = tree.node(i);
+        int d = tree.depth(i);
+        if (opt.json) {
+            nlohmann::ordered_json j;
+            j["key"] = n.key;
+            j["text"] = n.text;
+            j["image"] = n.image;
+            j["parent"] = n.parent < 0 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(tree.node(n.parent).key);
+            j["depth"] = d;
+            out << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        } else {
+            out << std::string(static_cast<std::size_t>(d) * 2, ' ') << n.text << '\n';
+        }
+    }
+    return 0;
+}
+
+std::vector<std::string> CatalogueClasses() {
+    std::vector<std::string> out;
+    for (const auto& e : Catalogue())
+        if (IsClassKey(e.key)) out.emplace_back(e.key);
+    return out;
+}
+
+std::string Hex(std::uint32_t n) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", n);
+    return buf;
+}
+
+int Coverage(Session& s, std::ostream& out) {
+    wmi::Services services = s.services()();
+    for (const std::string& key : CatalogueClasses()) {
+        std::string result;
+        try {
+            wmi::ObjectSet set = services.ExecQuery("SELECT * FROM " + key);
+            long count = 0;
+            while (set.Next()) ++count;
+            result = std::to_string(count);
+        } catch (const wmi::Error& e) {
+            result = Hex(e.unsignedNumber());
+        }
+        if (s.opt.json) {
+            nlohmann::ordered_json j;
+            j["class"] = key;
+            j["result"] = result;
+            out << j.dump() << '\n';
+        } else {
+            out << key << '\t' << result << '\n';
+        }
+    }
+    return 0;
+}
+
+int Capture(Session& s, const std::string& file, std::ostream& out) {
+    wmi::Services services = s.services()();
+    std::vector<std::string> classes;
+    std::set<std::string> seen;
+    for (std::string key : CatalogueClasses()) {
+        while (!key.empty() && key.back() == ' ') key.pop_back();
+        if (seen.insert(key).second) classes.push_back(key);
+    }
+    auto res = wmi::CaptureSnapshot(file, *services.provider(), classes, s.computerName(), wmi::DmtfNowUtc());
+    out << "recorded " << res.recorded.size() << " classes, " << res.skipped.size()
+        << " not answered, into " << file << '\n';
+    return 0;
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    try {
+        if (std::find(args.begin(), args.end(), "--help") != args.end() ||
+            std::find(args.begin(), args.end(), "-h") != args.end()) {
+            out << kUsage;
+            return 0;
+        }
+        Options opt = Parse(args);
+        if (opt.positional.empty()) throw UsageError("no command given");
+        const std::string cmd = opt.positional[0];
+        const std::size_t nargs = opt.positional.size() - 1;
+        auto need = [&](std::size_t n) {
+            if (nargs != n) throw UsageError(cmd + " takes " + std::to_string(n) + " argument(s)");
+        };
+        if (cmd == "tree") {
+            need(0);
+            if (opt.snapshot || opt.root) throw UsageError("tree inspects no computer");
+            return Tree(opt, out);
+        }
+        if (cmd != "summary" && cmd != "list" && cmd != "export" && cmd != "capture" && cmd != "coverage")
+            throw UsageError("unknown command " + cmd);
+        if (opt.level) throw UsageError("--level goes with tree");
+        Session s(opt);
+        if (cmd == "summary") {
+            need(0);
+            ListModel list;
+            Select(s, kRootKey, list);
+            PrintList(s, list, false, out);
+        } else if (cmd == "list") {
+            need(1);
+            ListModel list;
+            Select(s, opt.positional[1], list);
+            PrintList(s, list, opt.horizontal && IsClassKey(opt.positional[1]), out);
+        } else if (cmd == "export") {
+            need(2);
+            ListModel list;
+            std::string text = Select(s, opt.positional[1], list);
+            SaveToFile(text, list, opt.positional[2]);
+        } else if (cmd == "capture") {
+            need(1);
+            return Capture(s, opt.positional[1], out);
+        } else {
+            need(0);
+            return Coverage(s, out);
+        }
+        return 0;
+    } catch (const UsageError& e) {
+        err << "kestrane-cli: " << e.what() << "\n\n" << kUsage;
+        return 2;
+    } catch (const wmi::Error& e) {
+        err << e.displayText() << '\n';
+        return 3;
+    } catch (const FileError& e) {
+        err << "kestrane-cli: " << e.what() << '\n';
+        return 4;
+    } catch (const std::exception& e) {
+        err << "kestrane-cli: " << e.what() << '\n';
+        return 1;
+    }
 }
 
 int Main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    return Run(args, std::cout, std::cerr);
+    std::ios::sync_with_stdio(false);
+    int rc = Run(args, std::cout, std::cerr);
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "kestrane-cli: cannot write to standard output\n";
+        return rc == 0 ? 4 : rc;
+    }
+    return rc;
 }
 
 }  // namespace kestrane::cli

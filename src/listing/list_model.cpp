@@ -22,17 +22,26 @@ std::size_t ListModel::addRow(ListRow row) {
 void ListModel::insertRow(std::size_t pos, ListRow row) {
     if (pos > rows_.size()) throw std::out_of_range("list row position out of range");
     rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(pos), std::move(row));
+    touch(pos);
 }
 
 void ListModel::setSubItem(std::size_t row, std::size_t index, std::string text) {
     if (row >= rows_.size() || index == 0) throw std::out_of_range("list sub-item out of range");
+    touch(row);
     auto& sub = rows_[row].sub;
     if (sub.size() < index) sub.resize(index);
     sub[index - 1] = std::move(text);
 }
 
-void ListModel::setBold(std::size_t row, bool bold) { rows_.at(row).bold = bold; }
-void ListModel::setSubBold(std::size_t row, bool bold) { rows_.at(row).subBold = bold; }
+void ListModel::setBold(std::size_t row, bool bold) {
+    rows_.at(row).bold = bold;
+    touch(row);
+}
+
+void ListModel::setSubBold(std::size_t row, bool bold) {
+    rows_.at(row).subBold = bold;
+    touch(row);
+}
 
 void ListModel::clearRows() {
     rows_.clear();

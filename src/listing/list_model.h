@@ -55,12 +55,12 @@ public:
     bool headersHidden() const { return headersHidden_; }
     void setHeadersHidden(bool hidden) { headersHidden_ = hidden; }
 
-    // Change tracking for views that mirror the model in batches: rows only
-    // ever grow between two clears, or are inserted at or after the last
-    // synchronised count, except insertions before it which bump the
-    // structure generation.
+    // Change tracking for views that mirror the model in batches.
     unsigned long structureGeneration() const { return structureGen_; }
     unsigned long columnGeneration() const { return columnGen_; }
+    // The lowest row inserted or changed since the last resetChangeMark().
+    std::size_t firstChangedRow() const { return firstChanged_; }
+    void resetChangeMark() { firstChanged_ = static_cast<std::size_t>(-1); }
 
 private:
     std::vector<ListRow> rows_;
@@ -68,6 +68,8 @@ private:
     bool headersHidden_ = false;
     unsigned long structureGen_ = 0;
     unsigned long columnGen_ = 0;
+    std::size_t firstChanged_ = static_cast<std::size_t>(-1);
+    void touch(std::size_t row) { if (row < firstChanged_) firstChanged_ = row; }
 };
 
 }  // namespace kestrane

@@ -1,0 +1,185 @@
+// The main window: category tree on the left, list on the right.
+#pragma once
+
+#include <QMainWindow>
+#include <QMessageBox>
+#include <functional>
+#include <memory>
+
+#include "catalogue/tree_model.h"
+#include "core/app_state.h"
+#include "core/layout.h"
+#include "core/settings.h"
+#include "listing/list_model.h"
+#include "listing/listing.h"
+#include "wmi/services.h"
+
+class QAction;
+class QFrame;
+class QLabel;
+class QListView;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+class QStatusBar;
+class QToolBar;
+class QTreeView;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QMenu;
+
+namespace kestrane::app {
+
+class ListTableModel;
+class ClientArea;
+
+class frmMain : public QMainWindow, private ListingHost {
+    Q_OBJECT
+public:
+    frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends backends,
+            QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Loads the window and shows it modeless.
+    void ShowThisForm();
+
+    // Start-up sequence; also re-run whole after a level change.
+    void Form_Load();
+    // Shutdown sequence; runs whenever the window closes.
+    void Form_Unload();
+
+    // Commands.
+    void mnuFleExit_Click();
+    void mnuFleConnectTo_Click();
+    void mnuFleExport_Click();
+    void mnuViewVertical_Click();
+    void mnuViewHorizontal_Click();
+    void mnuViewRefresh_Click();
+    void mnuLevel_Click(int index);
+    void mnuHlpAbout_Click();
+    void tlbMain_ButtonClick(const QString& imageKey);
+    void tlbSub_ButtonClick(const QString& toolTip);
+    void cmdCancel_Click();
+
+    // Selection of a tree node by its index in the core tree.
+    void treMain_NodeClick(int node);
+    void lvwMain_DblClick();
+    void Form_MouseMove(Qt::MouseButtons button, double xTwips);
+    void treMain_MouseMove();
+    void lvwMain_MouseMove();
+    void ArrangeControls();
+
+    // Message boxes go through this so tests can answer them.
+    using MessageHook = std::function<QMessageBox::StandardButton(
+        QMessageBox::Icon, const QString& text, QMessageBox::StandardButtons)>;
+    void setMessageHook(MessageHook hook) { messageHook_ = std::move(hook); }
+    // The save dialog, likewise; returns "" when cancelled.
+    using SaveDialogHook = std::function<QString(const QString& suggested)>;
+    void setSaveDialogHook(SaveDialogHook hook) { saveDialogHook_ = std::move(hook); }
+    // The credentials dialog, likewise; returns false when cancelled.
+    using CredentialsHook = std::function<void(QWidget* dialog)>;
+    void setCredentialsHook(CredentialsHook hook) { credentialsHook_ = std::move(hook); }
+
+    // For tests and the status of the window.
+    AppState& state() { return state_; }
+    const TreeModel& tree() const { return tree_; }
+    const ListModel& list() const { return list_; }
+    QTreeWidget* treMain() const { return treMain_; }
+    QStackedWidget* lvwMain() const { return lvwMain_; }
+    QTreeView* lvwReport() const { return lvwReport_; }
+    QListView* lvwIcons() const { return lvwIcons_; }
+    QFrame* picMain() const { return picMain_; }
+    QLabel* lblListedCount() const { return lblListedCount_; }
+    QLabel* statusPanel(int index) const { return panels_[index]; }
+    QToolBar* tlbMain() const { return tlbMain_; }
+    QToolBar* tlbMainSub1() const { return tlbMainSub1_; }
+    QToolBar* tlbMainSub2() const { return tlbMainSub2_; }
+    QAction* mnuViewVertical() const { return mnuViewVertical_; }
+    QAction* mnuViewHorizontal() const { return mnuViewHorizontal_; }
+    QAction* mnuLevel(int index) const { return mnuLevel_[index - 1]; }
+    int listMode() const;  // 0 large icons, 3 report
+    double treeWidthTwips() const { return tree_rect_.width; }
+    double listWidthTwips() const { return list_rect_.width; }
+    double listLeftTwips() const { return list_rect_.left; }
+    double clientWidthTwips() const;
+    double firstColumnTwips() const;
+    bool sizingPointer() const { return sizingPointer_; }
+    bool busy() const { return busy_; }
+    void selectNodeByKey(const std::string& key);
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // ListingHost
+    bool cancelRequested() const override { return state_.gblnCancel; }
+    void setListedCount(long count) override;
+    void setProgressVisible(bool visible) override;
+    void yieldToUser(bool always) override;
+    std::string selectedNodeKey() const override;
+
+    void buildMenus();
+    void buildToolBars();
+    void buildStatusBar();
+    void buildProgressArea();
+    void rebuildTreeWidget();
+    void setListMode(int mode);
+    void applyGeometry();
+    QMessageBox::StandardButton message(QMessageBox::Icon icon, const QString& text,
+                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+    wmi::Services GetWMIServices();
+    double dpiX() const;
+    double dpiY() const;
+    int px(double twips, bool vertical = false) const;
+    double tw(double pixels, bool vertical = false) const;
+    // Runs `f` now, or after the running listing when one runs.
+    void runWhenIdle(std::function<void()> f);
+
+    SettingsStore& settings_;
+    SecretStore& secrets_;
+    wmi::Backends backends_;
+    AppState state_;
+    TreeModel tree_;
+    ListModel list_;
+
+    ClientArea* client_ = nullptr;
+    QWidget* clbMain_ = nullptr;
+    QToolBar* tlbMain_ = nullptr;
+    QToolBar* tlbMainSub1_ = nullptr;
+    QToolBar* tlbMainSub2_ = nullptr;
+    QTreeWidget* treMain_ = nullptr;
+    std::vector<QTreeWidgetItem*> items_;  // by core node index
+    QStackedWidget* lvwMain_ = nullptr;
+    QTreeView* lvwReport_ = nullptr;
+    QListView* lvwIcons_ = nullptr;
+    ListTableModel* listModel_ = nullptr;
+    QStatusBar* sbrMain_ = nullptr;
+    QLabel* panels_[4] = {};
+    QFrame* picMain_ = nullptr;
+    QLabel* lblProgress_ = nullptr;
+    QProgressBar* pbrMain_ = nullptr;
+    QPushButton* cmdCancel_ = nullptr;
+    QLabel* lblListedCount_ = nullptr;
+    QAction* mnuViewVertical_ = nullptr;
+    QAction* mnuViewHorizontal_ = nullptr;
+    QAction* mnuLevel_[3] = {};
+
+    Rect tree_rect_{0, 0, 3700, 0};
+    Rect list_rect_;
+    Rect band_rect_;
+    bool sizingPointer_ = false;
+    bool busy_ = false;
+    bool closing_ = false;
+    bool firstShow_ = true;
+    std::optional<int> pendingOuterWidth_, pendingOuterHeight_;  // twips
+    std::vector<std::function<void()>> deferred_;
+    qint64 lastYieldMs_ = 0;
+    MessageHook messageHook_;
+    SaveDialogHook saveDialogHook_;
+    CredentialsHook credentialsHook_;
+};
+
+}  // namespace kestrane::app

@@ -1,0 +1,127 @@
+#include "app/qt_stores.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <qt6keychain/keychain.h>
+
+namespace kestrane::app {
+
+namespace {
+QString Path(const std::string& section, const std::string& key) {
+    return QString::fromStdString(section) + "/" + QString::fromStdString(key);
+}
+}  // namespace
+
+QtSettingsStore::QtSettingsStore(const QString& applicationName)
+    : settings_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                            applicationName, applicationName)) {}
+
+std::unique_ptr<QtSettingsStore> QtSettingsStore::AtPath(const QString& iniPath) {
+    std::unique_ptr<QtSettingsStore> s(new QtSettingsStore());
+    s->settings_ = std::make_unique<QSettings>(iniPath, QSettings::IniFormat);
+    return s;
+}
+
+std::string QtSettingsStore::get(const std::string& section, const std::string& key) const {
+    return settings_->value(Path(section, key), QString()).toString().toStdString();
+}
+
+bool QtSettingsStore::contains(const std::string& section, const std::string& key) const {
+    return settings_->contains(Path(section, key));
+}
+
+void QtSettingsStore::set(const std::string& section, const std::string& key, const std::string& value) {
+    settings_->setValue(Path(section, key), QString::fromStdString(value));
+}
+
+void QtSettingsStore::remove(const std::string& section, const std::string& key) {
+    settings_->remove(Path(section, key));
+}
+
+bool QtSettingsStore::sync() {
+    settings_->sync();
+    return settings_->status() == QSettings::NoError;
+}
+
+namespace {
+
+// Runs a keychain job to its end; a job that does not finish within a few
+// seconds counts as failed rather than freezing the window.
+bool RunJob(QKeychain::Job& job) {
+    QEventLoop loop;
+    bool finished = false;
+    QObject::connect(&job, &QKeychain::Job::finished, &loop, [&] {
+        finished = true;
+        loop.quit();
+    });
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    job.setAutoDelete(false);
+    job.start();
+    if (!finished) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return finished;
+}
+
+}  // namespace
+
+std::optional<std::string> KeychainSecretStore::read(const std::string& key) {
+    QKeychain::ReadPasswordJob job(service_);
+    job.setInsecureFallback(false);
+    job.setKey(QString::fromStdString(key));
+    if (!RunJob(job)) return std::nullopt;
+    if (job.error() == QKeychain::EntryNotFound) return std::string();
+    if (job.error() != QKeychain::NoError) return std::nullopt;
+    return job.textData().toStdString();
+}
+
+bool KeychainSecretStore::write(const std::string& key, const std::string& secret) {
+    QKeychain::WritePasswordJob job(service_);
+    job.setInsecureFallback(false);
+    job.setKey(QString::fromStdString(key));
+    job.setTextData(QString::fromStdString(secret));
+    return RunJob(job) && job.error() == QKeychain::NoError;
+}
+
+bool KeychainSecretStore::remove(const std::string& key) {
+    QKeychain::DeletePasswordJob job(service_);
+    job.setInsecureFallback(false);
+    job.setKey(QString::fromStdString(key));
+    return RunJob(job) && (job.error() == QKeychain::NoError || job.error() == QKeychain::EntryNotFound);
+}
+
+std::optional<std::string> MemorySecretStore::read(const std::string& key) {
+    auto it = secrets_.find(key);
+    return it == secrets_.end() ? std::string() : it->second;
+}
+
+bool MemorySecretStore::write(const std::string& key, const std::string& secret) {
+    secrets_[key] = secret;
+    return true;
+}
+
+bool MemorySecretStore::remove(const std::string& key) {
+    secrets_.erase(key);
+    return true;
+}
+
+std::optional<std::string> FallbackSecretStore::read(const std::string& key) {
+    auto mem = memory_.read(key);
+    if (mem && !mem->empty()) return mem;
+    auto v = primary_->read(key);
+    return v ? v : mem;
+}
+
+bool FallbackSecretStore::write(const std::string& key, const std::string& secret) {
+    if (primary_->write(key, secret)) {
+        memory_.remove(key);
+        return true;
+    }
+    memory_.write(key, secret);
+    return false;
+}
+
+bool FallbackSecretStore::remove(const std::string& key) {
+    memory_.remove(key);
+    return primary_->remove(key);
+}
+
+}  // namespace kestrane::app

@@ -1,0 +1,113 @@
+#include "export/html_export.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "core/file_error.h"
+
+namespace kestrane {
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+constexpr const char* kTableTag =
+    "<table  border=\"1\" cellpadding=\"0\" cellspacing=\"0\" style=\"border-collapse: collapse\" "
+    "bordercolor=\"#111111\" width=\"100%\" id=\"AutoNumber1\">";
+
+// Code points of Windows-1252's bytes 0x80 to 0x9F (0 where undefined).
+constexpr char32_t kCp1252High[32] = {
+    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0, 0x017D, 0, 0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178,
+};
+
+int ToCp1252(char32_t cp) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+    for (int i = 0; i < 32; ++i)
+        if (kCp1252High[i] == cp && cp != 0) return 0x80 + i;
+    return -1;
+}
+
+// Decodes one UTF-8 sequence; malformed bytes come out as U+FFFD.
+char32_t NextCodePoint(std::string_view s, std::size_t& i) {
+    auto b = static_cast<unsigned char>(s[i++]);
+    if (b < 0x80) return b;
+    int extra = b >= 0xF0 && b < 0xF8 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : -1;
+    if (extra < 0) return 0xFFFD;
+    char32_t cp = b & (0x3F >> extra);
+    for (int k = 0; k < extra; ++k) {
+        if (i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0xFFFD;
+        cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3F);
+    }
+    return cp > 0x10FFFF ? 0xFFFD : cp;
+}
+
+}  // namespace
+
+std::string EscapeForExport(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        char32_t cp = NextCodePoint(s, i);
+        switch (cp) {
+        case '&': out += "&amp;"; continue;
+        case '<': out += "&lt;"; continue;
+        case '>': out += "&gt;"; continue;
+        case '"': out += "&quot;"; continue;
+        default: break;
+        }
+        int b = ToCp1252(cp);
+        if (b >= 0)
+            out += static_cast<char>(b);
+        else
+            out += "&#" + std::to_string(static_cast<unsigned long>(cp)) + ";";
+    }
+    return out;
+}
+
+std::string BuildHtmlExport(const std::string& heading, const ListModel& list) {
+    std::string out;
+    out.reserve(256 + list.rowCount() * 64);
+    out += kCrLf;
+    out += "<H2>" + EscapeForExport(heading) + "</H2>";
+    out += kCrLf;
+    out += kCrLf;
+    out += kTableTag;
+    out += kCrLf;
+    out += "<tr>";
+    out += kCrLf;
+    for (const auto& c : list.columns()) out += "<td><b>" + EscapeForExport(c.caption) + "</b></td>";
+    out += kCrLf;
+    out += "</tr>";
+    out += kCrLf;
+    for (const auto& r : list.rows()) {
+        out += kCrLf;
+        out += "<tr>";
+        out += kCrLf;
+        out += "<td><b>" + EscapeForExport(r.text) + "</b></td>";
+        // A list of one column still gets whole rows.
+        out += "<td>" + (r.sub.empty() ? std::string() : EscapeForExport(r.sub[0])) + "</td>";
+        out += kCrLf;
+        out += "</tr>";
+    }
+    return out;
+}
+
+void SaveToFile(const std::optional<std::string>& selectedNodeText, const ListModel& list,
+                const std::string& strFileName, std::string_view) {
+    std::FILE* f = std::fopen(strFileName.c_str(), "ab");
+    if (!f) throw FileError(strFileName, std::string("cannot open for writing: ") + std::strerror(errno));
+    if (!selectedNodeText) {
+        std::fclose(f);
+        return;
+    }
+    std::string bytes = BuildHtmlExport(*selectedNodeText, list);
+    std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), f);
+    int writeErr = written == bytes.size() ? 0 : errno;
+    int closeErr = std::fclose(f) == 0 ? 0 : errno;
+    if (writeErr || closeErr)
+        throw FileError(strFileName, std::string("cannot write: ") + std::strerror(writeErr ? writeErr : closeErr));
+}
+
+}  // namespace kestrane

@@ -1,0 +1,218 @@
+#include "listing/listing.h"
+
+#include <array>
+
+#include "catalogue/catalogue.h"
+#include "format/format.h"
+
+namespace kestrane {
+
+namespace {
+
+struct SummaryGroup {
+    const char* className;
+    const char* title;
+    const char* image;
+    std::vector<std::pair<const char*, const char*>> rows;  // label, property
+};
+
+const std::array<SummaryGroup, 7>& SummaryGroups() {
+    static const std::array<SummaryGroup, 7> groups = {{
+        {"Win32_ComputerSystem", "Computer", "Computer",
+         {{"Name", "Name"}, {"Manufacturer", "Manufacturer"}, {"Model", "Model"},
+          {"Description", "Description"}, {"Primary Owner Name", "PrimaryOwnerName"},
+          {"System Type", "SystemType"}, {"Domain", "Domain"}, {"User Name", "UserName"}}},
+        {"Win32_Processor", "Processors", "Processor",
+         {{"Name", "Name"}, {"Manufacturer", "Manufacturer"}, {"Version", "Version"},
+          {"Description", "Description"}, {"Maximum Clock Speed", "MaxClockSpeed"}}},
+        {"Win32_OperatingSystem", "Operating System", "Windows",
+         {{"Name", "Name"}, {"Manufacturer", "Manufacturer"}, {"Version", "Version"},
+          {"Service Pack", nullptr}, {"Install Date", "InstallDate"},
+          {"Serial Number", "SerialNumber"}, {"Boot Device", "BootDevice"},
+          {"Windows Directory", "WindowsDirectory"}}},
+        {"Win32_BIOS", "BIOS", "Chip",
+         {{"Name", "Name"}, {"Manufacturer", "Manufacturer"}, {"Version", "Version"},
+          {"Release Date", "ReleaseDate"}, {"Serial Number", "SerialNumber"}}},
+        {"Win32_DiskDrive", "Disk Drive", "HDD",
+         {{"Name", "Name"}, {"Manufacturer", "Manufacturer"}, {"Model", "Model"},
+          {"Media Type", "MediaType"}, {"Size", "Size"}}},
+        {"Win32_LogicalDisk", "Logical Disk", "HDD",
+         {{"Name", "Name"}, {"File System", "FileSystem"}, {"Size", "Size"},
+          {"Volume Serial Number", "VolumeSerialNumber"}}},
+        {"Win32_DisplayConfiguration", "Display Configuration", "Display",
+         {{"Device Name", "DeviceName"}, {"DriverVersion", "DriverVersion"}}},
+    }};
+    return groups;
+}
+
+bool HasDefaultColumns(const ListModel& list) {
+    const auto& c = list.columns();
+    return c.size() == 2 && c[0].caption == "Name" && c[1].caption == "Value";
+}
+
+bool IsLeadingProperty(const std::string& n) {
+    return n == "Model" || n == "Manufacturer" || n == "Caption" || n == "Description" || n == "Name";
+}
+
+bool IsCreationClassName(const std::string& n) {
+    return n == "CSCreationClassName" || n == "SystemCreationClassName" || n == "CreationClassName";
+}
+
+}  // namespace
+
+void ShowRootSummary(ListModel& list, ListingHost& host, const ServicesFactory& GetWMIServices) {
+    try {
+        list.setHeadersHidden(false);
+        // A horizontal listing may have left its own columns behind.
+        if (!HasDefaultColumns(list)) list.setDefaultColumns();
+        wmi::Services services = GetWMIServices();
+        ListRowSink sink(list);
+        for (const auto& g : SummaryGroups()) {
+            wmi::ObjectSet set =
+                services.ExecQuery(std::string("Select * from ") + g.className, "WQL", 16);
+            std::size_t header = list.addRow("", g.title, g.image);
+            list.setBold(header, true);
+            while (auto obj = set.Next()) {
+                for (const auto& [label, prop] : g.rows) {
+                    std::size_t r = list.addRow("", label, "Info2");
+                    std::string text;
+                    if (prop) {
+                        text = FormatPropertyValue(obj->Properties_().Item(prop), sink);
+                    } else {
+                        text = wmi::ValueText(obj->Get("ServicePackMajorVersion")) + "." +
+                               wmi::ValueText(obj->Get("ServicePackMinorVersion"));
+                    }
+                    list.setSubItem(r, 1, std::move(text));
+                }
+                list.addRow("", "", "");
+            }
+            list.addRow("", "", "");
+        }
+        host.setProgressVisible(false);
+    } catch (...) {
+        host.setProgressVisible(false);
+        throw;
+    }
+}
+
+void List_Items_Vertically(const ListingNode& node, ListModel& list, ListingHost& host,
+                           const ServicesFactory& GetWMIServices) {
+    list.setHeadersHidden(false);
+    host.setListedCount(0);
+    if (!IsClassKey(node.key)) {
+        host.setProgressVisible(false);
+        return;
+    }
+    try {
+        wmi::Services services = GetWMIServices();
+        wmi::ObjectSet set = services.ExecQuery("SELECT * FROM " + node.key, "WQL", 16);
+        host.setProgressVisible(true);
+        ListRowSink sink(list);
+        const std::string className = host.selectedNodeKey();
+        long n = 0;
+        while (auto obj = set.Next()) {
+            ++n;
+            const std::string nText = std::to_string(n);
+            std::size_t header = list.addRow(node.key + nText, node.text, node.image);
+            list.setSubItem(header, 1, nText);
+            list.setBold(header, true);
+            list.setSubBold(header, true);
+            for (wmi::Property p : obj->Properties_()) {
+                const std::string& name = p.name();
+                if (p.value().isArray()) {
+                    FormatPropertyValue(p, sink, name + kKeySeparator + nText,
+                                        "    " + FormatPropertyName(name), "");
+                    continue;
+                }
+                std::string v = FormatPropertyValue(p, sink, "", "", className);
+                if (v.empty()) continue;
+                ListRow row;
+                row.text = "    " + FormatPropertyName(name);
+                row.icon = "Info";
+                row.sub.push_back(std::move(v));
+                if (IsLeadingProperty(name)) {
+                    row.key = name + nText;
+                    list.insertRow(header + 1, std::move(row));
+                } else if (IsCreationClassName(name)) {
+                    continue;
+                } else {
+                    row.key = name + kKeySeparator + nText;
+                    list.addRow(std::move(row));
+                }
+            }
+            list.addRow("Space0" + nText, "    ", "");
+            host.setListedCount(n);
+            if (host.cancelRequested()) break;
+            host.yieldToUser(false);
+        }
+        if (n == 0) {
+            std::size_t r = list.addRow("", "No Information Available", "NoInfo");
+            list.setBold(r, true);
+            list.setHeadersHidden(true);
+        }
+        host.setProgressVisible(false);
+    } catch (...) {
+        host.setProgressVisible(false);
+        throw;
+    }
+}
+
+void List_Items_Horizontally(const ListingNode& node, ListModel& list, ListingHost& host,
+                             const ServicesFactory& GetWMIServices) {
+    list.setHeadersHidden(false);
+    host.setListedCount(0);
+    if (!IsClassKey(node.key)) {
+        host.setProgressVisible(false);
+        return;
+    }
+    try {
+        wmi::Services services = GetWMIServices();
+        wmi::ObjectSet set = services.ExecQuery("SELECT * FROM " + node.key, "WQL", 16);
+        host.setProgressVisible(true);
+        const std::string className = host.selectedNodeKey();
+        JoiningSink joined;
+        long n = 0;
+        while (true) {
+            auto obj = set.Next();
+            if (!obj) break;
+            ++n;
+            if (host.cancelRequested()) break;
+            host.yieldToUser(true);
+            // The columns describe the last instance written; rebuilding
+            // identical ones would only make the view start over.
+            const auto& cols = list.columns();
+            const auto& props = obj->schema().properties();
+            bool same = cols.size() == props.size();
+            for (std::size_t i = 0; same && i < props.size(); ++i) same = cols[i].key == props[i].name;
+            if (!same) {
+                list.clearColumns();
+                for (const auto& p : props) list.addColumn(p.name, p.name);
+            }
+            std::size_t row = 0;
+            std::size_t i = 0;
+            for (wmi::Property p : obj->Properties_()) {
+                std::string v;
+                if (p.value().isArray()) {
+                    // An array shows its decoded elements in its own cell.
+                    joined.clear();
+                    FormatPropertyValue(p, joined, "", "", className);
+                    v = joined.joined();
+                } else {
+                    v = FormatPropertyValue(p, joined, "", "", className);
+                }
+                if (i == 0)
+                    row = list.addRow("Val" + std::to_string(n), std::move(v), "");
+                else
+                    list.setSubItem(row, i, std::move(v));
+                ++i;
+            }
+            host.setListedCount(n);
+        }
+        host.setProgressVisible(false);
+    } catch (...) {
+        host.setProgressVisible(false);
+        throw;
+    }
+}
+
+}  // namespace kestrane

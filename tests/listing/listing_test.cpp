@@ -1,0 +1,290 @@
+#include <gtest/gtest.h>
+
+#include "fake_computer.h"
+#include "listing/listing.h"
+
+using namespace kestrane;
+using kestrane::testing::Decl;
+using kestrane::testing::FakeComputer;
+using wmi::Value;
+
+namespace {
+
+class ListingTest : public ::testing::Test {
+protected:
+    std::shared_ptr<FakeComputer> pc = std::make_shared<FakeComputer>();
+    ListModel list;
+    HeadlessHost host;
+    int connects = 0;
+    ServicesFactory services = [this] {
+        ++connects;
+        return wmi::Services(pc);
+    };
+
+    void DefineSummaryClasses() {
+        pc->define("Win32_ComputerSystem", {Decl("Description", 8), Decl("Domain", 8), Decl("Manufacturer", 8),
+                                            Decl("Model", 8), Decl("Name", 8), Decl("PrimaryOwnerName", 8),
+                                            Decl("SystemType", 8), Decl("UserName", 8)});
+        pc->define("Win32_Processor", {Decl("Description", 8), Decl("Manufacturer", 8),
+                                       Decl("MaxClockSpeed", 19), Decl("Name", 8), Decl("Version", 8)});
+        pc->define("Win32_OperatingSystem",
+                   {Decl("BootDevice", 8), Decl("InstallDate", 101), Decl("Manufacturer", 8), Decl("Name", 8),
+                    Decl("SerialNumber", 8), Decl("ServicePackMajorVersion", 18),
+                    Decl("ServicePackMinorVersion", 18), Decl("Version", 8), Decl("WindowsDirectory", 8)});
+        pc->define("Win32_BIOS", {Decl("Manufacturer", 8), Decl("Name", 8), Decl("ReleaseDate", 101),
+                                  Decl("SerialNumber", 8), Decl("Version", 8)});
+        pc->define("Win32_DiskDrive", {Decl("Manufacturer", 8), Decl("MediaType", 8), Decl("Model", 8),
+                                       Decl("Name", 8), Decl("Size", 21)});
+        pc->define("Win32_LogicalDisk", {Decl("FileSystem", 8), Decl("Name", 8), Decl("Size", 21),
+                                         Decl("VolumeSerialNumber", 8)});
+        pc->define("Win32_DisplayConfiguration", {Decl("DeviceName", 8), Decl("DriverVersion", 8)});
+        pc->add("Win32_ComputerSystem", {{"Name", "HOST"}, {"Manufacturer", ""}});
+        pc->add("Win32_Processor", {{"Name", "CPU A"}, {"MaxClockSpeed", 2400}});
+        pc->add("Win32_Processor", {{"Name", "CPU B"}});
+        pc->add("Win32_OperatingSystem", {{"ServicePackMajorVersion", 2}, {"ServicePackMinorVersion", 0}});
+        pc->add("Win32_BIOS", {{"Name", "BIOS"}});
+        pc->add("Win32_DiskDrive", {{"Size", "1024"}});
+        pc->add("Win32_LogicalDisk", {{"Name", "C:"}});
+        pc->add("Win32_LogicalDisk", {{"Name", "D:"}});
+    }
+
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> out;
+        for (const auto& r : list.rows()) out.push_back(r.text);
+        return out;
+    }
+    std::string Sub(std::size_t row) const {
+        const auto& r = list.row(row);
+        return r.sub.empty() ? std::string() : r.sub[0];
+    }
+};
+
+}  // namespace
+
+TEST_F(ListingTest, SummaryGroupsHaveTheirShape) {
+    DefineSummaryClasses();
+    list.clearColumns();
+    list.addColumn("P1", "P1");  // as a horizontal listing leaves it
+    ShowRootSummary(list, host, services);
+    EXPECT_EQ(connects, 1);
+    ASSERT_EQ(list.columns().size(), 2u);
+    EXPECT_EQ(list.columns()[0].caption, "Name");
+
+    // 7 headers; values 8 + 2*5 + 8 + 5 + 5 + 2*4 + 0; separators per instance
+    // plus one per group.
+    std::size_t headers = 7, values = 8 + 10 + 8 + 5 + 5 + 8, seps = 8 + 7;
+    EXPECT_EQ(list.rowCount(), headers + values + seps);
+
+    EXPECT_EQ(list.row(0).text, "Computer");
+    EXPECT_TRUE(list.row(0).bold);
+    EXPECT_EQ(list.row(0).icon, "Computer");
+    EXPECT_EQ(list.row(1).text, "Name");
+    EXPECT_EQ(list.row(1).icon, "Info2");
+    EXPECT_EQ(Sub(1), "HOST");
+    EXPECT_EQ(list.row(2).text, "Manufacturer");
+    EXPECT_EQ(Sub(2), "");  // an empty value keeps its row
+    // After the eight computer rows: the instance's separator and the group's.
+    EXPECT_EQ(list.row(9).text, "");
+    EXPECT_EQ(list.row(9).icon, "");
+    EXPECT_EQ(list.row(10).text, "");
+    EXPECT_EQ(list.row(11).text, "Processors");
+    EXPECT_EQ(Sub(12), "CPU A");
+
+    auto texts = Texts();
+    auto sp = std::find(texts.begin(), texts.end(), "Service Pack");
+    ASSERT_NE(sp, texts.end());
+    EXPECT_EQ(Sub(static_cast<std::size_t>(sp - texts.begin())), "2.0");
+    // The display configuration has no instance: its header and one separator.
+    EXPECT_EQ(texts[texts.size() - 2], "Display Configuration");
+    EXPECT_EQ(texts.back(), "");
+    EXPECT_EQ(list.row(list.rowCount() - 2).icon, "Display");
+    EXPECT_FALSE(host.progressVisible);
+}
+
+TEST_F(ListingTest, SummaryServicePackJoinsNullsAsEmpty) {
+    struct Case { Value major, minor; const char* want; } cases[] = {
+        {Value(2), Value(0), "2.0"}, {Value(), Value(), "."}, {Value(1), Value(), "1."},
+    };
+    for (const auto& c : cases) {
+        pc = std::make_shared<FakeComputer>();
+        DefineSummaryClasses();
+        pc->cls("Win32_OperatingSystem").objects.clear();
+        pc->add("Win32_OperatingSystem", {{"ServicePackMajorVersion", c.major}, {"ServicePackMinorVersion", c.minor}});
+        list.clearRows();
+        ShowRootSummary(list, host, services);
+        auto texts = Texts();
+        auto sp = std::find(texts.begin(), texts.end(), "Service Pack");
+        ASSERT_NE(sp, texts.end());
+        EXPECT_EQ(Sub(static_cast<std::size_t>(sp - texts.begin())), c.want);
+    }
+}
+
+TEST_F(ListingTest, SummaryErrorKeepsEarlierGroupsAndIsRaisedAgain) {
+    DefineSummaryClasses();
+    pc->cls("Win32_BIOS").failAt = 0;
+    pc->cls("Win32_BIOS").failWith = wmi::WBEM_E_ACCESS_DENIED;
+    host.progressVisible = true;
+    try {
+        ShowRootSummary(list, host, services);
+        FAIL() << "no error";
+    } catch (const wmi::Error& e) {
+        EXPECT_EQ(e.unsignedNumber(), wmi::WBEM_E_ACCESS_DENIED);
+        EXPECT_EQ(e.description(), "Access denied");
+    }
+    auto texts = Texts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Operating System"), 1);
+    EXPECT_EQ(texts.back(), "BIOS");  // its header was written before the enumeration failed
+    EXPECT_FALSE(host.progressVisible);
+
+    // A failed connection adds no row at all.
+    list.clearRows();
+    ServicesFactory refused = [] () -> wmi::Services {
+        throw wmi::MakeError(wmi::RPC_S_SERVER_UNAVAILABLE, "SWbemLocator");
+    };
+    EXPECT_THROW(ShowRootSummary(list, host, refused), wmi::Error);
+    EXPECT_EQ(list.rowCount(), 0u);
+}
+
+TEST_F(ListingTest, VerticalBlocksLeadingPropertiesAndKeys) {
+    pc->define("Win32_Thing", {Decl("Caption", 8), Decl("CreationClassName", 8), Decl("Description", 8),
+                               Decl("Empty", 8), Decl("Flag", 11), Decl("Name", 8), Decl("Nothing", 8),
+                               Decl("Speed", 19)});
+    pc->add("Win32_Thing", {{"Caption", "cap1"}, {"CreationClassName", "Win32_Thing"}, {"Description", "d1"},
+                            {"Empty", ""}, {"Flag", true}, {"Name", "n1"}, {"Speed", 5}});
+    pc->add("Win32_Thing", {{"Caption", "cap2"}, {"Name", "n2"}});
+    host.selectedKey = "Win32_Thing";
+    List_Items_Vertically({"Win32_Thing", "Thing", "Device"}, list, host, services);
+
+    std::vector<std::string> keys;
+    for (const auto& r : list.rows()) keys.push_back(r.key);
+    const std::string sep = kKeySeparator;
+    EXPECT_EQ(keys, (std::vector<std::string>{"Win32_Thing1", "Name1", "Description1", "Caption1",
+                                              "Flag" + sep + "1", "Speed" + sep + "1", "Space01",
+                                              "Win32_Thing2", "Name2", "Caption2", "Space02"}));
+    EXPECT_EQ(list.row(0).text, "Thing");
+    EXPECT_EQ(list.row(0).icon, "Device");
+    EXPECT_EQ(Sub(0), "1");
+    EXPECT_TRUE(list.row(0).bold);
+    EXPECT_TRUE(list.row(0).subBold);
+    EXPECT_EQ(list.row(1).text, "    Name");
+    EXPECT_EQ(list.row(1).icon, "Info");
+    EXPECT_EQ(Sub(4), "Yes");
+    EXPECT_EQ(list.row(6).text, "    ");
+    EXPECT_EQ(list.row(6).icon, "");
+    EXPECT_EQ(host.listedCount, 2);
+    EXPECT_FALSE(host.progressVisible);
+    EXPECT_FALSE(list.headersHidden());
+}
+
+TEST_F(ListingTest, VerticalArraysGoThroughTheDecoders) {
+    pc->define("Win32_Thing", {Decl("Capabilities", 18, true), Decl("Name", 8), Decl("Tags", 8, true)});
+    pc->add("Win32_Thing", {{"Capabilities", Value::Array{3, 4, 7}}, {"Name", "x"},
+                            {"Tags", Value::Array{}}});
+    List_Items_Vertically({"Win32_Thing", "Thing", "Device"}, list, host, services);
+    // header, Name, three capability rows, spacer; the empty array adds nothing.
+    ASSERT_EQ(list.rowCount(), 6u);
+    EXPECT_EQ(list.row(2).key, std::string("Capabilities") + kKeySeparator + "1");
+    EXPECT_EQ(list.row(2).text, "    Capabilities");
+    EXPECT_EQ(list.row(2).icon, "Info");
+    EXPECT_EQ(Sub(2), "Random Access(3)");
+    EXPECT_EQ(list.row(3).text, "");
+    EXPECT_EQ(list.row(3).key, "");
+    EXPECT_EQ(Sub(4), "Supports Removable Media(7)");
+}
+
+TEST_F(ListingTest, VerticalCancelStopsAfterTheInstanceInHand) {
+    pc->define("Win32_Thing", {Decl("Name", 8)});
+    for (int i = 0; i < 5; ++i) pc->add("Win32_Thing", {{"Name", "n" + std::to_string(i)}});
+    host.onInstance = [this](long n) {
+        if (n == 2) host.cancel = true;  // pressed while the third is written
+    };
+    List_Items_Vertically({"Win32_Thing", "Thing", "Device"}, list, host, services);
+    EXPECT_EQ(host.listedCount, 3);
+    EXPECT_EQ(list.rowCount(), 9u);
+    EXPECT_EQ(list.row(8).key, "Space03");
+}
+
+TEST_F(ListingTest, VerticalWithoutInstancesOrClass) {
+    pc->define("Win32_Thing", {Decl("Name", 8)});
+    List_Items_Vertically({"Win32_Thing", "Thing", "Device"}, list, host, services);
+    ASSERT_EQ(list.rowCount(), 1u);
+    EXPECT_EQ(list.row(0).text, "No Information Available");
+    EXPECT_EQ(list.row(0).icon, "NoInfo");
+    EXPECT_TRUE(list.row(0).bold);
+    EXPECT_TRUE(list.headersHidden());
+
+    list.clearRows();
+    list.setHeadersHidden(false);
+    host.progressVisible = true;
+    try {
+        List_Items_Vertically({"Win32_Missing", "Missing", "Device"}, list, host, services);
+        FAIL() << "no error";
+    } catch (const wmi::Error& e) {
+        EXPECT_EQ(e.unsignedNumber(), wmi::WBEM_E_INVALID_CLASS);
+    }
+    EXPECT_EQ(list.rowCount(), 0u);
+    EXPECT_FALSE(host.progressVisible);
+
+    // Keys without the class prefix list nothing; the prefix is case-sensitive.
+    const int before = connects;
+    for (const char* key : {"[Root...]", "Mass Storage", "cim_Thing", "win32_Thing"}) {
+        List_Items_Vertically({key, key, ""}, list, host, services);
+        EXPECT_EQ(list.rowCount(), 0u) << key;
+        EXPECT_EQ(connects, before) << key;
+        EXPECT_EQ(host.listedCount, 0);
+    }
+}
+
+TEST_F(ListingTest, VerticalListsMoreInstancesThanSixteenBitsCount) {
+    pc->define("Win32_Thing", {Decl("Name", 8)});
+    auto& c = pc->cls("Win32_Thing");
+    for (int i = 0; i < 40000; ++i) c.objects.emplace_back(c.schema, std::vector<Value>{Value("x")});
+    List_Items_Vertically({"Win32_Thing", "Thing", "Device"}, list, host, services);
+    EXPECT_EQ(host.listedCount, 40000);
+    EXPECT_EQ(list.rowCount(), 120000u);
+    EXPECT_EQ(list.row(list.rowCount() - 1).key, "Space040000");
+}
+
+TEST_F(ListingTest, HorizontalRowsColumnsAndArrays) {
+    pc->define("Win32_Thing", {Decl("P1", 8), Decl("P2", 19), Decl("P3", 18, true), Decl("P4", 8)});
+    pc->add("Win32_Thing", {{"P1", "a"}, {"P2", 7}, {"P3", Value::Array{3, 4}}});
+    pc->add("Win32_Thing", {{"P1", "b"}, {"P4", "z"}});
+    List_Items_Horizontally({"Win32_Thing", "Thing", "Device"}, list, host, services);
+    ASSERT_EQ(list.columns().size(), 4u);
+    EXPECT_EQ(list.columns()[2].caption, "P3");
+    ASSERT_EQ(list.rowCount(), 2u);  // arrays add no rows between instances
+    EXPECT_EQ(list.row(0).key, "Val1");
+    EXPECT_EQ(list.row(0).text, "a");
+    EXPECT_EQ(list.row(0).sub, (std::vector<std::string>{"7", "3, 4", ""}));
+    EXPECT_EQ(list.row(1).key, "Val2");
+    EXPECT_EQ(list.row(1).sub, (std::vector<std::string>{"", "", "z"}));
+    EXPECT_EQ(host.listedCount, 2);
+    EXPECT_FALSE(host.progressVisible);
+}
+
+TEST_F(ListingTest, HorizontalCancelAndErrors) {
+    pc->define("Win32_Thing", {Decl("P1", 8)});
+    for (int i = 0; i < 4; ++i) pc->add("Win32_Thing", {{"P1", std::to_string(i)}});
+    host.onInstance = [this](long) { host.cancel = true; };  // pressed while the first is written
+    List_Items_Horizontally({"Win32_Thing", "Thing", "Device"}, list, host, services);
+    EXPECT_EQ(list.rowCount(), 1u);
+    EXPECT_EQ(host.listedCount, 1);
+
+    host.cancel = false;
+    host.onInstance = nullptr;
+    list.clearRows();
+    pc->cls("Win32_Thing").failAt = 2;
+    host.progressVisible = true;
+    EXPECT_THROW(List_Items_Horizontally({"Win32_Thing", "Thing", "Device"}, list, host, services), wmi::Error);
+    EXPECT_EQ(list.rowCount(), 2u);
+    EXPECT_FALSE(host.progressVisible);  // hidden on error too
+    EXPECT_EQ(host.listedCount, 2);
+
+    // No instances: columns untouched, no row.
+    pc->define("Win32_None", {Decl("Q", 8)});
+    list.clearRows();
+    auto colsBefore = list.columns().size();
+    List_Items_Horizontally({"Win32_None", "None", ""}, list, host, services);
+    EXPECT_EQ(list.rowCount(), 0u);
+    EXPECT_EQ(list.columns().size(), colsBefore);
+}
