@@ -379,7 +379,14 @@ bool SnapshotSax::key(string_t& k) {
     if (building_) {
         auto& obj = *stack_.back();
         auto [it, inserted] = obj.get_ref<Json::object_t&>().emplace(k, nullptr);
-        if (!inserted) fail(tokenStart(), "member " + Quote(k) + " is given twice");
+        if (!inserted) {
+            // An instance read before its declarations reports like one read after.
+            if (level_ == Level::Instances && stack_.size() == 1)
+                throw LoadError{tokenStart(), "class " + cls_->name + ", instances[" +
+                                                  std::to_string(cls_->instanceIndex) + "], property " + k +
+                                                  ": given twice"};
+            fail(tokenStart(), "member " + Quote(k) + " is given twice");
+        }
         slot_ = &it->second;
         mark();
         return true;
@@ -394,7 +401,9 @@ bool SnapshotSax::key(string_t& k) {
                      : k == "captured" ? &seenCaptured_
                      : k == "classes"  ? &seenClasses_
                                        : nullptr;
-        if (!seen) fail(at, "unknown member " + Quote(k) + " at the top level");
+        if (!seen)
+            fail(at, std::string(seenFormat_ ? "" : "not a Kestrane snapshot: ") + "unknown member " + Quote(k) +
+                         " at the top level");
         if (*seen) fail(at, "member " + Quote(k) + " is given twice");
         *seen = true;
         rootMember_ = k;
@@ -771,7 +780,18 @@ std::shared_ptr<SnapshotProvider> LoadSnapshot(const std::string& path) {
     if (!in) throw kestrane::FileError(path, "cannot be opened for reading");
     std::string text;
     try {
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        // One read of the known size: growing the string piecemeal took
+        // longer than parsing it.
+        const auto size = std::filesystem::file_size(path, ec);
+        if (!ec) {
+            text.resize(static_cast<std::size_t>(size));
+            in.read(text.data(), static_cast<std::streamsize>(text.size()));
+            text.resize(static_cast<std::size_t>(in.gcount()));
+        }
+        // Whatever follows (a file still growing, or one without a size).
+        if (in.good()) text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::bad_alloc&) {
+        throw kestrane::FileError(path, "is too large to load");
     } catch (const std::exception&) {
         throw kestrane::FileError(path, "cannot be read");
     }
