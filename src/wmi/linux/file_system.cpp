@@ -71,7 +71,12 @@ namespace {
 
 class LocalFileSystem : public FileSystem {
 public:
-    explicit LocalFileSystem(std::string root) : root_(NormalizePath(root)) {
+    explicit LocalFileSystem(std::string root) {
+        if (root.empty() || root[0] != '/') {
+            char cwd[4096];
+            if (::getcwd(cwd, sizeof cwd)) root = std::string(cwd) + "/" + root;
+        }
+        root_ = NormalizePath(root);
         if (root_ == "/") root_.clear();
     }
 

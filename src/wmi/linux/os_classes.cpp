@@ -42,7 +42,7 @@ std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const Schema
     Row r(schema);
     r.set("CreationClassName", "Win32_OperatingSystem");
     r.set("CSCreationClassName", "Win32_ComputerSystem");
-    r.set("CSName", ctx.hostName());
+    r.set("CSName", ctx.shortHostName());
     r.set("OSType", 36);  // LINUX in the CIM operating system types
 
     std::map<std::string, std::string> osr;

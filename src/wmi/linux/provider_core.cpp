@@ -49,6 +49,12 @@ std::optional<std::string> Context::hostName() const {
     return h;
 }
 
+std::optional<std::string> Context::shortHostName() const {
+    auto h = hostName();
+    if (!h) return std::nullopt;
+    return h->substr(0, h->find('.'));
+}
+
 std::optional<std::string> Context::machine() const {
     if (auto a = readText("/proc/sys/kernel/arch")) return a;
     if (fs_->isLiveRoot()) {
@@ -222,7 +228,7 @@ std::string FirstWord(const std::string& s) {
 void SetSystemKeys(Row& row, const Context& ctx, const char* className) {
     row.set("CreationClassName", className);
     if (row.schema().indexOf("SystemCreationClassName") >= 0) row.set("SystemCreationClassName", "Win32_ComputerSystem");
-    if (row.schema().indexOf("SystemName") >= 0) row.set("SystemName", ctx.hostName());
+    if (row.schema().indexOf("SystemName") >= 0) row.set("SystemName", ctx.shortHostName());
 }
 
 SchemaPtr LookupSchema(std::string_view className) {

@@ -50,6 +50,8 @@ public:
 
     // The host's name as the kernel has it, whole; nothing when unknown.
     std::optional<std::string> hostName() const;
+    // Its first label, which WMI calls the computer's name.
+    std::optional<std::string> shortHostName() const;
     // The kernel's machine architecture ("x86_64", "aarch64").
     std::optional<std::string> machine() const;
     // Offset of local time from UTC in minutes for a given instant; only

@@ -14,12 +14,6 @@ namespace wmi::lnx {
 
 namespace {
 
-std::optional<std::string> ShortHostName(const Context& ctx) {
-    auto h = ctx.hostName();
-    if (!h) return std::nullopt;
-    return h->substr(0, h->find('.'));
-}
-
 std::optional<std::string> DnsDomain(const Context& ctx) {
     if (auto h = ctx.hostName(); h && h->find('.') != std::string::npos) return h->substr(h->find('.') + 1);
     auto resolv = ctx.read("/etc/resolv.conf", 64 * 1024);
@@ -67,7 +61,7 @@ std::optional<std::string> SystemType(const std::optional<std::string>& machine)
 
 std::unique_ptr<InstanceCursor> ComputerSystem(const Context& ctx, const SchemaPtr& schema) {
     Row r(schema);
-    auto name = ShortHostName(ctx);
+    auto name = ctx.shortHostName();
     r.set("Name", name).set("Caption", name).set("DNSHostName", name);
     r.set("CreationClassName", "Win32_ComputerSystem");
     r.set("Domain", DnsDomain(ctx));
@@ -199,7 +193,10 @@ std::optional<Object> ProcessorInstance(const Context& ctx, const SchemaPtr& sch
     }
     if (proc) {
         r.set("SocketDesignation", proc->stringAt(0x04));
-        r.set("Family", proc->byteAt(0x06));
+        // 0xFE defers to the wider family field of SMBIOS 2.6 and later.
+        auto family = proc->byteAt(0x06);
+        if (family == 0xFE) family = proc->wordAt(0x28);
+        r.set("Family", family);
         if (auto id = proc->qwordAt(0x08)) {
             char buf[20];
             std::snprintf(buf, sizeof buf, "%08X%08X", static_cast<unsigned>(*id >> 32), static_cast<unsigned>(*id & 0xFFFFFFFF));

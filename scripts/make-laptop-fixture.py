@@ -1,0 +1,277 @@
+#!/usr/bin/env python3
+"""Writes the hand-built laptop fixture tree (tests/fixtures/laptop).
+
+Usage: make-laptop-fixture.py OUT_DIR
+
+Every file follows the format the kernel documents (sysfs ABI, proc(5),
+the SMBIOS and EDID specifications); the values are those of a typical
+ThinkPad-class laptop, made up for the tests, not copied from a machine.
+"""
+import os
+import struct
+import sys
+
+OUT = sys.argv[1] if len(sys.argv) > 1 else sys.exit(__doc__)
+
+
+def w(path, data, mode="w"):
+    full = os.path.join(OUT, path.lstrip("/"))
+    os.makedirs(os.path.dirname(full), exist_ok=True)
+    with open(full, "wb" if isinstance(data, bytes) else "w") as f:
+        f.write(data)
+
+
+def link(path, target):
+    full = os.path.join(OUT, path.lstrip("/"))
+    os.makedirs(os.path.dirname(full), exist_ok=True)
+    if os.path.lexists(full):
+        os.remove(full)
+    os.symlink(target, full)
+
+
+# ---- kernel, processes, OS ----
+cpu_tpl = """processor\t: {n}
+vendor_id\t: GenuineIntel
+cpu family\t: 6
+model\t\t: 142
+model name\t: Intel(R) Core(TM) i5-7200U CPU @ 2.50GHz
+stepping\t: 9
+microcode\t: 0xf4
+cpu MHz\t\t: 1800.000
+cache size\t: 3072 KB
+physical id\t: 0
+siblings\t: 4
+core id\t\t: {core}
+cpu cores\t: 2
+flags\t\t: fpu vme de pse tsc msr pae mce cx8 apic sep mtrr pge mca cmov pat pse36 clflush mmx fxsr sse sse2 ss ht tm pbe syscall nx pdpe1gb rdtscp lm constant_tsc pni vmx est tm2 ssse3 sse4_1 sse4_2 popcnt aes xsave avx f16c rdrand avx2 ept vpid
+address sizes\t: 39 bits physical, 48 bits virtual
+
+"""
+w("/proc/cpuinfo", "".join(cpu_tpl.format(n=n, core=n % 2) for n in range(4)))
+w("/proc/meminfo", """MemTotal:       16279068 kB
+MemFree:         9012344 kB
+MemAvailable:   12345678 kB
+Buffers:          312000 kB
+Cached:          3000000 kB
+SwapTotal:       2097148 kB
+SwapFree:        2000000 kB
+""")
+w("/proc/stat", """cpu  1000 0 500 90000 100 0 10 0 0 0
+cpu0 250 0 125 22500 25 0 3 0 0 0
+intr 123456
+ctxt 654321
+btime 1764998400
+processes 4321
+procs_running 2
+procs_blocked 0
+""")
+w("/proc/filesystems", "nodev\tsysfs\nnodev\ttmpfs\nnodev\tproc\nnodev\tnfs4\nnodev\tcgroup2\n\text4\n\tvfat\n\tiso9660\n")
+w("/proc/self/mountinfo", """22 1 259:2 / / rw,relatime shared:1 - ext4 /dev/nvme0n1p2 rw,errors=remount-ro
+23 22 0:21 / /proc rw,nosuid,nodev,noexec,relatime shared:12 - proc proc rw
+24 22 0:22 / /sys rw,nosuid,nodev,noexec,relatime shared:2 - sysfs sysfs rw
+25 24 0:26 / /sys/fs/cgroup rw,nosuid,nodev,noexec,relatime shared:4 - cgroup2 cgroup2 rw
+26 22 0:25 / /tmp rw,nosuid,nodev shared:14 - tmpfs tmpfs rw,size=8139532k
+27 22 259:1 / /boot/efi rw,relatime shared:30 - vfat /dev/nvme0n1p1 rw,fmask=0077,dmask=0077
+28 22 8:1 / /media/alice/My\\040Stick rw,nosuid,nodev,relatime shared:40 - vfat /dev/sda1 rw,uid=1000
+29 22 0:50 / /mnt/nas rw,relatime shared:41 - nfs4 nas.example.org:/export/home rw,vers=4.2
+30 22 11:0 / /media/alice/DVD ro,nosuid,nodev,relatime shared:42 - iso9660 /dev/sr0 ro
+31 26 0:51 / /tmp rw,nosuid,nodev shared:15 - tmpfs tmpfs rw,size=1024k
+""")
+for key, val in {"hostname": "t480s.example.org", "domainname": "(none)", "osrelease": "6.8.0-49-generic",
+                 "version": "#49-Ubuntu SMP PREEMPT_DYNAMIC Mon Nov  4 02:06:24 UTC 2024",
+                 "arch": "x86_64", "pid_max": "4194304"}.items():
+    w("/proc/sys/kernel/" + key, val + "\n")
+for pid, comm in [(1, "systemd"), (2, "kthreadd"), (812, "NetworkManager"), (1500, "gnome-shell"), (2210, "bash")]:
+    w(f"/proc/{pid}/comm", comm + "\n")
+w("/etc/os-release", """PRETTY_NAME="Ubuntu 24.04.1 LTS"
+NAME="Ubuntu"
+VERSION_ID="24.04"
+VERSION="24.04.1 LTS (Noble Numbat)"
+ID=ubuntu
+# a comment
+HOME_URL="https://www.ubuntu.com/"
+""")
+w("/etc/machine-id", "0123456789abcdef0123456789abcdef\n")
+w("/etc/hostname", "t480s\n")
+w("/etc/resolv.conf", "nameserver 127.0.0.53\noptions edns0\nsearch example.org\n")
+w("/etc/default/locale", 'LANG="de_DE.UTF-8"\n')
+
+
+def utmp(kind, pid, line, user, host):
+    rec = struct.pack("<hxxi32s4s32s256s", kind, pid, line.encode(), b"", user.encode(), host.encode())
+    return rec + b"\0" * (384 - len(rec))
+
+
+w("/run/utmp", utmp(2, 0, "~", "reboot", "6.8.0") + utmp(6, 900, "tty1", "LOGIN", "")
+  + utmp(7, 1400, "tty2", "alice", ":0") + utmp(7, 2200, "pts/0", "bob", "10.0.0.5"))
+
+# ---- processors ----
+C = "/sys/devices/system/cpu"
+w(C + "/online", "0-3\n")
+for n in range(4):
+    w(f"{C}/cpu{n}/topology/physical_package_id", "0\n")
+    w(f"{C}/cpu{n}/topology/core_id", f"{n % 2}\n")
+    w(f"{C}/cpu{n}/cpufreq/scaling_cur_freq", "1800000\n")
+    w(f"{C}/cpu{n}/cpufreq/cpuinfo_max_freq", "3100000\n")
+    core = n % 2
+    pair = f"{core},{core + 2}\n"
+    for idx, (lvl, typ, size, ways, shared) in enumerate([
+            (1, "Data", "32K", 8, pair), (1, "Instruction", "32K", 8, pair),
+            (2, "Unified", "256K", 4, pair), (3, "Unified", "3072K", 12, "0-3\n")]):
+        b = f"{C}/cpu{n}/cache/index{idx}/"
+        w(b + "level", f"{lvl}\n")
+        w(b + "type", typ + "\n")
+        w(b + "size", size + "\n")
+        w(b + "ways_of_associativity", f"{ways}\n")
+        w(b + "coherency_line_size", "64\n")
+        w(b + "shared_cpu_list", shared)
+
+# ---- DMI ----
+dmi = {"sys_vendor": "LENOVO", "product_name": "20L7001XGE", "product_version": "ThinkPad T480s",
+       "product_family": "ThinkPad T480s", "product_sku": "LENOVO_MT_20L7_BU_Think_FM_ThinkPad T480s",
+       "board_vendor": "LENOVO", "board_name": "20L7001XGE", "board_version": "SDK0J40697 WIN",
+       "board_asset_tag": "Not Available", "bios_vendor": "LENOVO", "bios_version": "N22ET80W (1.57 )",
+       "bios_date": "02/27/2023", "bios_release": "1.57", "ec_firmware_release": "1.22",
+       "chassis_type": "10", "chassis_vendor": "LENOVO"}
+for k, v in dmi.items():
+    w("/sys/class/dmi/id/" + k, v + "\n")
+w("/sys/firmware/acpi/pm_profile", "2\n")
+
+
+def smbios_struct(stype, handle, body, strings):
+    data = struct.pack("<BBH", stype, 4 + len(body), handle) + body
+    if strings:
+        data += b"".join(s.encode() + b"\0" for s in strings) + b"\0"
+    else:
+        data += b"\0\0"
+    return data
+
+
+bios = smbios_struct(0, 0, struct.pack("<BBHBBQBBBBBB", 1, 2, 0xE800, 3, 0xFF, 0x0000000000001A90, 0x03, 0x0D, 1, 57, 1, 22),
+                     ["LENOVO", "N22ET80W (1.57 )", "02/27/2023"])
+system = smbios_struct(1, 1, struct.pack("<BBBB16sBBB", 1, 2, 3, 4, bytes(range(16)), 6, 5, 6),
+                       ["LENOVO", "20L7001XGE", "ThinkPad T480s", "PF1ABCDE", "LENOVO_MT_20L7", "ThinkPad T480s"])
+board = smbios_struct(2, 2, struct.pack("<BBBBBBHBB", 1, 2, 3, 4, 5, 0x09, 3, 0x0A, 0),
+                      ["LENOVO", "20L7001XGE", "SDK0J40697 WIN", "L1HF81234567", "Not Available"])
+chassis = smbios_struct(3, 3, struct.pack("<BBBBBBBB", 1, 10, 2, 3, 4, 3, 3, 3), ["LENOVO", "None", "PF1ABCDE", "No Asset Information"])
+proc_body = struct.pack("<BBBBQBBHHHBBHHHBBBBBBHH", 1, 3, 0xC6, 2, 0xBFEBFBFF000806E9, 3, 0x8A, 100, 3100, 2500,
+                        0x41, 0x2C, 4, 5, 6, 4, 5, 6, 2, 2, 4, 0x00EC, 0xC6)
+proc = smbios_struct(4, 4, proc_body, ["U3E1", "Intel(R) Corporation", "Intel(R) Core(TM) i5-7200U CPU @ 2.50GHz",
+                                       "None", "None", "None"])
+oem = smbios_struct(11, 5, struct.pack("<B", 2), ["OEM string one", "OEM string two"])
+end = smbios_struct(127, 6, b"", [])
+w("/sys/firmware/dmi/tables/DMI", bios + system + board + chassis + proc + oem + end)
+entry = b"_SM3_" + bytes([0, 0x18, 3, 1, 0, 1, 0]) + struct.pack("<IQ", 0x1000, 0)
+w("/sys/firmware/dmi/tables/smbios_entry_point", entry)
+
+# ---- block devices ----
+PCI = "/sys/devices/pci0000:00"
+NV = PCI + "/0000:00:1d.0/0000:3c:00.0/nvme/nvme0"
+w(NV + "/model", "SAMSUNG MZVLB512HAJQ-000L7              \n")
+w(NV + "/serial", "S3TNNX0K123456      \n")
+w(NV + "/firmware_rev", "4L7QEXA7\n")
+d = NV + "/nvme0n1"
+w(d + "/size", "1000215216\n")
+w(d + "/removable", "0\n")
+w(d + "/ro", "0\n")
+w(d + "/dev", "259:0\n")
+w(d + "/queue/logical_block_size", "512\n")
+link(d + "/device", "../../nvme0")
+for p, n in (("nvme0n1p1", 1), ("nvme0n1p2", 2)):
+    w(f"{d}/{p}/partition", f"{n}\n")
+    w(f"{d}/{p}/dev", f"259:{n}\n")
+    link(f"/sys/dev/block/259:{n}", f"../../devices/pci0000:00/0000:00:1d.0/0000:3c:00.0/nvme/nvme0/nvme0n1/{p}")
+link("/sys/block/nvme0n1", "../devices/pci0000:00/0000:00:1d.0/0000:3c:00.0/nvme/nvme0/nvme0n1")
+
+USB = PCI + "/0000:00:14.0/usb2/2-1/2-1:1.0/host2/target2:0:0/2:0:0:0"
+w(USB + "/vendor", "SanDisk \n")
+w(USB + "/model", "Ultra Fit       \n")
+w(USB + "/rev", "1.00\n")
+w(USB + "/type", "0\n")
+w(USB + "/vpd_pg80", b"\x00\x80\x00\x14" + b"4C530001230418109482")
+s = USB + "/block/sda"
+w(s + "/size", "60063744\n")
+w(s + "/removable", "1\n")
+w(s + "/ro", "0\n")
+w(s + "/dev", "8:0\n")
+w(s + "/queue/logical_block_size", "512\n")
+link(s + "/device", "../../../2:0:0:0")
+w(s + "/sda1/partition", "1\n")
+w(s + "/sda1/dev", "8:1\n")
+link("/sys/dev/block/8:1", "../../devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host2/target2:0:0/2:0:0:0/block/sda/sda1")
+link("/sys/block/sda", "../devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host2/target2:0:0/2:0:0:0/block/sda")
+
+ATA = PCI + "/0000:00:17.0/ata2/host1/target1:0:0/1:0:0:0"
+w(ATA + "/vendor", "HL-DT-ST\n")
+w(ATA + "/model", "DVDRAM GU90N    \n")
+w(ATA + "/rev", "A1C2\n")
+w(ATA + "/type", "5\n")
+w(ATA + "/block/sr0/size", "8388608\n")
+w(ATA + "/block/sr0/removable", "1\n")
+w(ATA + "/block/sr0/dev", "11:0\n")
+link(ATA + "/block/sr0/device", "../../../1:0:0:0")
+link("/sys/block/sr0", "../devices/pci0000:00/0000:00:17.0/ata2/host1/target1:0:0/1:0:0:0/block/sr0")
+link("/sys/dev/block/11:0", "../../devices/pci0000:00/0000:00:17.0/ata2/host1/target1:0:0/1:0:0:0/block/sr0")
+
+w("/sys/devices/virtual/block/loop0/size", "0\n")
+link("/sys/block/loop0", "../devices/virtual/block/loop0")
+# A disk that went away while the tree was read: its link leads nowhere.
+link("/sys/block/sdb", "../devices/pci0000:00/0000:00:14.0/usb2/2-2/gone/block/sdb")
+
+link("/dev/disk/by-uuid/1A2B-3C4D", "../../nvme0n1p1")
+link("/dev/disk/by-uuid/0f3c6f2e-5a1b-4c2d-9e8f-123456789abc", "../../nvme0n1p2")
+link("/dev/disk/by-uuid/5e6f-7a8b", "../../sda1")
+link("/dev/disk/by-label/ESP", "../../nvme0n1p1")
+link("/dev/disk/by-label/My\\x20Stick", "../../sda1")
+
+# ---- display ----
+GPU = PCI + "/0000:00:02.0"
+w(GPU + "/vendor", "0x8086\n")
+w(GPU + "/device", "0x5917\n")
+link(GPU + "/driver", "../../../bus/pci/drivers/i915")
+w("/sys/bus/pci/drivers/i915/.keep", "")
+link(GPU + "/drm/card0/device", "../../../0000:00:02.0")
+edid = bytearray(128)
+edid[0:8] = b"\x00\xff\xff\xff\xff\xff\xff\x00"
+mfg = ((ord("L") - 64) << 10) | ((ord("E") - 64) << 5) | (ord("N") - 64)
+edid[8:10] = struct.pack(">H", mfg)
+edid[10:12] = struct.pack("<H", 0x40BA)
+edid[12:16] = struct.pack("<I", 0)
+edid[16], edid[17], edid[18], edid[19] = 0, 27, 1, 4
+edid[20], edid[21], edid[22] = 0x95, 31, 17
+# first detailed timing: 1920x1080, 141 MHz pixel clock
+edid[54:72] = bytes([0x14, 0x37, 0x80, 0xB8, 0x70, 0x38, 0x24, 0x40, 0x10, 0x10, 0x3E, 0x00, 0x35, 0xAE, 0x10, 0x00, 0x00, 0x18])
+edid[72:90] = b"\x00\x00\x00\xfe\x00" + b"LG Display\n  "
+edid[90:108] = b"\x00\x00\x00\xfc\x00" + b"LP140WF7-SPB1"
+edid[108:126] = b"\x00\x00\x00\xff\x00" + b"0x00000000\n  "
+edid[127] = (256 - sum(edid[:127]) % 256) % 256
+w(GPU + "/drm/card0/card0-eDP-1/edid", bytes(edid))
+w(GPU + "/drm/card0/card0-eDP-1/status", "connected\n")
+w(GPU + "/drm/card0/card0-eDP-1/dpms", "On\n")
+w(GPU + "/drm/card0/card0-eDP-1/enabled", "enabled\n")
+w(GPU + "/drm/card0/card0-eDP-1/modes", "1920x1080\n")
+w(GPU + "/drm/card0/card0-HDMI-A-1/status", "disconnected\n")
+w(GPU + "/drm/card0/card0-HDMI-A-1/edid", b"")
+w(GPU + "/drm/card0/card0-HDMI-A-1/dpms", "Off\n")
+w(GPU + "/drm/renderD128/dev", "226:128\n")
+link("/sys/class/drm/card0", "../../devices/pci0000:00/0000:00:02.0/drm/card0")
+link("/sys/class/drm/card0-eDP-1", "../../devices/pci0000:00/0000:00:02.0/drm/card0/card0-eDP-1")
+link("/sys/class/drm/card0-HDMI-A-1", "../../devices/pci0000:00/0000:00:02.0/drm/card0/card0-HDMI-A-1")
+link("/sys/class/drm/renderD128", "../../devices/pci0000:00/0000:00:02.0/drm/renderD128")
+w(GPU + "/graphics/fb0/virtual_size", "1920,1080\n")
+w(GPU + "/graphics/fb0/bits_per_pixel", "32\n")
+link(GPU + "/graphics/fb0/device", "../../../0000:00:02.0")
+link("/sys/class/graphics/fb0", "../../devices/pci0000:00/0000:00:02.0/graphics/fb0")
+w("/usr/share/misc/pci.ids", """#
+# List of PCI ID's (excerpt in the published format)
+#
+8086  Intel Corporation
+\t1903  Xeon E3-1200 v5/E3-1500 v5/6th Gen Core Processor Thermal Subsystem
+\t5917  UHD Graphics 620
+\t\t17aa 2258  ThinkPad T480s
+\t9d2f  Sunrise Point-LP USB 3.0 xHCI Controller
+\t9d71  Sunrise Point-LP HD Audio
+8087  Intel Corp.
+\t0a2b  Bluetooth wireless interface
+C 00  Unclassified device
+""")

@@ -1,0 +1,262 @@
+// Per-class values over the fixture trees.
+#include <gtest/gtest.h>
+
+#include "linux_test_util.h"
+
+using lnxtest::CollectIn;
+using lnxtest::FindBy;
+using wmi::Value;
+
+namespace {
+
+wmi::Object Only(const std::vector<wmi::Object>& v) {
+    if (v.size() != 1) throw std::runtime_error("expected exactly one instance, got " + std::to_string(v.size()));
+    return v[0];
+}
+
+}  // namespace
+
+TEST(ComputerSystem, Laptop) {
+    auto cs = CollectIn("laptop", "Win32_ComputerSystem");
+    const auto o = Only(cs);
+    EXPECT_EQ(o.Get("Name"), Value("t480s"));
+    EXPECT_EQ(o.Get("Domain"), Value("example.org"));
+    EXPECT_EQ(o.Get("Manufacturer"), Value("LENOVO"));
+    EXPECT_EQ(o.Get("Model"), Value("20L7001XGE"));
+    EXPECT_EQ(o.Get("TotalPhysicalMemory"), Value("16669765632"));  // MemTotal kB * 1024, as a string
+    EXPECT_EQ(o.Get("NumberOfProcessors"), Value(1));
+    EXPECT_EQ(o.Get("NumberOfLogicalProcessors"), Value(4));
+    EXPECT_EQ(o.Get("SystemType"), Value("x64-based PC"));
+    EXPECT_EQ(o.Get("PCSystemType"), Value(2));  // Mobile, from the ACPI profile
+    EXPECT_EQ(o.Get("UserName"), Value("alice"));  // the console session, not the remote one
+    EXPECT_EQ(o.Get("HypervisorPresent"), Value(false));
+    EXPECT_EQ(o.Get("WakeUpType"), Value(6));
+    EXPECT_EQ(o.Get("CreationClassName"), Value("Win32_ComputerSystem"));
+    // The clock belongs to the live computer only.
+    EXPECT_TRUE(o.Get("CurrentTimeZone").isNull());
+    EXPECT_TRUE(o.Get("PrimaryOwnerName").isNull());
+}
+
+TEST(ComputerSystem, NoDmiGivesNullIdentification) {
+    const auto o = Only(CollectIn("thismachine", "Win32_ComputerSystem"));
+    EXPECT_FALSE(o.Get("Name").isNull());
+    EXPECT_FALSE(o.Get("NumberOfLogicalProcessors").isNull());
+    if (o.Get("Manufacturer").isNull()) {
+        EXPECT_TRUE(o.Get("Model").isNull());
+    }
+    EXPECT_TRUE(o.Get("UserName").isNull() || o.Get("UserName").isString());
+}
+
+TEST(Processor, LaptopPackageFromTopologyCpufreqCachesAndSmbios) {
+    const auto o = Only(CollectIn("laptop", "Win32_Processor"));
+    EXPECT_EQ(o.Get("DeviceID"), Value("CPU0"));
+    EXPECT_EQ(o.Get("Name"), Value("Intel(R) Core(TM) i5-7200U CPU @ 2.50GHz"));
+    EXPECT_EQ(o.Get("Manufacturer"), Value("GenuineIntel"));
+    EXPECT_EQ(o.Get("Caption"), Value("Intel64 Family 6 Model 142 Stepping 9"));
+    EXPECT_EQ(o.Get("NumberOfCores"), Value(2));
+    EXPECT_EQ(o.Get("NumberOfLogicalProcessors"), Value(4));
+    EXPECT_EQ(o.Get("CurrentClockSpeed"), Value(1800));
+    EXPECT_EQ(o.Get("MaxClockSpeed"), Value(3100));
+    EXPECT_EQ(o.Get("L2CacheSize"), Value(512));   // two 256 KB caches, each counted once
+    EXPECT_EQ(o.Get("L3CacheSize"), Value(3072));  // one shared cache, not four
+    EXPECT_EQ(o.Get("Architecture"), Value(9));
+    EXPECT_EQ(o.Get("AddressWidth"), Value(64));
+    EXPECT_EQ(o.Get("Level"), Value(6));
+    EXPECT_EQ(o.Get("Revision"), Value((142 << 8) | 9));
+    EXPECT_EQ(o.Get("Stepping"), Value("9"));
+    EXPECT_EQ(o.Get("VMMonitorModeExtensions"), Value(true));
+    EXPECT_EQ(o.Get("ProcessorId"), Value("BFEBFBFF000806E9"));
+    EXPECT_EQ(o.Get("Family"), Value(198));
+    EXPECT_EQ(o.Get("SocketDesignation"), Value("U3E1"));
+    EXPECT_EQ(o.Get("ExtClock"), Value(100));
+    EXPECT_EQ(o.Get("CurrentVoltage"), Value(10));
+    EXPECT_EQ(o.Get("SystemName"), Value("t480s"));
+    EXPECT_TRUE(o.Get("LoadPercentage").isNull());
+}
+
+TEST(Processor, ThisMachineCountsMatchCpuinfo) {
+    auto procs = CollectIn("thismachine", "Win32_Processor");
+    ASSERT_FALSE(procs.empty());
+    std::int64_t logical = 0;
+    for (const auto& p : procs) {
+        logical += p.Get("NumberOfLogicalProcessors").asInt();
+        EXPECT_LE(p.Get("NumberOfCores").asInt(), p.Get("NumberOfLogicalProcessors").asInt());
+    }
+    const auto cs = Only(CollectIn("thismachine", "Win32_ComputerSystem"));
+    EXPECT_EQ(cs.Get("NumberOfLogicalProcessors").asInt(), logical);
+    EXPECT_EQ(cs.Get("NumberOfProcessors").asInt(), static_cast<std::int64_t>(procs.size()));
+}
+
+TEST(OperatingSystem, Laptop) {
+    const auto o = Only(CollectIn("laptop", "Win32_OperatingSystem"));
+    EXPECT_EQ(o.Get("Caption"), Value("Ubuntu 24.04.1 LTS"));
+    EXPECT_EQ(o.Get("Version"), Value("6.8.0-49-generic"));
+    EXPECT_EQ(o.Get("OSType"), Value(36));
+    EXPECT_EQ(o.Get("OSArchitecture"), Value("64-bit"));
+    EXPECT_EQ(o.Get("SerialNumber"), Value("0123456789abcdef0123456789abcdef"));
+    EXPECT_EQ(o.Get("LastBootUpTime"), Value("20251206052000.000000+000"));  // UTC under a fixture root
+    EXPECT_EQ(o.Get("TotalVisibleMemorySize"), Value("16279068"));
+    EXPECT_EQ(o.Get("FreePhysicalMemory"), Value("12345678"));  // MemAvailable, not MemFree
+    EXPECT_EQ(o.Get("SizeStoredInPagingFiles"), Value("2097148"));
+    EXPECT_EQ(o.Get("TotalVirtualMemorySize"), Value("18376216"));
+    EXPECT_EQ(o.Get("FreeVirtualMemory"), Value("14345678"));
+    EXPECT_EQ(o.Get("NumberOfProcesses"), Value(5));
+    EXPECT_EQ(o.Get("NumberOfUsers"), Value(2));
+    EXPECT_EQ(o.Get("SystemDevice"), Value("/dev/nvme0n1p2"));
+    EXPECT_EQ(o.Get("BootDevice"), Value("/dev/nvme0n1p1"));
+    EXPECT_EQ(o.Get("CSName"), Value("t480s"));
+    EXPECT_EQ(o.Get("MUILanguages"), Value(Value::Array{Value("de-DE")}));
+    EXPECT_TRUE(o.Get("LocalDateTime").isNull());
+    EXPECT_TRUE(o.Get("InstallDate").isNull());
+    EXPECT_TRUE(o.Get("ServicePackMajorVersion").isNull());
+    EXPECT_TRUE(o.Get("WindowsDirectory").isNull());
+}
+
+TEST(Bios, LaptopFromDmiAndSmbios) {
+    const auto o = Only(CollectIn("laptop", "Win32_BIOS"));
+    EXPECT_EQ(o.Get("Manufacturer"), Value("LENOVO"));
+    EXPECT_EQ(o.Get("SMBIOSBIOSVersion"), Value("N22ET80W (1.57 )"));
+    EXPECT_EQ(o.Get("ReleaseDate"), Value("20230227000000.000000+000"));
+    EXPECT_EQ(o.Get("SystemBiosMajorVersion"), Value(1));
+    EXPECT_EQ(o.Get("SystemBiosMinorVersion"), Value(57));
+    EXPECT_EQ(o.Get("EmbeddedControllerMinorVersion"), Value(22));
+    EXPECT_EQ(o.Get("SMBIOSMajorVersion"), Value(3));
+    EXPECT_EQ(o.Get("SMBIOSPresent"), Value(true));
+    // Characteristics 0x1A90: bits 4, 7, 9, 11, 12; extension bytes 0x03 and 0x0D.
+    Value::Array expect;
+    for (int b : {4, 7, 9, 11, 12, 40, 41, 48, 50, 51}) expect.emplace_back(b);
+    EXPECT_EQ(o.Get("BiosCharacteristics"), Value(expect));
+    EXPECT_TRUE(o.Get("SerialNumber").isNull());  // product_serial is root-only and absent
+}
+
+TEST(Bios, NoFirmwareTablesGiveAnEmptySet) {
+    auto fixture = lnxtest::Fixture("thismachine");
+    if (wmi::lnx::MakeLocalFileSystem(fixture)->exists("/sys/class/dmi/id")) GTEST_SKIP();
+    EXPECT_TRUE(CollectIn("thismachine", "Win32_BIOS").empty());
+}
+
+TEST(DiskDrive, LaptopDisksSkipVirtualOpticalAndVanished) {
+    auto disks = CollectIn("laptop", "Win32_DiskDrive");
+    ASSERT_EQ(disks.size(), 2u);  // loop0, sr0 and the vanished sdb are not disks here
+    const auto& nvme = disks[0];
+    EXPECT_EQ(nvme.Get("DeviceID"), Value("/dev/nvme0n1"));
+    EXPECT_EQ(nvme.Get("Index"), Value(0));
+    EXPECT_EQ(nvme.Get("Model"), Value("SAMSUNG MZVLB512HAJQ-000L7"));
+    EXPECT_EQ(nvme.Get("SerialNumber"), Value("S3TNNX0K123456"));
+    EXPECT_EQ(nvme.Get("Size"), Value("512110190592"));
+    EXPECT_EQ(nvme.Get("BytesPerSector"), Value(512));
+    EXPECT_EQ(nvme.Get("Partitions"), Value(2));
+    EXPECT_EQ(nvme.Get("MediaType"), Value("Fixed hard disk media"));
+    EXPECT_EQ(nvme.Get("FirmwareRevision"), Value("4L7QEXA7"));
+    EXPECT_TRUE(nvme.Get("SCSIPort").isNull());
+    const auto& usb = disks[1];
+    EXPECT_EQ(usb.Get("Index"), Value(1));
+    EXPECT_EQ(usb.Get("InterfaceType"), Value("USB"));
+    EXPECT_EQ(usb.Get("MediaType"), Value("Removable Media"));
+    EXPECT_EQ(usb.Get("Manufacturer"), Value("SanDisk"));
+    EXPECT_EQ(usb.Get("SerialNumber"), Value("4C530001230418109482"));  // from VPD page 0x80
+    EXPECT_EQ(usb.Get("SCSIPort"), Value(2));
+    EXPECT_EQ(usb.Get("Capabilities"), Value(Value::Array{Value(3), Value(4), Value(7)}));
+}
+
+TEST(DiskDrive, ThisMachineSkipsLoopAndZram) {
+    for (const auto& d : CollectIn("thismachine", "Win32_DiskDrive")) {
+        std::string id = d.Get("DeviceID").asString();
+        EXPECT_EQ(id.find("loop"), std::string::npos);
+        EXPECT_EQ(id.find("zram"), std::string::npos);
+        EXPECT_TRUE(d.Get("Size").isString());
+    }
+}
+
+TEST(CdromDrive, Laptop) {
+    const auto o = Only(CollectIn("laptop", "Win32_CDROMDrive"));
+    EXPECT_EQ(o.Get("Drive"), Value("/dev/sr0"));
+    EXPECT_EQ(o.Get("Name"), Value("HL-DT-ST DVDRAM GU90N"));
+    EXPECT_EQ(o.Get("SCSIPort"), Value(1));
+}
+
+TEST(LogicalDisk, LaptopMountsTypesLabelsAndSerials) {
+    auto v = CollectIn("laptop", "Win32_LogicalDisk");
+    std::vector<std::string> ids;
+    for (const auto& o : v) ids.push_back(o.Get("DeviceID").asString());
+    EXPECT_EQ(ids, (std::vector<std::string>{"/", "/boot/efi", "/media/alice/DVD", "/media/alice/My Stick", "/mnt/nas", "/tmp"}));
+    struct Case { const char* id; int type; const char* fs; };
+    const Case cases[] = {{"/", 3, "ext4"}, {"/boot/efi", 3, "vfat"}, {"/media/alice/DVD", 5, "iso9660"},
+                          {"/media/alice/My Stick", 2, "vfat"}, {"/mnt/nas", 4, "nfs4"}, {"/tmp", 6, "tmpfs"}};
+    for (const auto& c : cases) {
+        const auto* o = FindBy(v, "DeviceID", c.id);
+        ASSERT_NE(o, nullptr) << c.id;
+        EXPECT_EQ(o->Get("DriveType"), Value(c.type)) << c.id;
+        EXPECT_EQ(o->Get("FileSystem"), Value(c.fs)) << c.id;
+        EXPECT_TRUE(o->Get("Size").isNull()) << "no statvfs under a fixture root";
+        EXPECT_TRUE(o->Get("FreeSpace").isNull());
+    }
+    const auto* stick = FindBy(v, "DeviceID", "/media/alice/My Stick");
+    EXPECT_EQ(stick->Get("VolumeName"), Value("My Stick"));
+    EXPECT_EQ(stick->Get("VolumeSerialNumber"), Value("5E6F7A8B"));
+    EXPECT_EQ(FindBy(v, "DeviceID", "/boot/efi")->Get("VolumeSerialNumber"), Value("1A2B3C4D"));
+    EXPECT_EQ(FindBy(v, "DeviceID", "/")->Get("VolumeSerialNumber"), Value("0f3c6f2e-5a1b-4c2d-9e8f-123456789abc"));
+    EXPECT_EQ(FindBy(v, "DeviceID", "/mnt/nas")->Get("ProviderName"), Value("nas.example.org:/export/home"));
+    EXPECT_EQ(FindBy(v, "DeviceID", "/media/alice/DVD")->Get("Access"), Value(1));
+}
+
+TEST(LogicalDisk, ThisMachineHasRootAndNoPseudoFileSystems) {
+    auto v = CollectIn("thismachine", "Win32_LogicalDisk");
+    ASSERT_NE(FindBy(v, "DeviceID", "/"), nullptr);
+    for (const auto& o : v)
+        for (const char* pseudo : {"proc", "sysfs", "cgroup", "cgroup2", "devpts"})
+            EXPECT_NE(o.Get("FileSystem"), Value(pseudo)) << o.Get("DeviceID").asString();
+}
+
+TEST(DisplayConfiguration, LaptopCardWithFrameBuffer) {
+    const auto o = Only(CollectIn("laptop", "Win32_DisplayConfiguration"));
+    EXPECT_EQ(o.Get("DeviceName"), Value("UHD Graphics 620"));
+    EXPECT_EQ(o.Get("PelsWidth"), Value(1920));
+    EXPECT_EQ(o.Get("PelsHeight"), Value(1080));
+    EXPECT_EQ(o.Get("BitsPerPel"), Value(32));
+    EXPECT_TRUE(o.Get("DriverVersion").isNull());  // i915 has no module version
+    EXPECT_TRUE(o.Get("DisplayFrequency").isNull());
+}
+
+TEST(DisplayConfiguration, NoDrmIsAnEmptySet) {
+    if (wmi::lnx::MakeLocalFileSystem(lnxtest::Fixture("thismachine"))->exists("/sys/class/drm")) GTEST_SKIP();
+    EXPECT_TRUE(CollectIn("thismachine", "Win32_DisplayConfiguration").empty());
+}
+
+TEST(DesktopMonitor, OnlyConnectedConnectorsWithEdid) {
+    const auto o = Only(CollectIn("laptop", "Win32_DesktopMonitor"));
+    EXPECT_EQ(o.Get("DeviceID"), Value("card0-eDP-1"));
+    EXPECT_EQ(o.Get("Name"), Value("LP140WF7-SPB1"));
+    EXPECT_EQ(o.Get("MonitorManufacturer"), Value("LEN"));
+    EXPECT_EQ(o.Get("Availability"), Value(3));
+}
+
+TEST(VideoController, Laptop) {
+    const auto o = Only(CollectIn("laptop", "Win32_VideoController"));
+    EXPECT_EQ(o.Get("AdapterCompatibility"), Value("Intel Corporation"));
+    EXPECT_EQ(o.Get("InstalledDisplayDrivers"), Value("i915"));
+    EXPECT_EQ(o.Get("CurrentNumberOfColors"), Value("4294967296"));
+}
+
+TEST(BaseBoard, LaptopDmiAndFeatureFlags) {
+    const auto o = Only(CollectIn("laptop", "Win32_BaseBoard"));
+    EXPECT_EQ(o.Get("Manufacturer"), Value("LENOVO"));
+    EXPECT_EQ(o.Get("Product"), Value("20L7001XGE"));
+    EXPECT_EQ(o.Get("HostingBoard"), Value(true));
+    EXPECT_EQ(o.Get("Replaceable"), Value(true));
+    EXPECT_EQ(o.Get("Removable"), Value(false));
+    EXPECT_TRUE(o.Get("SerialNumber").isNull());
+}
+
+TEST(CacheMemory, OneInstancePerLevelAndTypeWithSummedSizes) {
+    auto v = CollectIn("laptop", "Win32_CacheMemory");
+    ASSERT_EQ(v.size(), 4u);
+    const auto* l2 = FindBy(v, "Name", "L2 Unified Cache");
+    ASSERT_NE(l2, nullptr);
+    EXPECT_EQ(l2->Get("InstalledSize"), Value(512));
+    EXPECT_EQ(l2->Get("Level"), Value(4));
+    EXPECT_EQ(l2->Get("Associativity"), Value(5));  // 4-way
+    const auto* l3 = FindBy(v, "Name", "L3 Unified Cache");
+    EXPECT_EQ(l3->Get("InstalledSize"), Value(3072));
+    EXPECT_EQ(l3->Get("Associativity"), Value(9));  // 12-way
+}

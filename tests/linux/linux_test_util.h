@@ -1,0 +1,33 @@
+// Helpers shared by the Linux provider tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "wmi/linux/linux_provider.h"
+#include "wmi/object.h"
+
+namespace lnxtest {
+
+inline std::string Fixture(const std::string& name) { return std::string(KESTRANE_FIXTURES) + "/" + name; }
+
+// Every instance of a class, read to the end.
+inline std::vector<wmi::Object> Collect(const std::shared_ptr<wmi::Provider>& p, const std::string& cls) {
+    std::vector<wmi::Object> out;
+    auto cursor = p->enumerate(cls);
+    while (auto o = cursor->next()) out.push_back(std::move(*o));
+    return out;
+}
+
+inline std::vector<wmi::Object> CollectIn(const std::string& fixture, const std::string& cls) {
+    return Collect(wmi::MakeLinuxProvider(Fixture(fixture)), cls);
+}
+
+// The instance whose property has the given text value.
+inline const wmi::Object* FindBy(const std::vector<wmi::Object>& v, const std::string& prop, const std::string& text) {
+    for (const auto& o : v)
+        if (o.Get(prop).isString() && o.Get(prop).asString() == text) return &o;
+    return nullptr;
+}
+
+}  // namespace lnxtest

@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <stdexcept>
+
+#include "linux_test_util.h"
+#include "wmi/linux/provider_core.h"
+#include "wmi/linux/schema_table.h"
+#include "wmi/services.h"
+
+using lnxtest::Collect;
+using lnxtest::CollectIn;
+using lnxtest::FindBy;
+using lnxtest::Fixture;
+using wmi::Value;
+
+namespace {
+
+const char* kFixtures[] = {"laptop", "thismachine"};
+
+// Whether a value has the kind WMI delivers for a CIM type.
+bool KindMatches(int cim, const Value& v) {
+    static const std::regex dmtf(R"(\d{14}\.\d{6}[+-]\d{3})");
+    static const std::regex decimal(R"(-?\d+)");
+    switch (cim) {
+    case wmi::CIM_UINT64:
+    case wmi::CIM_SINT64:
+        return v.isString() && std::regex_match(v.asString(), decimal);
+    case wmi::CIM_DATETIME:
+        return v.isString() && std::regex_match(v.asString(), dmtf);
+    case wmi::CIM_STRING:
+        return v.isString();
+    case wmi::CIM_BOOLEAN:
+        return v.isBool();
+    case wmi::CIM_REAL32:
+    case wmi::CIM_REAL64:
+        return v.isDouble();
+    case wmi::CIM_UINT8: return v.isInt() && v.asInt() >= 0 && v.asInt() <= 0xFF;
+    case wmi::CIM_UINT16: return v.isInt() && v.asInt() >= 0 && v.asInt() <= 0xFFFF;
+    case wmi::CIM_UINT32: return v.isInt() && v.asInt() >= 0 && v.asInt() <= 0xFFFFFFFFLL;
+    default:
+        return v.isInt();
+    }
+}
+
+}  // namespace
+
+// --- registry and errors ---
+
+TEST(Registry, UnknownAndUnsupportedClassesFailWithInvalidClassAtEnumeration) {
+    auto p = wmi::MakeLinuxProvider(Fixture("laptop"));
+    for (const char* cls : {"Win32_NoSuchClass", "Win32_Registry", "Win32_COMApplication", "Win32_AutochkSetting", ""}) {
+        try {
+            p->enumerate(cls);
+            ADD_FAILURE() << cls << " did not fail";
+        } catch (const wmi::Error& e) {
+            EXPECT_EQ(e.unsignedNumber(), wmi::WBEM_E_INVALID_CLASS) << cls;
+        }
+    }
+}
+
+TEST(Registry, ErrorComesAtFirstEnumerationNotAtQuery) {
+    wmi::Services svc(wmi::MakeLinuxProvider(Fixture("laptop")));
+    auto set = svc.ExecQuery("SELECT * FROM Win32_Registry");
+    EXPECT_THROW(set.Next(), wmi::Error);
+}
+
+TEST(Registry, ClassNamesMatchCaseInsensitively) {
+    auto p = wmi::MakeLinuxProvider(Fixture("laptop"));
+    auto a = Collect(p, "win32_processor");
+    auto b = Collect(p, "WIN32_PROCESSOR");
+    ASSERT_EQ(a.size(), 1u);
+    ASSERT_EQ(b.size(), 1u);
+    EXPECT_EQ(a[0].className(), "Win32_Processor");  // the published spelling, whatever was asked
+    EXPECT_EQ(a[0].values(), b[0].values());
+}
+
+TEST(Registry, EveryClassHasASchemaAndTheSummaryClassesAreThere) {
+    auto names = wmi::lnx::LinuxProviderClasses();
+    std::set<std::string> set(names.begin(), names.end());
+    for (const char* c : {"Win32_ComputerSystem", "Win32_Processor", "Win32_OperatingSystem", "Win32_BIOS",
+                          "Win32_DiskDrive", "Win32_LogicalDisk", "Win32_DisplayConfiguration"})
+        EXPECT_TRUE(set.count(c)) << c;
+    for (const auto& n : names) EXPECT_TRUE(wmi::lnx::LookupSchema(n)) << n;
+}
+
+// --- every class on every fixture: shape and kinds ---
+
+TEST(AllClasses, EveryInstanceCarriesTheWholeSchemaWithValuesOfTheRightKind) {
+    for (const char* fx : kFixtures) {
+        auto p = wmi::MakeLinuxProvider(Fixture(fx));
+        for (const auto& cls : wmi::lnx::LinuxProviderClasses()) {
+            auto schema = wmi::lnx::LookupSchema(cls);
+            std::vector<wmi::Object> objs;
+            ASSERT_NO_THROW(objs = Collect(p, cls)) << fx << " " << cls;
+            for (const auto& o : objs) {
+                ASSERT_EQ(o.schemaPtr(), schema) << cls;
+                ASSERT_EQ(o.values().size(), schema->size());
+                for (auto prop : o.Properties_()) {
+                    const Value& v = prop.value();
+                    if (v.isNull()) continue;
+                    if (prop.isArray()) {
+                        ASSERT_TRUE(v.isArray()) << fx << " " << cls << "." << prop.name();
+                        for (const auto& e : v.asArray())
+                            EXPECT_TRUE(KindMatches(prop.cimType(), e)) << fx << " " << cls << "." << prop.name();
+                    } else {
+                        EXPECT_TRUE(KindMatches(prop.cimType(), v)) << fx << " " << cls << "." << prop.name() << " = " << wmi::ValueText(v);
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(AllClasses, SchemaTableHasNoDuplicatePropertiesAndKnownTypes) {
+    for (const auto& cls : wmi::lnx::LinuxProviderClasses()) {
+        auto s = wmi::lnx::LookupSchema(cls);
+        std::set<std::string> seen;
+        for (const auto& p : s->properties()) {
+            EXPECT_TRUE(seen.insert(wmi::ToLowerAscii(p.name)).second) << cls << "." << p.name;
+            EXPECT_TRUE(wmi::IsKnownCimType(p.cimType)) << cls << "." << p.name;
+            EXPECT_FALSE(p.origin.empty());
+        }
+    }
+}
+
+// --- Row: the typed builder catches collector mistakes ---
+
+TEST(Row, ConvertsAndRejects) {
+    auto schema = wmi::lnx::LookupSchema("Win32_DiskDrive");
+    wmi::lnx::Row r(schema);
+    r.set("Size", Value(123));  // uint64 becomes a decimal string
+    r.setU64("TotalSectors", 18446744073709551615ull);
+    r.set("Index", std::optional<int>());  // absent stays Null
+    auto o = r.build();
+    EXPECT_EQ(o.Get("Size"), Value("123"));
+    EXPECT_EQ(o.Get("TotalSectors"), Value("18446744073709551615"));
+    EXPECT_TRUE(o.Get("Index").isNull());
+    EXPECT_THROW(r.set("NoSuchProperty", Value(1)), std::logic_error);
+    EXPECT_THROW(r.set("Model", Value(1)), std::logic_error);          // string expected
+    EXPECT_THROW(r.set("Index", Value("0")), std::logic_error);        // integer expected
+    EXPECT_THROW(r.set("SCSIPort", Value(70000)), std::logic_error);   // beyond uint16
+    EXPECT_THROW(r.set("Capabilities", Value(3)), std::logic_error);   // array expected
+    r.setU32("BytesPerSector", 5000000000ull);                          // beyond uint32: left Null
+    EXPECT_TRUE(r.build().Get("BytesPerSector").isNull());
+}
+
+TEST(LazyCursorTest, SkipsVanishedEntriesAndProducesOnDemand) {
+    auto schema = wmi::lnx::LookupSchema("Win32_DiskDrive");
+    int produced = 0;
+    wmi::lnx::LazyCursor c({"a", "gone", "b"}, [&](const std::string& k) -> std::optional<wmi::Object> {
+        ++produced;
+        if (k == "gone") return std::nullopt;
+        return wmi::lnx::Row(schema).set("Name", Value(k)).build();
+    });
+    EXPECT_EQ(produced, 0);
+    auto first = c.next();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(produced, 1);  // one at a time
+    auto second = c.next();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->Get("Name"), Value("b"));
+    EXPECT_FALSE(c.next());
+}
+
+TEST(Dmtf, FormatsOffsetsAndDates) {
+    EXPECT_EQ(wmi::lnx::DmtfFromEpoch(0, 0), "19700101000000.000000+000");
+    EXPECT_EQ(wmi::lnx::DmtfFromEpoch(1764998400, 60), "20251206062000.000000+060");
+    EXPECT_EQ(wmi::lnx::DmtfFromEpoch(1764998400, -300), "20251206002000.000000-300");
+    EXPECT_EQ(wmi::lnx::DmtfDateTime(2023, 2, 27, 0, 0, 0, 0), "20230227000000.000000+000");
+}
