@@ -93,14 +93,21 @@ frmMain::frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends ba
 
     clbMain_ = new QWidget(client_);
     clbMain_->setObjectName("clbMain");
-    auto* band = new QHBoxLayout(clbMain_);
+    // Two rows, so every button shows at the design width.
+    auto* band = new QVBoxLayout(clbMain_);
     band->setContentsMargins(2, 2, 2, 2);
-    band->setSpacing(6);
+    band->setSpacing(0);
     buildToolBars();
-    band->addWidget(tlbMain_);
-    band->addWidget(tlbMainSub1_);
-    band->addWidget(tlbMainSub2_);
-    band->addStretch(1);
+    auto* row1 = new QHBoxLayout();
+    row1->setSpacing(6);
+    row1->addWidget(tlbMain_);
+    row1->addWidget(tlbMainSub1_);
+    row1->addStretch(1);
+    auto* row2 = new QHBoxLayout();
+    row2->addWidget(tlbMainSub2_);
+    row2->addStretch(1);
+    band->addLayout(row1);
+    band->addLayout(row2);
 
     treMain_ = new QTreeWidget(client_);
     treMain_->setObjectName("treMain");

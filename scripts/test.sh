@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Kestrane with its tests and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup-deps.sh
+cmake -S . -B build -DKESTRANE_BUILD_TESTS=ON -DKESTRANE_BUILD_BENCH=ON > /dev/null
+cmake --build build -j"$(nproc)"
+cd build
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"
