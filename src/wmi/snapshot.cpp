@@ -68,8 +68,12 @@ private:
 
 std::string Quote(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
-// A JSON value as it appears in a message, cut short when long.
+// A JSON value as it appears in a message, cut short when long. Arrays and
+// objects are not spelled out: dumping recurses, and a hostile file can nest
+// a million levels deep.
 std::string Shown(const Json& v) {
+    if (v.is_array()) return v.empty() ? "[]" : "[...]";
+    if (v.is_object()) return v.empty() ? "{}" : "{...}";
     std::string s = v.dump(-1, ' ', false, Json::error_handler_t::replace);
     if (s.size() > 60) s = s.substr(0, 57) + "...";
     return s;
@@ -214,6 +218,8 @@ public:
         if (auto p = what.find("column "); p != std::string::npos) {
             if (auto colon = what.find(": ", p); colon != std::string::npos) what = what.substr(colon + 2);
         }
+        // It quotes the token it was reading, which can be a whole string.
+        if (what.size() > 300) what = what.substr(0, 297) + "...";
         throw LoadError{position == 0 ? 0 : position - 1, what};
     }
 
@@ -236,7 +242,7 @@ private:
         std::size_t instanceIndex = 0;
         std::vector<std::uint8_t> given;  // per property, within the current instance
         std::size_t hint = 0;             // where the next member is likely declared
-        int member_index = -1;            // property of the current instance member
+        int property = -1;                // index of the current member's declaration
         std::size_t rowStart = 0;
     };
 
@@ -256,8 +262,8 @@ private:
         std::string c = "class " + cls_->name;
         if (level_ == Level::Instance || (level_ == Level::Instances && cls_->member == "instances"))
             c += ", instances[" + std::to_string(cls_->instanceIndex) + "]";
-        if (level_ == Level::Instance && cls_->member_index >= 0)
-            c += ", property " + cls_->decls[static_cast<std::size_t>(cls_->member_index)].name;
+        if (level_ == Level::Instance && cls_->property >= 0)
+            c += ", property " + cls_->decls[static_cast<std::size_t>(cls_->property)].name;
         return c + ": ";
     }
 
@@ -431,7 +437,7 @@ bool SnapshotSax::key(string_t& k) {
         return true;
     }
     case Level::Instance:
-        cls_->member_index = memberIndex(*cls_, k, at);
+        cls_->property = memberIndex(*cls_, k, at);
         return true;
     default:
         return true;  // not reached: keys come only inside objects
@@ -446,11 +452,11 @@ int SnapshotSax::memberIndex(ClassState& c, std::string_view name, std::size_t a
         index = static_cast<int>(c.hint);
     else
         index = c.data->schema->indexOf(name);
-    c.member_index = -1;
+    c.property = -1;
     if (index < 0) fail(at, "member " + Quote(name) + " is not declared in \"properties\"");
     auto& given = c.given[static_cast<std::size_t>(index)];
     if (given) {
-        c.member_index = index;
+        c.property = index;
         fail(at, "given twice");
     }
     given = 1;
@@ -464,7 +470,7 @@ void SnapshotSax::startRow(ClassState& c) {
     d.cells.resize(d.cells.size() + d.schema->size());
     c.given.assign(d.schema->size(), 0);
     c.hint = 0;
-    c.member_index = -1;
+    c.property = -1;
 }
 
 void SnapshotSax::storeMember(ClassState& c, std::size_t row, int index, const Json& v, std::size_t at) {
@@ -512,7 +518,7 @@ bool SnapshotSax::close() {
     case Level::Instance:
         ++cls_->instanceIndex;
         ++cls_->data->rows;
-        cls_->member_index = -1;
+        cls_->property = -1;
         level_ = Level::Instances;
         break;
     default:
@@ -557,7 +563,7 @@ void SnapshotSax::deliver(Json v, std::size_t at) {
         ++cls_->instanceIndex;
         return;
     case Level::Instance:
-        storeMember(*cls_, cls_->rowStart, cls_->member_index, v, at);
+        storeMember(*cls_, cls_->rowStart, cls_->property, v, at);
         return;
     default:
         return;
@@ -618,12 +624,12 @@ void SnapshotSax::storePending(ClassState& c) {
         startRow(c);
         for (auto it = obj.begin(); it != obj.end(); ++it) {
             const int index = memberIndex(c, it.key(), at);
-            c.member_index = index;
+            c.property = index;
             storeMember(c, c.rowStart, index, it.value(), at);
         }
         ++c.data->rows;
         ++c.instanceIndex;
-        c.member_index = -1;
+        c.property = -1;
     }
     c.pending.clear();
     level_ = Level::Class;
@@ -650,35 +656,6 @@ void SnapshotSax::finishRoot() {
                           : !seenClasses_  ? "classes"
                                            : nullptr;
     if (missing) fail(kNoPosition, std::string("missing member \"") + missing + "\" at the top level");
-}
-
-// The parser quotes what it last read, which may be the very bytes that are
-// not UTF-8; the message must stay displayable.
-std::string ValidUtf8(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    auto b = [&](std::size_t k) { return k < s.size() ? static_cast<unsigned char>(s[k]) : 0u; };
-    for (std::size_t k = 0; k < s.size();) {
-        const unsigned c = b(k);
-        std::size_t len = 0;
-        if (c < 0x80) len = 1;
-        else if (c >= 0xC2 && c <= 0xDF) len = (b(k + 1) & 0xC0) == 0x80 ? 2 : 0;
-        else if (c >= 0xE0 && c <= 0xEF) {
-            const unsigned lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
-            len = b(k + 1) >= lo && b(k + 1) <= hi && (b(k + 2) & 0xC0) == 0x80 ? 3 : 0;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            const unsigned lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
-            len = b(k + 1) >= lo && b(k + 1) <= hi && (b(k + 2) & 0xC0) == 0x80 && (b(k + 3) & 0xC0) == 0x80 ? 4 : 0;
-        }
-        if (len == 0) {
-            out += "\xEF\xBF\xBD";
-            ++k;
-        } else {
-            out.append(s.substr(k, len));
-            k += len;
-        }
-    }
-    return out;
 }
 
 // Line and column (counting characters, not bytes) of a byte offset.
@@ -762,7 +739,7 @@ std::shared_ptr<SnapshotProvider> ParseSnapshot(std::string_view text, const std
         Json::sax_parse(TrackingIterator(text.data(), &mark), TrackingIterator(text.data() + text.size(), &mark),
                         &sax);
     } catch (const LoadError& e) {
-        throw kestrane::FileError(path, Where(text, e.at) + ValidUtf8(e.what));
+        throw kestrane::FileError(path, Where(text, e.at) + snapshot_detail::ValidUtf8(e.what));
     } catch (const std::bad_alloc&) {
         throw kestrane::FileError(path, "not enough memory to load it");
     } catch (const std::exception& e) {

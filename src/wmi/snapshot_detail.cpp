@@ -137,6 +137,33 @@ bool IsChar16(std::string_view s) {
     return true;
 }
 
+std::string ValidUtf8(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    auto b = [&](std::size_t k) { return k < s.size() ? static_cast<unsigned char>(s[k]) : 0u; };
+    for (std::size_t k = 0; k < s.size();) {
+        const unsigned c = b(k);
+        std::size_t len = 0;
+        if (c < 0x80) len = 1;
+        else if (c >= 0xC2 && c <= 0xDF) len = (b(k + 1) & 0xC0) == 0x80 ? 2 : 0;
+        else if (c >= 0xE0 && c <= 0xEF) {
+            const unsigned lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+            len = b(k + 1) >= lo && b(k + 1) <= hi && (b(k + 2) & 0xC0) == 0x80 ? 3 : 0;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            const unsigned lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+            len = b(k + 1) >= lo && b(k + 1) <= hi && (b(k + 2) & 0xC0) == 0x80 && (b(k + 3) & 0xC0) == 0x80 ? 4 : 0;
+        }
+        if (len == 0) {
+            out += "\xEF\xBF\xBD";
+            ++k;
+        } else {
+            out.append(s.substr(k, len));
+            k += len;
+        }
+    }
+    return out;
+}
+
 }  // namespace snapshot_detail
 
 bool IsDmtfDatetime(std::string_view s) {

@@ -64,4 +64,8 @@ std::optional<Integer> ParseDecimal(std::string_view text);
 // Exactly one character of the Basic Multilingual Plane in well-formed UTF-8.
 bool IsChar16(std::string_view utf8);
 
+// Text with every byte sequence that is not UTF-8 replaced by U+FFFD, for
+// messages that quote file contents or provider values.
+std::string ValidUtf8(std::string_view s);
+
 }  // namespace wmi::snapshot_detail

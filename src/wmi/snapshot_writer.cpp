@@ -170,7 +170,7 @@ void SnapshotWriter::fail(const std::string& what) {
         fs::remove(tempPath_, ec);
         out_.reset();
     }
-    throw kestrane::FileError(path_, what);
+    throw kestrane::FileError(path_, sd::ValidUtf8(what));
 }
 
 void SnapshotWriter::addClass(std::string_view name, const SchemaPtr& schema, InstanceCursor& instances) {

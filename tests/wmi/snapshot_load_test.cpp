@@ -248,6 +248,8 @@ TEST(SnapshotErrors, WrongOrMissingTopLevelMembers) {
         {"captured not DMTF", R"({"captured": "2026-12-06"})", {"\"captured\" must be a DMTF datetime", "2026-12-06"}},
         {"classes array", kHead + R"("classes": []})", {"\"classes\" must be an object, not an array"}},
         {"unknown member", kHead + R"("comment": "x", )" + classes + "}", {"unknown member \"comment\""}},
+        {"deeply nested", "{\"format\": " + std::string(200000, '[') + std::string(200000, ']') + "}",
+         {"line 1, column 12:", "\"format\" is [...]"}},
         {"duplicate member", "{\"format\": \"kestrane-snapshot\",\n \"format\": \"kestrane-snapshot\"}",
          {"line 2, column 2:", "member \"format\" is given twice"}},
     };
@@ -361,7 +363,7 @@ TEST(SnapshotErrors, ValuesThatCannotBeTheirTypeNameClassInstanceAndProperty) {
         {wmi::CIM_BOOLEAN, false, "\"true\"", {"cannot be boolean"}},
         {wmi::CIM_BOOLEAN, false, "1", {"a number (1) cannot be boolean"}},
         {wmi::CIM_STRING, false, "42", {"a number (42) cannot be string"}},
-        {wmi::CIM_STRING, false, "{\"a\": 1}", {"an object ({\"a\":1}) cannot be string"}},
+        {wmi::CIM_STRING, false, "{\"a\": 1}", {"an object ({...}) cannot be string"}},
         {wmi::CIM_REFERENCE, false, "false", {"cannot be reference"}},
         {wmi::CIM_CHAR16, false, "\"ab\"", {"\"ab\" is not a single character"}},
         {wmi::CIM_CHAR16, false, "\"\"", {"is not a single character"}},

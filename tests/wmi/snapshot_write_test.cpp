@@ -171,6 +171,7 @@ TEST(SnapshotWrite, ValuesThatCannotBeRecordedLeaveTheOldFileAlone) {
         {wmi::CIM_UINT16, false, Value(70000), "70000 is out of range for uint16"},
         {wmi::CIM_UINT32, false, Value(-1), "-1 is out of range for uint32"},
         {wmi::CIM_UINT32, false, Value("12"), "cannot be recorded as uint32"},
+        {wmi::CIM_UINT32, false, Value("\xFF\xFE"), "cannot be recorded as uint32"},
         {wmi::CIM_UINT64, false, Value("12 MB"), "cannot be recorded as uint64"},
         {wmi::CIM_UINT64, false, Value(-1), "out of range for uint64"},
         {wmi::CIM_SINT64, false, Value("9223372036854775808"), "out of range for sint64"},
@@ -196,6 +197,7 @@ TEST(SnapshotWrite, ValuesThatCannotBeRecordedLeaveTheOldFileAlone) {
                                                       wmi::Object(schema, {Value("bad"), c.value})}});
         const std::string msg = FileErrorOf([&] { wmi::WriteSnapshot(path, data); });
         ExpectContainsAll(msg, {path + ": ", "class Win32_Fan, instances[1], property Speed: ", c.want}, c.want);
+        EXPECT_EQ(msg.find('\xFF'), std::string::npos) << "message not UTF-8";
         EXPECT_EQ(ReadAll(path), "precious");
         EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.json"});  // no temporary file left behind
     }
