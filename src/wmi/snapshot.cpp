@@ -668,6 +668,8 @@ std::string Where(std::string_view text, std::size_t at) {
             ++line;
             lineStart = k + 1;
         }
+    // Editors do not show a byte-order mark, so it takes no column.
+    if (lineStart == 0 && text.substr(0, 3) == "\xEF\xBB\xBF") lineStart = std::min<std::size_t>(3, at);
     std::size_t column = 1;
     for (std::size_t k = lineStart; k < at; ++k)
         if ((static_cast<unsigned char>(text[k]) & 0xC0) != 0x80) ++column;

