@@ -215,8 +215,11 @@ public:
     bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) override {
         // nlohmann's text begins with its own id and position; ours replace them.
         std::string what = ex.what();
-        if (auto p = what.find("column "); p != std::string::npos) {
-            if (auto colon = what.find(": ", p); colon != std::string::npos) what = what.substr(colon + 2);
+        if (what.rfind("[json.exception.", 0) == 0) {
+            if (auto close = what.find("] "); close != std::string::npos) what.erase(0, close + 2);
+        }
+        if (what.rfind("parse error", 0) == 0) {
+            if (auto colon = what.find(": "); colon != std::string::npos) what.erase(0, colon + 2);
         }
         // It quotes the token it was reading, which can be a whole string.
         if (what.size() > 300) what = what.substr(0, 297) + "...";

@@ -181,6 +181,7 @@ TEST(SnapshotErrors, BrokenJsonGivesTheParsersLineAndColumn) {
         {"bad literal", "{\n\n   \"format\": tru}", {"line 3, column 17:", "invalid literal"}},
         {"trailing text", Doc("") + "\nx", {"line 2, column 1:", "expected end of input"}},
         {"not UTF-8", "{\"format\": \"k\xFF\"}", {"line 1, column 14:", "ill-formed UTF-8"}},
+        {"number overflow", "{\"version\": 1e400}", {"line 1, column 17:", "number overflow parsing '1e400'"}},
         {"after a byte-order mark", "\xEF\xBB\xBF{\"format\": tru}", {"line 1, column 15:", "invalid literal"}},
         {"multi-byte column", "{\"computer\": \"\xC3\xA9\xC3\xA9\", x}", {"line 1, column 20:"}},
     };
