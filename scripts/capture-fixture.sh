@@ -117,8 +117,18 @@ done
 
 # Network
 for n in /sys/class/net/*; do
-    grab "$n"/{address,mtu,operstate,speed,type,ifindex,carrier,duplex}
+    grab "$n"/{address,mtu,operstate,speed,type,ifindex,carrier,duplex,flags}
     [ -L "$n/device" ] && grab "$n"/device/{vendor,device} && [ -L "$n/device/driver" ] && grab_link "$(realpath "$n/device")/driver"
 done
+
+# PCI and USB devices
+for d in /sys/bus/pci/devices/*; do
+    grab "$d"/{vendor,device,class,subsystem_vendor,subsystem_device,revision}
+    [ -L "$d/driver" ] && grab_link "$(realpath "$d")/driver"
+done
+for d in /sys/bus/usb/devices/*; do
+    grab "$d"/{idVendor,idProduct,bcdDevice,product,manufacturer}
+done
+for c in /sys/class/sound/card*; do grab "$c"/device/{vendor,device}; done
 
 du -sh "$OUT"

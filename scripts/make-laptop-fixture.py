@@ -271,7 +271,164 @@ w("/usr/share/misc/pci.ids", """#
 \t\t17aa 2258  ThinkPad T480s
 \t9d2f  Sunrise Point-LP USB 3.0 xHCI Controller
 \t9d71  Sunrise Point-LP HD Audio
+\t9df0  Cannon Point-LP CNVi [Wireless-AC]
+144d  Samsung Electronics Co Ltd
+\ta808  NVMe SSD Controller SM981/PM981/PM983
 8087  Intel Corp.
 \t0a2b  Bluetooth wireless interface
 C 00  Unclassified device
 """)
+
+# ---- input, resources, sound ----
+w("/proc/bus/input/devices", """I: Bus=0011 Vendor=0001 Product=0001 Version=ab54
+N: Name="AT Translated Set 2 keyboard"
+P: Phys=isa0060/serio0/input0
+S: Sysfs=/devices/platform/i8042/serio0/input/input3
+U: Uniq=
+H: Handlers=sysrq kbd leds event3
+B: PROP=0
+B: EV=120013
+B: KEY=402000000 3803078f800d001 feffffdfffefffff fffffffffffffffe
+B: MSC=10
+B: LED=7
+
+I: Bus=0019 Vendor=0000 Product=0001 Version=0000
+N: Name="Power Button"
+P: Phys=LNXPWRBN/button/input0
+S: Sysfs=/devices/LNXSYSTM:00/LNXPWRBN:00/input/input0
+H: Handlers=kbd event0
+B: EV=3
+B: KEY=10000000000000 0
+
+I: Bus=0018 Vendor=06cb Product=ce0e Version=0100
+N: Name="SYNA8004:00 06CB:CE0E Touchpad"
+P: Phys=i2c-SYNA8004:00
+S: Sysfs=/devices/pci0000:00/0000:00:15.1/i2c_designware.1/i2c-1/i2c-SYNA8004:00/0018:06CB:CE0E.0002/input/input14
+H: Handlers=mouse0 event7
+B: EV=1b
+B: KEY=e520 10000 0 0 0 0
+B: ABS=2e0800000000003
+
+I: Bus=0003 Vendor=046d Product=c077 Version=0111
+N: Name="Logitech USB Optical Mouse"
+P: Phys=usb-0000:00:14.0-1/input0
+S: Sysfs=/devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/0003:046D:C077.0003/input/input20
+H: Handlers=mouse1 event8
+B: EV=17
+B: KEY=70000 0 0 0 0
+B: REL=903
+B: MSC=10
+""")
+w("/proc/interrupts", """            CPU0       CPU1       CPU2       CPU3
+   0:          9          0          0          0  IR-IO-APIC    2-edge      timer
+   1:          0          0        312          0  IR-IO-APIC    1-edge      i8042
+   9:          0         53          0          0  IR-IO-APIC    9-fasteoi   acpi
+  16:          0          0          0         44  IR-IO-APIC   16-fasteoi   i801_smbus, rtsx_pci
+ 125:          0          0       3310          0  IR-PCI-MSI 327680-edge      xhci_hcd
+ NMI:          3          3          3          3   Non-maskable interrupts
+ LOC:     918233     876120     901022     865734   Local timer interrupts
+""")
+w("/proc/dma", " 4: cascade\n")
+w("/proc/ioports", """0000-0cf7 : PCI Bus 0000:00
+  0000-001f : dma1
+  0020-0021 : pic1
+  0060-0060 : keyboard
+0cf8-0cff : PCI conf1
+""")
+w("/proc/iomem", """00000000-00000fff : Reserved
+00001000-0009efff : System RAM
+000a0000-000fffff : Reserved
+""")
+w("/proc/asound/cards", """ 0 [PCH            ]: HDA-Intel - HDA Intel PCH
+                      HDA Intel PCH at 0xec228000 irq 133
+""")
+w(PCI + "/0000:00:1f.3/vendor", "0x8086\n")
+w(PCI + "/0000:00:1f.3/device", "0x9d71\n")
+link("/sys/class/sound/card0", "../../devices/pci0000:00/0000:00:1f.3/sound/card0")
+link(PCI + "/0000:00:1f.3/sound/card0/device", "../../../0000:00:1f.3")
+
+# ---- PCI and USB buses ----
+for addr, vendor, device, cls, sub, drv in [
+        ("0000:00:02.0", "0x8086", "0x5917", "0x030000", ("0x17aa", "0x2258"), "i915"),
+        ("0000:00:14.0", "0x8086", "0x9d2f", "0x0c0330", ("0x17aa", "0x2258"), "xhci_hcd"),
+        ("0000:00:1f.3", "0x8086", "0x9d71", "0x040380", ("0x17aa", "0x2258"), "snd_hda_intel"),
+        ("0000:3c:00.0", "0x144d", "0xa808", "0x010802", ("0x144d", "0xa801"), "nvme")]:
+    nested = addr == "0000:3c:00.0"  # behind the PCIe root port 1d.0
+    b = PCI + ("/0000:00:1d.0/" if nested else "/") + addr
+    w(b + "/vendor", vendor + "\n")
+    w(b + "/device", device + "\n")
+    w(b + "/class", cls + "\n")
+    w(b + "/subsystem_vendor", sub[0] + "\n")
+    w(b + "/subsystem_device", sub[1] + "\n")
+    w(b + "/revision", "0x21\n")
+    if not os.path.lexists(os.path.join(OUT, (b + "/driver").lstrip("/"))):
+        link(b + "/driver", ("../" if nested else "") + "../../../bus/pci/drivers/" + drv)
+    link("/sys/bus/pci/devices/" + addr, "../../../devices/pci0000:00/" + ("0000:00:1d.0/" if addr == "0000:3c:00.0" else "") + addr)
+os.makedirs(os.path.join(OUT, "sys/devices/pci0000:00/0000:00:1d.0/0000:3c:00.0"), exist_ok=True)
+U = PCI + "/0000:00:14.0/usb1/1-1"
+w(U + "/idVendor", "046d\n")
+w(U + "/idProduct", "c077\n")
+w(U + "/bcdDevice", "7200\n")
+w(U + "/product", "USB Optical Mouse\n")
+w(U + "/manufacturer", "Logitech\n")
+link("/sys/bus/usb/devices/1-1", "../../../devices/pci0000:00/0000:00:14.0/usb1/1-1")
+link("/sys/bus/usb/devices/1-1:1.0", "../../../devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0")
+with open(os.path.join(OUT, "usr/share/misc/pci.ids"), "a") as f:
+    f.write("")
+w("/usr/share/misc/usb.ids", "#\n# excerpt in the published format\n#\n046d  Logitech, Inc.\n\tc077  M105 Optical Mouse\n")
+
+# ---- power ----
+BAT = "/sys/devices/LNXSYSTM:00/LNXSYBUS:00/PNP0C0A:00/power_supply/BAT0"
+for k, v in {"type": "Battery", "status": "Discharging", "present": "1", "technology": "Li-poly",
+             "capacity": "87", "capacity_level": "Normal", "voltage_min_design": "11580000",
+             "voltage_now": "12361000", "power_now": "6917000", "energy_full_design": "57020000",
+             "energy_full": "51230000", "energy_now": "44570000", "model_name": "01AV478",
+             "manufacturer": "SMP", "serial_number": "1234", "cycle_count": "212"}.items():
+    w(BAT + "/" + k, v + "\n")
+link("/sys/class/power_supply/BAT0", "../../devices/LNXSYSTM:00/LNXSYBUS:00/PNP0C0A:00/power_supply/BAT0")
+AC = "/sys/devices/LNXSYSTM:00/LNXSYBUS:00/ACPI0003:00/power_supply/AC"
+w(AC + "/type", "Mains\n")
+w(AC + "/online", "0\n")
+link("/sys/class/power_supply/AC", "../../devices/LNXSYSTM:00/LNXSYBUS:00/ACPI0003:00/power_supply/AC")
+MOUSE_BAT = "/sys/devices/virtual/power_supply/hidpp_battery_0"
+w(MOUSE_BAT + "/type", "Battery\n")
+w(MOUSE_BAT + "/scope", "Device\n")
+w(MOUSE_BAT + "/capacity", "40\n")
+link("/sys/class/power_supply/hidpp_battery_0", "../../devices/virtual/power_supply/hidpp_battery_0")
+
+HW = "/sys/devices/platform/coretemp.0/hwmon/hwmon2"
+w(HW + "/name", "coretemp\n")
+w(HW + "/temp1_input", "52000\n")
+w(HW + "/temp1_label", "Package id 0\n")
+w(HW + "/temp1_max", "100000\n")
+w(HW + "/temp1_crit", "100000\n")
+w(HW + "/temp2_input", "49000\n")
+link("/sys/class/hwmon/hwmon2", "../../devices/platform/coretemp.0/hwmon/hwmon2")
+TP = "/sys/devices/platform/thinkpad_hwmon/hwmon/hwmon4"
+w(TP + "/name", "thinkpad\n")
+w(TP + "/fan1_input", "2430\n")
+w(TP + "/in0_input", "12361\n")
+w(TP + "/in0_label", "battery\n")
+w(TP + "/curr1_input", "560\n")
+link("/sys/class/hwmon/hwmon4", "../../devices/platform/thinkpad_hwmon/hwmon/hwmon4")
+# a sensor channel whose chip went away: the link dangles
+link("/sys/class/hwmon/hwmon9", "../../devices/platform/gone/hwmon/hwmon9")
+
+# ---- network ----
+NET = PCI + "/0000:00:14.3"
+w(NET + "/vendor", "0x8086\n")
+w(NET + "/device", "0x9df0\n")
+WL = NET + "/net/wlp0s20f3"
+for k, v in {"address": "a4:c3:f0:12:34:56", "mtu": "1500", "operstate": "up", "type": "1",
+             "ifindex": "3", "flags": "0x1003", "carrier": "1"}.items():
+    w(WL + "/" + k, v + "\n")
+link(WL + "/device", "../../../0000:00:14.3")
+link("/sys/class/net/wlp0s20f3", "../../devices/pci0000:00/0000:00:14.3/net/wlp0s20f3")
+LO = "/sys/devices/virtual/net/lo"
+for k, v in {"address": "00:00:00:00:00:00", "mtu": "65536", "operstate": "unknown", "type": "772",
+             "ifindex": "1", "flags": "0x9"}.items():
+    w(LO + "/" + k, v + "\n")
+link("/sys/class/net/lo", "../../devices/virtual/net/lo")
+w("/proc/net/route", "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+  "wlp0s20f3\t00000000\t0100A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
+  "wlp0s20f3\t0000A8C0\t00000000\t0001\t0\t0\t600\t00FFFFFF\t0\t0\t0\n")

@@ -1,6 +1,10 @@
 // Per-class values over the fixture trees.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include <unistd.h>
+
 #include "linux_test_util.h"
 
 using lnxtest::CollectIn;
@@ -259,4 +263,131 @@ TEST(CacheMemory, OneInstancePerLevelAndTypeWithSummedSizes) {
     const auto* l3 = FindBy(v, "Name", "L3 Unified Cache");
     EXPECT_EQ(l3->Get("InstalledSize"), Value(3072));
     EXPECT_EQ(l3->Get("Associativity"), Value(9));  // 12-way
+}
+
+TEST(InputDevices, KeyboardAndPointingDevicesByCapabilities) {
+    auto kb = CollectIn("laptop", "Win32_Keyboard");
+    ASSERT_EQ(kb.size(), 1u);  // the power button reports keys but is no keyboard
+    EXPECT_EQ(kb[0].Get("Name"), Value("AT Translated Set 2 keyboard"));
+    auto ptr = CollectIn("laptop", "Win32_PointingDevice");
+    ASSERT_EQ(ptr.size(), 2u);
+    const auto* pad = FindBy(ptr, "Name", "SYNA8004:00 06CB:CE0E Touchpad");
+    ASSERT_NE(pad, nullptr);
+    EXPECT_EQ(pad->Get("PointingType"), Value(7));
+    const auto* mouse = FindBy(ptr, "Name", "Logitech USB Optical Mouse");
+    ASSERT_NE(mouse, nullptr);
+    EXPECT_EQ(mouse->Get("PointingType"), Value(3));
+    EXPECT_EQ(mouse->Get("DeviceInterface"), Value(162));
+    EXPECT_EQ(mouse->Get("NumberOfButtons"), Value(3));
+    EXPECT_EQ(mouse->Get("Manufacturer"), Value("Logitech, Inc."));
+}
+
+TEST(Resources, IrqLinesOnlyWithTriggerAndSharing) {
+    auto irq = CollectIn("laptop", "Win32_IRQResource");
+    ASSERT_EQ(irq.size(), 5u);  // NMI and LOC are not interrupt lines
+    const auto* shared = FindBy(irq, "Name", "IRQ16");
+    ASSERT_NE(shared, nullptr);
+    EXPECT_EQ(shared->Get("Shareable"), Value(true));
+    EXPECT_EQ(shared->Get("Description"), Value("i801_smbus, rtsx_pci"));
+    EXPECT_EQ(FindBy(irq, "Name", "IRQ1")->Get("TriggerType"), Value(4));
+    auto dma = CollectIn("laptop", "Win32_DMAChannel");
+    ASSERT_EQ(dma.size(), 1u);
+    EXPECT_EQ(dma[0].Get("DMAChannel"), Value(4));
+}
+
+TEST(Resources, PortRangesAsDecimalStrings) {
+    auto ports = CollectIn("laptop", "Win32_PortResource");
+    ASSERT_EQ(ports.size(), 5u);
+    const auto* kbd = FindBy(ports, "Description", "keyboard");
+    ASSERT_NE(kbd, nullptr);
+    EXPECT_EQ(kbd->Get("StartingAddress"), Value("96"));
+    EXPECT_EQ(kbd->Get("Name"), Value("0x00000060-0x00000060"));
+}
+
+TEST(Resources, RangesHiddenFromUnprivilegedUsersAreNull) {
+    char tmpl[] = "/tmp/kestrane-iomem-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    std::string root = tmpl;
+    std::system(("mkdir -p " + root + "/proc && printf '00000000-00000000 : Reserved\\n00000000-00000000 : System RAM\\n' > " + root + "/proc/iomem").c_str());
+    auto v = lnxtest::Collect(wmi::MakeLinuxProvider(root), "Win32_DeviceMemoryAddress");
+    std::system(("rm -rf " + root).c_str());
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_TRUE(v[0].Get("StartingAddress").isNull());
+    EXPECT_TRUE(v[0].Get("EndingAddress").isNull());
+    EXPECT_EQ(v[1].Get("Description"), Value("System RAM"));
+}
+
+TEST(PciDevices, ControllersByClassAndEntities) {
+    auto usb = CollectIn("laptop", "Win32_USBController");
+    ASSERT_EQ(usb.size(), 1u);
+    EXPECT_EQ(usb[0].Get("Name"), Value("Sunrise Point-LP USB 3.0 xHCI Controller"));
+    EXPECT_EQ(usb[0].Get("PNPDeviceID"), Value("PCI\\VEN_8086&DEV_9D2F&SUBSYS_225817AA&REV_21"));
+    EXPECT_EQ(CollectIn("laptop", "Win32_SCSIController").size(), 1u);  // the NVMe controller
+    EXPECT_TRUE(CollectIn("laptop", "Win32_1394Controller").empty());  // no FireWire: empty, not unsupported
+    auto pnp = CollectIn("laptop", "Win32_PNPEntity");
+    const auto* mouse = FindBy(pnp, "Name", "USB Optical Mouse");
+    ASSERT_NE(mouse, nullptr);
+    EXPECT_EQ(mouse->Get("Manufacturer"), Value("Logitech"));
+    EXPECT_EQ(mouse->Get("HardwareID"), Value(Value::Array{Value("USB\\VID_046D&PID_C077&REV_7200"), Value("USB\\VID_046D&PID_C077")}));
+    const auto* gpu = FindBy(pnp, "Name", "UHD Graphics 620");
+    ASSERT_NE(gpu, nullptr);
+    EXPECT_EQ(gpu->Get("Service"), Value("i915"));
+}
+
+TEST(Sound, CardNamedFromPciIds) {
+    auto s = CollectIn("laptop", "Win32_SoundDevice");
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0].Get("Name"), Value("Sunrise Point-LP HD Audio"));
+    EXPECT_EQ(s[0].Get("Manufacturer"), Value("Intel Corporation"));
+}
+
+TEST(Power, SystemBatteryOnlyWithDerivedFigures) {
+    auto b = CollectIn("laptop", "Win32_Battery");
+    ASSERT_EQ(b.size(), 1u);  // the mouse's battery does not power the computer
+    EXPECT_EQ(b[0].Get("DeviceID"), Value("BAT0"));
+    EXPECT_EQ(b[0].Get("BatteryStatus"), Value(1));  // discharging
+    EXPECT_EQ(b[0].Get("Chemistry"), Value(8));      // lithium polymer
+    EXPECT_EQ(b[0].Get("EstimatedChargeRemaining"), Value(87));
+    EXPECT_EQ(b[0].Get("DesignCapacity"), Value(57020));
+    EXPECT_EQ(b[0].Get("DesignVoltage"), Value("11580"));
+    EXPECT_EQ(b[0].Get("EstimatedRunTime"), Value(44570 * 60 / 6917));
+    EXPECT_TRUE(b[0].Get("TimeToFullCharge").isNull());
+    auto pb = CollectIn("laptop", "Win32_PortableBattery");
+    ASSERT_EQ(pb.size(), 1u);
+    EXPECT_EQ(pb[0].Get("Manufacturer"), Value("SMP"));
+}
+
+TEST(Power, SensorsInWmiUnitsAndVanishedChipSkipped) {
+    auto t = CollectIn("laptop", "Win32_TemperatureProbe");
+    ASSERT_EQ(t.size(), 2u);
+    const auto* pkg = FindBy(t, "DeviceID", "hwmon2/temp1");
+    ASSERT_NE(pkg, nullptr);
+    EXPECT_EQ(pkg->Get("CurrentReading"), Value(520));  // tenths of a degree
+    EXPECT_EQ(pkg->Get("UpperThresholdCritical"), Value(1000));
+    EXPECT_EQ(pkg->Get("Name"), Value("coretemp Package id 0"));
+    auto v = CollectIn("laptop", "Win32_VoltageProbe");
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_EQ(v[0].Get("CurrentReading"), Value(12361));  // millivolts
+    EXPECT_EQ(CollectIn("laptop", "Win32_CurrentProbe").size(), 1u);
+    EXPECT_EQ(CollectIn("laptop", "Win32_Fan").size(), 1u);
+}
+
+TEST(Network, AdaptersAndConfiguration) {
+    auto a = CollectIn("laptop", "Win32_NetworkAdapter");
+    ASSERT_EQ(a.size(), 2u);
+    const auto* wl = FindBy(a, "NetConnectionID", "wlp0s20f3");
+    ASSERT_NE(wl, nullptr);
+    EXPECT_EQ(wl->Get("MACAddress"), Value("A4:C3:F0:12:34:56"));
+    EXPECT_EQ(wl->Get("PhysicalAdapter"), Value(true));
+    EXPECT_EQ(wl->Get("NetConnectionStatus"), Value(2));
+    EXPECT_EQ(wl->Get("Index"), Value(3));
+    EXPECT_TRUE(FindBy(a, "NetConnectionID", "lo")->Get("MACAddress").isNull());
+    auto c = CollectIn("laptop", "Win32_NetworkAdapterConfiguration");
+    ASSERT_EQ(c.size(), 2u);
+    const wmi::Object* cw = nullptr;
+    for (const auto& o : c)
+        if (o.Get("InterfaceIndex") == Value(3)) cw = &o;
+    ASSERT_NE(cw, nullptr);
+    EXPECT_EQ(cw->Get("DefaultIPGateway"), Value(Value::Array{Value("192.168.0.1")}));
+    EXPECT_TRUE(cw->Get("IPAddress").isNull());  // addresses are live facts, not files
 }

@@ -1,9 +1,360 @@
-// Input devices, system resources (IRQ, DMA, I/O ports, memory ranges),
-// sound cards and PCI/USB devices.
+// Input devices (/proc/bus/input/devices), system resources (/proc/interrupts,
+// /proc/dma, /proc/ioports, /proc/iomem), sound cards (/proc/asound) and the
+// PCI and USB devices of /sys/bus.
+#include <algorithm>
+
 #include "wmi/linux/system_info.h"
 
 namespace wmi::lnx {
 
-void RegisterDeviceClasses(Registry&) {}
+namespace {
+
+std::unique_ptr<InstanceCursor> Objects(std::vector<Object> v) { return std::make_unique<VectorCursor>(std::move(v)); }
+
+// Bit n of a /proc/bus/input/devices bitmap ("KEY=7 ffff0000 ..."): words
+// of unsigned long, most significant first.
+bool BitSet(const InputDevice& d, const char* map, unsigned n) {
+    auto it = d.bits.find(map);
+    if (it == d.bits.end()) return false;
+    auto words = SplitWhitespace(it->second);
+    unsigned word = n / 64, bit = n % 64;
+    if (word >= words.size()) return false;
+    auto v = ParseUInt(words[words.size() - 1 - word], 16);
+    return v && (*v >> bit & 1);
+}
+
+// The rule udev applies: a keyboard has the first 31 key codes (Esc, digits, letters).
+bool IsKeyboard(const InputDevice& d) {
+    for (unsigned k = 1; k < 32; ++k)
+        if (!BitSet(d, "KEY", k)) return false;
+    return true;
+}
+
+enum class Pointer { None, Mouse, Touchpad, Touchscreen };
+
+Pointer PointerKind(const InputDevice& d) {
+    const unsigned BTN_MOUSE = 0x110, BTN_TOOL_FINGER = 0x145, BTN_TOUCH = 0x14a;
+    if (BitSet(d, "REL", 0) && BitSet(d, "REL", 1) && BitSet(d, "KEY", BTN_MOUSE)) return Pointer::Mouse;
+    if (BitSet(d, "ABS", 0) && BitSet(d, "ABS", 1)) {
+        if (BitSet(d, "KEY", BTN_TOOL_FINGER)) return Pointer::Touchpad;
+        if (BitSet(d, "KEY", BTN_TOUCH)) return Pointer::Touchscreen;
+    }
+    return Pointer::None;
+}
+
+std::vector<InputDevice> InputDevices(const Context& ctx) {
+    auto text = ctx.read("/proc/bus/input/devices");
+    return text ? ParseInputDevices(*text) : std::vector<InputDevice>{};
+}
+
+std::optional<std::string> UsbVendorName(const Context& ctx, const InputDevice& d) {
+    if (d.bus != "0003") return std::nullopt;
+    auto v = ParseUInt(d.vendor, 16), p = ParseUInt(d.product, 16);
+    if (!v || !p) return std::nullopt;
+    return ctx.usbNames(static_cast<unsigned>(*v), static_cast<unsigned>(*p)).vendor;
+}
+
+std::unique_ptr<InstanceCursor> Keyboards(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<Object> out;
+    for (const auto& d : InputDevices(ctx)) {
+        if (!IsKeyboard(d)) continue;
+        Row r(schema);
+        SetSystemKeys(r, ctx, "Win32_Keyboard");
+        r.set("DeviceID", d.sysfs.empty() ? d.phys : d.sysfs);
+        r.set("Name", d.name).set("Caption", d.name).set("Description", d.name);
+        int fkeys = 0;
+        for (unsigned k = 59; k <= 68; ++k) fkeys += BitSet(d, "KEY", k);  // F1-F10
+        fkeys += BitSet(d, "KEY", 87) + BitSet(d, "KEY", 88);                // F11, F12
+        for (unsigned k = 183; k <= 194; ++k) fkeys += BitSet(d, "KEY", k);  // F13-F24
+        r.set("NumberOfFunctionKeys", fkeys);
+        out.push_back(r.build());
+    }
+    return Objects(std::move(out));
+}
+
+std::unique_ptr<InstanceCursor> PointingDevices(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<Object> out;
+    for (const auto& d : InputDevices(ctx)) {
+        Pointer kind = PointerKind(d);
+        if (kind == Pointer::None) continue;
+        Row r(schema);
+        SetSystemKeys(r, ctx, "Win32_PointingDevice");
+        r.set("DeviceID", d.sysfs.empty() ? d.phys : d.sysfs);
+        r.set("Name", d.name).set("Caption", d.name).set("Description", d.name);
+        r.set("HardwareType", d.name);
+        r.set("Manufacturer", UsbVendorName(ctx, d));
+        r.set("PointingType", kind == Pointer::Mouse ? 3 : kind == Pointer::Touchpad ? 7 : 8);
+        // 4 PS/2, 162 USB, 1 other bus
+        r.set("DeviceInterface", d.bus == "0011" ? 4 : d.bus == "0003" ? 162 : 1);
+        int buttons = 0;
+        for (unsigned b = 0x110; b <= 0x117; ++b) buttons += BitSet(d, "KEY", b);
+        if (buttons) r.set("NumberOfButtons", buttons);
+        out.push_back(r.build());
+    }
+    return Objects(std::move(out));
+}
+
+void SetResourceKeys(Row& r, const Context& ctx, const char* cls) {
+    r.set("CreationClassName", cls);
+    r.set("CSCreationClassName", "Win32_ComputerSystem");
+    r.set("CSName", ctx.shortHostName());
+}
+
+std::unique_ptr<InstanceCursor> IrqResources(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<Object> out;
+    auto text = ctx.read("/proc/interrupts");
+    if (!text) return Objects({});
+    for (const auto& l : ParseInterrupts(*text)) {
+        auto n = ParseInt(l.irq);
+        if (!n || *n < 0) continue;  // NMI, LOC...: processor events, not interrupt lines
+        Row r(schema);
+        SetResourceKeys(r, ctx, "Win32_IRQResource");
+        r.set("IRQNumber", static_cast<int>(*n));
+        std::string name = "IRQ" + std::to_string(*n);
+        r.set("Name", name).set("Caption", name);
+        r.set("Hardware", true);
+        auto words = SplitWhitespace(l.description);
+        // "IO-APIC 9-fasteoi acpi, i801_smbus": chip, line and trigger, then the handlers.
+        std::string devices;
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            if (i < 2 && words.size() > 2) {
+                if (words[i].find("edge") != std::string::npos) r.set("TriggerType", 4);
+                else if (words[i].find("level") != std::string::npos) r.set("TriggerType", 3);
+                continue;
+            }
+            devices += (devices.empty() ? "" : " ") + words[i];
+        }
+        if (!devices.empty()) {
+            r.set("Description", devices);
+            r.set("Shareable", devices.find(", ") != std::string::npos);
+        }
+        out.push_back(r.build());
+    }
+    return Objects(std::move(out));
+}
+
+std::unique_ptr<InstanceCursor> DmaChannels(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<Object> out;
+    auto text = ctx.read("/proc/dma");
+    if (!text) return Objects({});  // no ISA DMA controller driver: nothing to show
+    for (const auto& d : ParseDma(*text)) {
+        Row r(schema);
+        SetResourceKeys(r, ctx, "Win32_DMAChannel");
+        r.set("DMAChannel", d.channel);
+        std::string name = "Channel " + std::to_string(d.channel);
+        r.set("Name", name).set("Caption", name);
+        r.set("Description", d.owner);
+        out.push_back(r.build());
+    }
+    return Objects(std::move(out));
+}
+
+// /proc/ioports and /proc/iomem show zero ranges to users without
+// CAP_SYS_ADMIN; such ranges are unknown, not zero.
+std::unique_ptr<InstanceCursor> Ranges(const Context& ctx, const SchemaPtr& schema, const char* path, const char* cls) {
+    std::vector<Object> out;
+    auto text = ctx.read(path);
+    if (!text) return Objects({});
+    auto ranges = ParseResourceTree(*text);
+    bool hidden = std::all_of(ranges.begin(), ranges.end(), [](const ResourceRange& r) { return r.start == 0 && r.end == 0; });
+    for (const auto& rg : ranges) {
+        Row r(schema);
+        SetResourceKeys(r, ctx, cls);
+        r.set("Description", rg.name);
+        if (!hidden) {
+            char buf[48];
+            std::snprintf(buf, sizeof buf, "0x%08llX-0x%08llX", static_cast<unsigned long long>(rg.start),
+                          static_cast<unsigned long long>(rg.end));
+            r.set("Name", std::string(buf)).set("Caption", std::string(buf));
+            r.setU64("StartingAddress", rg.start);
+            r.setU64("EndingAddress", rg.end);
+        } else {
+            r.set("Caption", rg.name);
+        }
+        out.push_back(r.build());
+    }
+    return Objects(std::move(out));
+}
+
+std::unique_ptr<InstanceCursor> PortResources(const Context& ctx, const SchemaPtr& schema) {
+    return Ranges(ctx, schema, "/proc/ioports", "Win32_PortResource");
+}
+
+std::unique_ptr<InstanceCursor> MemoryAddresses(const Context& ctx, const SchemaPtr& schema) {
+    return Ranges(ctx, schema, "/proc/iomem", "Win32_DeviceMemoryAddress");
+}
+
+// --- PCI and USB ---
+
+struct PciDevice {
+    std::string address;  // "0000:00:14.0"
+    unsigned vendor = 0, device = 0, cls = 0;
+    std::optional<unsigned> subVendor, subDevice, revision;
+    std::optional<std::string> vendorName, deviceName, driver;
+};
+
+std::optional<PciDevice> ReadPci(const Context& ctx, const std::string& address) {
+    std::string b = "/sys/bus/pci/devices/" + address + "/";
+    auto v = ctx.readUInt(b + "vendor", 16), d = ctx.readUInt(b + "device", 16), c = ctx.readUInt(b + "class", 16);
+    if (!v || !d || !c) return std::nullopt;  // removed while listing
+    PciDevice p;
+    p.address = address;
+    p.vendor = static_cast<unsigned>(*v);
+    p.device = static_cast<unsigned>(*d);
+    p.cls = static_cast<unsigned>(*c);
+    if (auto sv = ctx.readUInt(b + "subsystem_vendor", 16)) p.subVendor = static_cast<unsigned>(*sv);
+    if (auto sd = ctx.readUInt(b + "subsystem_device", 16)) p.subDevice = static_cast<unsigned>(*sd);
+    if (auto rv = ctx.readUInt(b + "revision", 16)) p.revision = static_cast<unsigned>(*rv);
+    IdNames n = ctx.pciNames(p.vendor, p.device);
+    p.vendorName = n.vendor;
+    p.deviceName = n.device;
+    if (ctx.fs().exists(b + "driver")) p.driver = BaseName(ctx.fs().resolve(b + "driver"));
+    return p;
+}
+
+std::string PciHardwareId(const PciDevice& p) {
+    char buf[96];
+    int n = std::snprintf(buf, sizeof buf, "PCI\\VEN_%04X&DEV_%04X", p.vendor, p.device);
+    if (p.subVendor && p.subDevice)
+        n += std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), "&SUBSYS_%04X%04X", *p.subDevice, *p.subVendor);
+    if (p.revision) std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), "&REV_%02X", *p.revision);
+    return buf;
+}
+
+std::optional<std::string> PciTitle(const PciDevice& p) {
+    if (p.deviceName) return p.deviceName;
+    return std::nullopt;
+}
+
+// Controllers of one PCI class (class code prefix of 16 or 24 bits).
+std::unique_ptr<InstanceCursor> PciControllers(const Context& ctx, const SchemaPtr& schema, const char* cls,
+                                               std::vector<std::pair<unsigned, int>> classes) {
+    auto addresses = ctx.fs().listDir("/sys/bus/pci/devices");
+    std::string className = cls;
+    return std::make_unique<LazyCursor>(std::move(addresses), [ctx, schema, className, classes](const std::string& a) -> std::optional<Object> {
+        auto p = ReadPci(ctx, a);
+        if (!p) return std::nullopt;
+        bool match = false;
+        for (const auto& [code, bits] : classes) match = match || (p->cls >> (24 - bits)) == code;
+        if (!match) return std::nullopt;
+        Row r(schema);
+        SetSystemKeys(r, ctx, className.c_str());
+        r.set("DeviceID", a);
+        r.set("PNPDeviceID", PciHardwareId(*p));
+        auto title = PciTitle(*p);
+        r.set("Name", title).set("Caption", title).set("Description", title);
+        r.set("Manufacturer", p->vendorName);
+        return r.build();
+    });
+}
+
+std::unique_ptr<InstanceCursor> UsbControllers(const Context& ctx, const SchemaPtr& schema) {
+    return PciControllers(ctx, schema, "Win32_USBController", {{0x0C03, 16}});
+}
+std::unique_ptr<InstanceCursor> FirewireControllers(const Context& ctx, const SchemaPtr& schema) {
+    return PciControllers(ctx, schema, "Win32_1394Controller", {{0x0C00, 16}});
+}
+std::unique_ptr<InstanceCursor> IdeControllers(const Context& ctx, const SchemaPtr& schema) {
+    return PciControllers(ctx, schema, "Win32_IDEController", {{0x0101, 16}});
+}
+std::unique_ptr<InstanceCursor> ScsiControllers(const Context& ctx, const SchemaPtr& schema) {
+    // SCSI, RAID, SAS and NVMe storage controllers, as Windows groups them.
+    return PciControllers(ctx, schema, "Win32_SCSIController", {{0x0100, 16}, {0x0104, 16}, {0x0107, 16}, {0x0108, 16}});
+}
+std::unique_ptr<InstanceCursor> PcmciaControllers(const Context& ctx, const SchemaPtr& schema) {
+    return PciControllers(ctx, schema, "Win32_PCMCIAController", {{0x0605, 16}, {0x0607, 16}});
+}
+
+std::unique_ptr<InstanceCursor> PnpEntities(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<std::string> keys;
+    for (const auto& a : ctx.fs().listDir("/sys/bus/pci/devices")) keys.push_back("pci:" + a);
+    for (const auto& u : ctx.fs().listDir("/sys/bus/usb/devices"))
+        if (u.find(':') == std::string::npos) keys.push_back("usb:" + u);  // devices, not interfaces
+    return std::make_unique<LazyCursor>(std::move(keys), [ctx, schema](const std::string& key) -> std::optional<Object> {
+        Row r(schema);
+        SetSystemKeys(r, ctx, "Win32_PnPEntity");
+        r.set("CreationClassName", "Win32_PnPEntity");
+        r.set("Present", true);
+        if (StartsWith(key, "pci:")) {
+            auto p = ReadPci(ctx, key.substr(4));
+            if (!p) return std::nullopt;
+            std::string hw = PciHardwareId(*p);
+            char shortId[40];
+            std::snprintf(shortId, sizeof shortId, "PCI\\VEN_%04X&DEV_%04X", p->vendor, p->device);
+            r.set("DeviceID", hw + "\\" + p->address).set("PNPDeviceID", hw + "\\" + p->address);
+            r.setStrings("HardwareID", hw == shortId ? std::vector<std::string>{hw} : std::vector<std::string>{hw, shortId});
+            auto title = PciTitle(*p);
+            r.set("Name", title).set("Caption", title).set("Description", title);
+            r.set("Manufacturer", p->vendorName);
+            r.set("Service", p->driver);
+            return r.build();
+        }
+        std::string dev = key.substr(4);
+        std::string b = "/sys/bus/usb/devices/" + dev + "/";
+        auto v = ctx.readUInt(b + "idVendor", 16), pr = ctx.readUInt(b + "idProduct", 16);
+        if (!v || !pr) return std::nullopt;
+        char hw[64];
+        int n = std::snprintf(hw, sizeof hw, "USB\\VID_%04X&PID_%04X", static_cast<unsigned>(*v), static_cast<unsigned>(*pr));
+        std::string shortId(hw, static_cast<std::size_t>(n));
+        std::vector<std::string> ids;
+        if (auto rev = ctx.readText(b + "bcdDevice")) ids.push_back(shortId + "&REV_" + *rev);
+        ids.push_back(shortId);
+        r.set("DeviceID", shortId + "\\" + dev).set("PNPDeviceID", shortId + "\\" + dev);
+        r.setStrings("HardwareID", ids);
+        IdNames names = ctx.usbNames(static_cast<unsigned>(*v), static_cast<unsigned>(*pr));
+        auto title = ctx.readText(b + "product");
+        if (!title) title = names.device;
+        r.set("Name", title).set("Caption", title).set("Description", title);
+        auto maker = ctx.readText(b + "manufacturer");
+        if (!maker) maker = names.vendor;
+        r.set("Manufacturer", maker);
+        if (ctx.fs().exists(b + "driver")) r.set("Service", BaseName(ctx.fs().resolve(b + "driver")));
+        return r.build();
+    });
+}
+
+std::unique_ptr<InstanceCursor> SoundDevices(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<Object> out;
+    auto text = ctx.read("/proc/asound/cards");
+    if (!text) return Objects({});
+    for (const auto& c : ParseAsoundCards(*text)) {
+        Row r(schema);
+        SetSystemKeys(r, ctx, "Win32_SoundDevice");
+        std::string base = "/sys/class/sound/card" + std::to_string(c.index) + "/device/";
+        std::optional<std::string> name;
+        std::optional<std::string> maker;
+        if (auto v = ctx.readUInt(base + "vendor", 16), d = ctx.readUInt(base + "device", 16); v && d) {
+            IdNames n = ctx.pciNames(static_cast<unsigned>(*v), static_cast<unsigned>(*d));
+            name = n.device;
+            maker = n.vendor;
+        }
+        // Without an id database entry the sound core's short card id names it.
+        if (!name) name = c.id;
+        r.set("DeviceID", "card" + std::to_string(c.index));
+        r.set("Name", name).set("Caption", name).set("ProductName", name);
+        if (!c.name.empty()) r.set("Description", c.name);
+        r.set("Manufacturer", maker);
+        out.push_back(r.build());
+    }
+    return Objects(std::move(out));
+}
+
+}  // namespace
+
+void RegisterDeviceClasses(Registry& reg) {
+    reg.add("Win32_Keyboard", Keyboards);
+    reg.add("Win32_PointingDevice", PointingDevices);
+    reg.add("Win32_IRQResource", IrqResources);
+    reg.add("Win32_DMAChannel", DmaChannels);
+    reg.add("Win32_PortResource", PortResources);
+    reg.add("Win32_DeviceMemoryAddress", MemoryAddresses);
+    reg.add("Win32_USBController", UsbControllers);
+    reg.add("Win32_1394Controller", FirewireControllers);
+    reg.add("Win32_IDEController", IdeControllers);
+    reg.add("Win32_SCSIController", ScsiControllers);
+    reg.add("Win32_PCMCIAController", PcmciaControllers);
+    reg.add("Win32_PNPEntity", PnpEntities);
+    reg.add("Win32_SoundDevice", SoundDevices);
+}
 
 }  // namespace wmi::lnx
