@@ -4,7 +4,7 @@
 Usage: make-laptop-fixture.py OUT_DIR
 
 Every file follows the format the kernel documents (sysfs ABI, proc(5),
-the SMBIOS and EDID specifications); the values are those of a typical
+the SMBIOS and EDID standards); the values are those of a typical
 ThinkPad-class laptop, made up for the tests, not copied from a machine.
 """
 import os
