@@ -161,7 +161,12 @@ frmMain::frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends ba
     buildProgressArea();
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain() {
+    // The views outlive the core list they show (QObject children go last):
+    // let them forget it first.
+    lvwReport_->setModel(nullptr);
+    lvwIcons_->setModel(nullptr);
+}
 
 void frmMain::buildMenus() {
     QMenu* file = menuBar()->addMenu("&File");
