@@ -310,6 +310,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             PrintList(s, list, false, out);
         } else if (cmd == "list") {
             need(1);
+            if (!IsClassKey(opt.positional[1]))
+                throw UsageError("list takes a class name beginning with Win32_ or CIM_ (letter case counts)");
             ListModel list;
             Select(s, opt.positional[1], list);
             PrintList(s, list, opt.horizontal && IsClassKey(opt.positional[1]), out);

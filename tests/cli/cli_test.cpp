@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "cli/cli.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kSample = std::string(KESTRANE_FIXTURES) + "/snapshots/sample.json";
+
+struct Result {
+    int code;
+    std::string out, err;
+    std::vector<std::string> lines() const {
+        std::vector<std::string> v;
+        std::istringstream in(out);
+        for (std::string l; std::getline(in, l);) v.push_back(l);
+        return v;
+    }
+};
+
+Result Cli(std::vector<std::string> args) {
+    std::ostringstream out, err;
+    int code = kestrane::cli::Run(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    fs::path dir = fs::temp_directory_path() / ("kestrane-cli-" + std::to_string(::getpid()) + "-" +
+                                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    void SetUp() override { fs::create_directories(dir); }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string Read(const fs::path& p) {
+        std::ifstream f(p, std::ios::binary);
+        return {std::istreambuf_iterator<char>(f), {}};
+    }
+};
+
+}  // namespace
+
+TEST_F(CliTest, SummaryAsTextAndJson) {
+    Result r = Cli({"--snapshot", kSample, "summary"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    auto lines = r.lines();
+    ASSERT_GT(lines.size(), 10u);
+    EXPECT_EQ(lines[0], "Computer");
+    EXPECT_EQ(lines[1].rfind("Name", 0), 0u);
+    EXPECT_NE(lines[1].find("ORION"), std::string::npos);
+
+    Result j = Cli({"--snapshot", kSample, "--json", "summary"});
+    ASSERT_EQ(j.code, 0) << j.err;
+    auto jl = j.lines();
+    ASSERT_EQ(jl.size(), lines.size());
+    auto first = nlohmann::json::parse(jl[0]);
+    EXPECT_EQ(first["text"], "Computer");
+    EXPECT_EQ(first["icon"], "Computer");
+    EXPECT_EQ(first["bold"], true);
+    EXPECT_EQ(first["sub"], nlohmann::json::array());
+    EXPECT_EQ(jl[0].rfind("{\"key\":", 0), 0u);  // fields in their documented order
+    auto second = nlohmann::json::parse(jl[1]);
+    EXPECT_EQ(second["sub"][0], "ORION");
+    EXPECT_EQ(second["icon"], "Info2");
+}
+
+TEST_F(CliTest, ListVerticalAndHorizontal) {
+    Result r = Cli({"--snapshot", kSample, "--json", "list", "Win32_Processor"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    auto head = nlohmann::json::parse(r.lines().at(0));
+    EXPECT_EQ(head["key"], "Win32_Processor1");
+    EXPECT_EQ(head["text"], "Processor");  // the catalogue's text and image
+    EXPECT_EQ(head["icon"], "Processor");
+    EXPECT_EQ(head["subBold"], true);
+
+    Result h = Cli({"--snapshot", kSample, "--json", "list", "win32_processor", "--horizontal"});
+    // The class prefix is compared in its letter case, as the tree does.
+    EXPECT_EQ(h.code, 2);
+    EXPECT_TRUE(h.out.empty());
+
+    h = Cli({"--snapshot", kSample, "--json", "list", "Win32_Processor", "--horizontal"});
+    auto hl = h.lines();
+    ASSERT_EQ(hl.size(), 3u);
+    auto cols = nlohmann::json::parse(hl[0]);
+    ASSERT_TRUE(cols.contains("columns"));
+    EXPECT_GT(cols["columns"].size(), 20u);
+    EXPECT_EQ(nlohmann::json::parse(hl[1])["key"], "Val1");
+
+    Result t = Cli({"--snapshot", kSample, "list", "Win32_Processor", "--horizontal"});
+    auto tl = t.lines();
+    ASSERT_EQ(tl.size(), 3u);
+    EXPECT_EQ(tl[0].rfind("AddressWidth", 0), 0u);
+}
+
+TEST_F(CliTest, ErrorsAndExitCodes) {
+    Result r = Cli({"--snapshot", kSample, "list", "Win32_Keyboard"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "-2147217392:Invalid class\n");
+
+    for (auto args : std::vector<std::vector<std::string>>{
+             {}, {"frobnicate"}, {"tree", "--level", "4"}, {"list"}, {"--snapshot"},
+             {"--bogus", "summary"}, {"--snapshot", kSample, "--root", "/", "summary"}}) {
+        Result u = Cli(args);
+        EXPECT_EQ(u.code, 2) << testing::PrintToString(args);
+        EXPECT_NE(u.err.find("usage: kestrane-cli"), std::string::npos);
+    }
+
+    Result missing = Cli({"--snapshot", (dir / "nope.json").string(), "summary"});
+    EXPECT_EQ(missing.code, 4);
+    EXPECT_NE(missing.err.find("nope.json"), std::string::npos);
+
+    std::ofstream(dir / "bad.json") << "{\"format\": \"kestrane-snapshot\", \"version\": 1,";
+    Result bad = Cli({"--snapshot", (dir / "bad.json").string(), "summary"});
+    EXPECT_EQ(bad.code, 4);
+    EXPECT_NE(bad.err.find("bad.json"), std::string::npos);
+
+    Result help = Cli({"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("coverage"), std::string::npos);
+}
+
+TEST_F(CliTest, TreeInTreeOrder) {
+    Result r = Cli({"tree"});
+    ASSERT_EQ(r.code, 0);
+    auto lines = r.lines();
+    ASSERT_EQ(lines.size(), 318u);
+    EXPECT_EQ(lines[1], "  Computer System Hardware");
+    EXPECT_EQ(lines[2], "    Input Device");
+    EXPECT_EQ(lines[3], "      Keyboard");
+    EXPECT_EQ(Cli({"tree", "--level", "1"}).lines().size(), 162u);
+
+    auto jl = Cli({"tree", "--json", "--level", "2"}).lines();
+    ASSERT_EQ(jl.size(), 219u);
+    auto root = nlohmann::json::parse(jl[0]);
+    EXPECT_EQ(root["key"], "[Root...]");
+    EXPECT_TRUE(root["parent"].is_null());
+    auto kb = nlohmann::json::parse(jl[3]);
+    EXPECT_EQ(kb["key"], "Win32_Keyboard");
+    EXPECT_EQ(kb["parent"], "Input Device");
+    EXPECT_EQ(kb["depth"], 3);
+    EXPECT_EQ(kb["image"], "Keyboard");
+}
+
+TEST_F(CliTest, ExportAppendsAndReportsUnwritablePaths) {
+    fs::path out = dir / "p.html";
+    ASSERT_EQ(Cli({"--snapshot", kSample, "export", "Win32_Processor", out.string()}).code, 0);
+    std::string once = Read(out);
+    EXPECT_EQ(once.rfind("\r\n<H2>Processor</H2>\r\n", 0), 0u);
+    ASSERT_EQ(Cli({"--snapshot", kSample, "export", "Win32_Processor", out.string()}).code, 0);
+    EXPECT_EQ(Read(out), once + once);
+
+    Result bad = Cli({"--snapshot", kSample, "export", "Win32_Processor", (dir / "no/such/dir/x.html").string()});
+    EXPECT_EQ(bad.code, 4);
+    EXPECT_NE(bad.err.find("x.html"), std::string::npos);
+}
+
+TEST_F(CliTest, CaptureRecordsWhatTheComputerAnswers) {
+    fs::path snap = dir / "cap.json";
+    Result c = Cli({"--snapshot", kSample, "capture", snap.string()});
+    ASSERT_EQ(c.code, 0) << c.err;
+    EXPECT_EQ(Cli({"--snapshot", snap.string(), "summary"}).out, Cli({"--snapshot", kSample, "summary"}).out);
+    EXPECT_EQ(Cli({"--snapshot", snap.string(), "list", "Win32_DMAChannel"}).out,
+              Cli({"--snapshot", kSample, "list", "Win32_DMAChannel"}).out);
+}
+
+TEST_F(CliTest, CoverageHasOneLinePerCatalogueClass) {
+    Result r = Cli({"--snapshot", kSample, "coverage"});
+    ASSERT_EQ(r.code, 0);
+    auto lines = r.lines();
+    EXPECT_EQ(lines.size(), 284u);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Win32_Processor\t2"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Win32_DisplayConfiguration\t0"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Win32_Keyboard\t0x80041010"), lines.end());
+}
