@@ -17,6 +17,15 @@ const Registry& TheRegistry() {
         RegisterDeviceClasses(r);
         RegisterPowerClasses(r);
         RegisterNetworkClasses(r);
+        RegisterSmbiosClasses(r);
+        RegisterPortClasses(r);
+        RegisterProcessClasses(r);
+        RegisterAccountClasses(r);
+        RegisterServiceClasses(r);
+        RegisterOsSettingClasses(r);
+        RegisterSoftwareClasses(r);
+        RegisterEventLogClasses(r);
+        RegisterPerfClasses(r);
         return r;
     }();
     return registry;

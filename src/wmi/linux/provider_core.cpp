@@ -248,7 +248,7 @@ SchemaPtr LookupSchema(std::string_view className) {
         return out;
     }();
     auto it = schemas.find(ToLowerAscii(className));
-    return it == schemas.end() ? nullptr : it->second;
+    return it == schemas.end() ? LookupOsSchema(className) : it->second;
 }
 
 }  // namespace wmi::lnx

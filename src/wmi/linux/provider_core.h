@@ -146,6 +146,15 @@ void RegisterDisplayClasses(Registry& r);   // display configuration, monitors, 
 void RegisterDeviceClasses(Registry& r);    // input, resources, sound, USB, PCI
 void RegisterPowerClasses(Registry& r);     // batteries and sensors
 void RegisterNetworkClasses(Registry& r);   // network adapters
+void RegisterSmbiosClasses(Registry& r);    // memory modules, slots, connectors, on-board devices
+void RegisterPortClasses(Registry& r);      // serial ports, USB hubs, buses
+void RegisterProcessClasses(Registry& r);   // processes and threads
+void RegisterAccountClasses(Registry& r);   // users, groups, logon sessions
+void RegisterServiceClasses(Registry& r);   // services and kernel modules
+void RegisterOsSettingClasses(Registry& r); // boot, time, schedules, partitions, swap, routes, shares
+void RegisterSoftwareClasses(Registry& r);  // installed packages
+void RegisterEventLogClasses(Registry& r);  // the journal and text logs
+void RegisterPerfClasses(Registry& r);      // performance counters
 
 // Helpers shared by several areas.
 std::unique_ptr<InstanceCursor> SingleInstance(Object o);

@@ -23,4 +23,9 @@ extern const std::size_t kSchemaRowCount;
 // or null when the table lacks the class.
 SchemaPtr LookupSchema(std::string_view className);
 
+// Schemas of the operating-system classes the generated table lacks, kept as
+// their own data (schema_os.cpp); null when unknown. LookupSchema falls back
+// to it.
+SchemaPtr LookupOsSchema(std::string_view className);
+
 }  // namespace wmi::lnx

@@ -1,0 +1,7 @@
+#include "wmi/linux/provider_core.h"
+
+namespace wmi::lnx {
+
+void RegisterServiceClasses(Registry&) {}
+
+}  // namespace wmi::lnx
