@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "core/file_error.h"
+#include "export/html_export.h"
+
+using namespace kestrane;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kTable =
+    "<table  border=\"1\" cellpadding=\"0\" cellspacing=\"0\" style=\"border-collapse: collapse\" "
+    "bordercolor=\"#111111\" width=\"100%\" id=\"AutoNumber1\">";
+
+std::string Head(const std::string& heading, const std::vector<std::string>& cols) {
+    std::string s = "\r\n<H2>" + heading + "</H2>\r\n\r\n" + kTable + "\r\n<tr>\r\n";
+    for (const auto& c : cols) s += "<td><b>" + c + "</b></td>";
+    return s + "\r\n</tr>\r\n";
+}
+
+std::string Row(const std::string& a, const std::string& b) {
+    return "\r\n<tr>\r\n<td><b>" + a + "</b></td><td>" + b + "</td>\r\n</tr>";
+}
+
+ListModel TwoColumns(int items) {
+    ListModel m;
+    for (int i = 1; i <= items; ++i) {
+        auto r = m.addRow("k" + std::to_string(i), "Name" + std::to_string(i), "Info");
+        m.setSubItem(r, 1, "Value" + std::to_string(i));
+    }
+    return m;
+}
+
+class ExportFile : public ::testing::Test {
+protected:
+    fs::path dir = fs::temp_directory_path() /
+                   ("kestrane-export-" + std::to_string(::getpid()) + "-" +
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    void SetUp() override { fs::create_directories(dir); }
+    void TearDown() override {
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
+        fs::remove_all(dir);
+    }
+    std::string Read(const fs::path& p) {
+        std::ifstream f(p, std::ios::binary);
+        return {std::istreambuf_iterator<char>(f), {}};
+    }
+};
+
+}  // namespace
+
+TEST(HtmlExport, TwoColumnsThreeItemsByteForByte) {
+    std::string want = Head("Processor", {"Name", "Value"}) + Row("Name1", "Value1") + Row("Name2", "Value2") +
+                       Row("Name3", "Value3");
+    EXPECT_EQ(BuildHtmlExport("Processor", TwoColumns(3)), want);
+}
+
+TEST(HtmlExport, ColumnCountsAndEmptyLists) {
+    ListModel five = TwoColumns(1);
+    five.clearColumns();
+    for (const char* c : {"P1", "P2", "P3", "P4", "P5"}) five.addColumn(c, c);
+    five.setSubItem(0, 4, "ignored");  // rows still carry two cells
+    EXPECT_EQ(BuildHtmlExport("X", five), Head("X", {"P1", "P2", "P3", "P4", "P5"}) + Row("Name1", "Value1"));
+
+    EXPECT_EQ(BuildHtmlExport("X", TwoColumns(0)), Head("X", {"Name", "Value"}));
+
+    // One column: whole rows, the second cell empty.
+    ListModel one;
+    one.clearColumns();
+    one.addColumn("P1", "P1");
+    one.addRow("Val1", "only", "");
+    EXPECT_EQ(BuildHtmlExport("X", one), Head("X", {"P1"}) + Row("only", ""));
+}
+
+TEST(HtmlExport, TextsFromTheComputerCannotInjectMarkup) {
+    ListModel m;
+    auto r = m.addRow("", "<script>alert(1)</script>", "");
+    m.setSubItem(r, 1, "<b> & \"quoted\"");
+    std::string out = BuildHtmlExport("A&B <i>", m);
+    EXPECT_NE(out.find("<H2>A&amp;B &lt;i&gt;</H2>"), std::string::npos);
+    EXPECT_NE(out.find("<td><b>&lt;script&gt;alert(1)&lt;/script&gt;</b></td>"), std::string::npos);
+    EXPECT_NE(out.find("<td>&lt;b&gt; &amp; &quot;quoted&quot;</td>"), std::string::npos);
+    EXPECT_EQ(out.find("<script"), std::string::npos);
+}
+
+TEST(HtmlExport, WindowsCodePageWithReferencesForTheRest) {
+    EXPECT_EQ(EscapeForExport("caf\xC3\xA9"), "caf\xE9");          // é is one byte
+    EXPECT_EQ(EscapeForExport("\xE2\x82\xAC"), "\x80");            // € sits at 0x80
+    EXPECT_EQ(EscapeForExport("\xE6\x97\xA5"), "&#26085;");        // 日 is not in the code page
+    EXPECT_EQ(EscapeForExport("\xF0\x9F\x98\x80"), "&#128512;");   // outside the BMP
+    EXPECT_EQ(EscapeForExport("\xFF"), "&#65533;");                // not UTF-8: marked, never dropped
+    EXPECT_EQ(EscapeForExport(std::string("a\0b", 3)), std::string("a\0b", 3));
+}
+
+TEST_F(ExportFile, AppendsToWhatTheFileHeld) {
+    fs::path p = dir / "out.html";
+    std::ofstream(p, std::ios::binary) << "before";
+    SaveToFile("Processor", TwoColumns(2), p.string());
+    SaveToFile("Processor", TwoColumns(2), p.string());
+    std::string one = BuildHtmlExport("Processor", TwoColumns(2));
+    EXPECT_EQ(Read(p), "before" + one + one);
+}
+
+TEST_F(ExportFile, NoSelectedNodeWritesNothing) {
+    fs::path p = dir / "empty.html";
+    SaveToFile(std::nullopt, TwoColumns(2), p.string());
+    EXPECT_TRUE(fs::exists(p));
+    EXPECT_EQ(fs::file_size(p), 0u);
+}
+
+TEST_F(ExportFile, UnwritablePathsAreErrorsNamingTheFile) {
+    fs::path missing = dir / "no" / "such" / "x.html";
+    try {
+        SaveToFile("X", TwoColumns(1), missing.string());
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_NE(std::string(e.what()).find("x.html"), std::string::npos);
+    }
+    EXPECT_THROW(SaveToFile("X", TwoColumns(1), dir.string()), FileError);  // a directory
+    if (fs::exists("/dev/full")) {
+        EXPECT_THROW(SaveToFile("X", TwoColumns(1), "/dev/full"), FileError);  // a write that fails
+    }
+}
