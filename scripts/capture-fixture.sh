@@ -127,8 +127,17 @@ for d in /sys/bus/pci/devices/*; do
     [ -L "$d/driver" ] && grab_link "$(realpath "$d")/driver"
 done
 for d in /sys/bus/usb/devices/*; do
-    grab "$d"/{idVendor,idProduct,bcdDevice,product,manufacturer}
+    grab "$d"/{idVendor,idProduct,bcdDevice,product,manufacturer,bDeviceClass,bDeviceSubClass,bDeviceProtocol}
+    grab "$d"/{bNumConfigurations,bConfigurationValue,version,maxchild}
 done
 for c in /sys/class/sound/card*; do grab "$c"/device/{vendor,device}; done
+for b in /sys/class/pci_bus/*; do grab "$b"; done
+
+# Serial ports and tape drives
+for t in /sys/class/tty/ttyS* /sys/class/tty/ttyUSB* /sys/class/tty/ttyACM* /sys/class/tty/ttyAMA*; do
+    grab "$t"/{type,uartclk}
+    [ -L "$t/device" ] && grab "$t/device"
+done
+for t in /sys/class/scsi_tape/st*; do grab "$t"/device/{vendor,model}; done
 
 du -sh "$OUT"

@@ -160,7 +160,19 @@ proc = smbios_struct(4, 4, proc_body, ["U3E1", "Intel(R) Corporation", "Intel(R)
                                        "None", "None", "None"])
 oem = smbios_struct(11, 5, struct.pack("<B", 2), ["OEM string one", "OEM string two"])
 end = smbios_struct(127, 6, b"", [])
-w("/sys/firmware/dmi/tables/DMI", bios + system + board + chassis + proc + oem + end)
+marray = smbios_struct(16, 7, struct.pack("<BBBIHHQ", 3, 3, 3, 33554432, 0xFFFE, 2, 0), [])
+dimm = smbios_struct(17, 8, struct.pack("<HHHHHBBBBBHHBBBBBIHHHH", 7, 0xFFFE, 64, 64, 0x2000, 0x0D, 0, 1, 2, 0x1A,
+                                        0x0080, 2400, 3, 4, 5, 6, 1, 0, 2400, 1200, 1200, 1200),
+                     ["ChannelA-DIMM0", "BANK 0", "Samsung", "12345678", "None", "M471A1K43CB1-CRC"])
+empty = smbios_struct(17, 9, struct.pack("<HHHHHBBBBBHHBBBBBIHHHH", 7, 0xFFFE, 0xFFFF, 0xFFFF, 0, 0x02, 0, 1, 2, 0x02,
+                                         0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+                      ["ChannelB-DIMM0", "BANK 2"])
+slot = smbios_struct(9, 10, struct.pack("<BBBBBHBBHBB", 1, 0xA5, 6, 4, 3, 1, 0x04, 0x03, 0, 0x3C, 0xE0), ["M.2 Slot 1"])
+port = smbios_struct(8, 11, struct.pack("<BBBBB", 1, 0, 2, 0x12, 0x10), ["JUSB1", "USB 1"])
+onboard41 = smbios_struct(41, 12, struct.pack("<BBBHBB", 1, 0x83, 1, 0, 0, 0x10), ["Onboard IGD"])
+onboard10 = smbios_struct(10, 13, struct.pack("<BBBB", 0x85, 1, 0x07, 2), ["Ethernet", "Audio"])
+w("/sys/firmware/dmi/tables/DMI", bios + system + board + chassis + proc + oem + marray + dimm + empty + slot + port
+  + onboard41 + onboard10 + end)
 entry = b"_SM3_" + bytes([0, 0x18, 3, 1, 0, 1, 0]) + struct.pack("<IQ", 0x1000, 0)
 w("/sys/firmware/dmi/tables/smbios_entry_point", entry)
 
@@ -432,3 +444,33 @@ link("/sys/class/net/lo", "../../devices/virtual/net/lo")
 w("/proc/net/route", "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
   "wlp0s20f3\t00000000\t0100A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
   "wlp0s20f3\t0000A8C0\t00000000\t0001\t0\t0\t600\t00FFFFFF\t0\t0\t0\n")
+
+# ---- serial ports, hubs, buses ----
+SER = "/sys/devices/pnp0/00:05/tty/ttyS0"
+w(SER + "/type", "4\n")
+w(SER + "/uartclk", "1843200\n")
+link(SER + "/device", "../../../00:05")
+link("/sys/class/tty/ttyS0", "../../devices/pnp0/00:05/tty/ttyS0")
+S1 = "/sys/devices/platform/serial8250/tty/ttyS1"
+w(S1 + "/type", "0\n")
+link(S1 + "/device", "../../../serial8250")
+link("/sys/class/tty/ttyS1", "../../devices/platform/serial8250/tty/ttyS1")
+w("/sys/devices/virtual/tty/tty0/dev", "4:0\n")
+link("/sys/class/tty/tty0", "../../devices/virtual/tty/tty0")
+FT = PCI + "/0000:00:14.0/usb1/1-2"
+for k, v in {"idVendor": "0403", "idProduct": "6001", "bDeviceClass": "00", "product": "FT232R USB UART",
+             "manufacturer": "FTDI", "bcdDevice": "0600"}.items():
+    w(FT + "/" + k, v + "\n")
+link(FT + "/1-2:1.0/ttyUSB0/tty/ttyUSB0/device", "../../../ttyUSB0")
+w(FT + "/1-2:1.0/ttyUSB0/tty/ttyUSB0/dev", "188:0\n")
+link("/sys/class/tty/ttyUSB0", "../../devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/ttyUSB0/tty/ttyUSB0")
+link("/sys/bus/usb/devices/1-2", "../../../devices/pci0000:00/0000:00:14.0/usb1/1-2")
+ROOT = PCI + "/0000:00:14.0/usb1"
+for k, v in {"idVendor": "1d6b", "idProduct": "0002", "bDeviceClass": "09", "bDeviceSubClass": "00",
+             "bDeviceProtocol": "01", "bNumConfigurations": "1", "bConfigurationValue": "1",
+             "product": "xHCI Host Controller", "version": " 2.00", "maxchild": "12"}.items():
+    w(ROOT + "/" + k, v + "\n")
+link("/sys/bus/usb/devices/usb1", "../../../devices/pci0000:00/0000:00:14.0/usb1")
+for bus in ("0000:00", "0000:3c"):
+    w(f"/sys/devices/pci0000:00/pci_bus/{bus}/cpuaffinity", "f\n")
+    link(f"/sys/class/pci_bus/{bus}", f"../../devices/pci0000:00/pci_bus/{bus}")

@@ -391,3 +391,87 @@ TEST(Network, AdaptersAndConfiguration) {
     EXPECT_EQ(cw->Get("DefaultIPGateway"), Value(Value::Array{Value("192.168.0.1")}));
     EXPECT_TRUE(cw->Get("IPAddress").isNull());  // addresses are live facts, not files
 }
+
+TEST(Smbios, MemoryModulesSkipEmptySocketsAndDecodeSizes) {
+    auto m = CollectIn("laptop", "Win32_PhysicalMemory");
+    ASSERT_EQ(m.size(), 1u);  // the second socket is empty
+    EXPECT_EQ(m[0].Get("Capacity"), Value("8589934592"));
+    EXPECT_EQ(m[0].Get("DeviceLocator"), Value("ChannelA-DIMM0"));
+    EXPECT_EQ(m[0].Get("FormFactor"), Value(12));        // SODIMM in WMI's numbering
+    EXPECT_EQ(m[0].Get("SMBIOSMemoryType"), Value(26));  // DDR4
+    EXPECT_TRUE(m[0].Get("MemoryType").isNull());        // the older list has no DDR4
+    EXPECT_EQ(m[0].Get("Speed"), Value(2400));
+    EXPECT_EQ(m[0].Get("PartNumber"), Value("M471A1K43CB1-CRC"));
+    auto a = CollectIn("laptop", "Win32_PhysicalMemoryArray");
+    ASSERT_EQ(a.size(), 1u);
+    EXPECT_EQ(a[0].Get("MaxCapacity"), Value(33554432));
+    EXPECT_EQ(a[0].Get("MemoryDevices"), Value(2));
+}
+
+TEST(Smbios, SlotsConnectorsAndOnBoardDevices) {
+    auto slots = CollectIn("laptop", "Win32_SystemSlot");
+    ASSERT_EQ(slots.size(), 1u);
+    EXPECT_EQ(slots[0].Get("SlotDesignation"), Value("M.2 Slot 1"));
+    EXPECT_EQ(slots[0].Get("MaxDataWidth"), Value(3));  // 64 bits
+    EXPECT_EQ(slots[0].Get("BusNumber"), Value(0x3C));
+    EXPECT_EQ(slots[0].Get("DeviceNumber"), Value(0x1C));
+    EXPECT_EQ(slots[0].Get("SupportsHotPlug"), Value(true));
+    auto ports = CollectIn("laptop", "Win32_PortConnector");
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0].Get("PortType"), Value(16));
+    EXPECT_EQ(ports[0].Get("ExternalReferenceDesignator"), Value("USB 1"));
+    auto dev = CollectIn("laptop", "Win32_OnBoardDevice");
+    ASSERT_EQ(dev.size(), 3u);
+    const auto* audio = FindBy(dev, "Description", "Audio");
+    ASSERT_NE(audio, nullptr);
+    EXPECT_EQ(audio->Get("Enabled"), Value(false));
+    EXPECT_EQ(audio->Get("DeviceType"), Value(7));
+}
+
+TEST(Smbios, UnreadableTableGivesEmptySets) {
+    if (wmi::lnx::MakeLocalFileSystem(lnxtest::Fixture("thismachine"))->exists("/sys/firmware/dmi/tables/DMI"))
+        GTEST_SKIP() << "this capture has a readable table";
+    for (const char* cls : {"Win32_PhysicalMemory", "Win32_SystemSlot", "Win32_PortConnector", "Win32_OnBoardDevice"})
+        EXPECT_TRUE(CollectIn("thismachine", cls).empty()) << cls;
+}
+
+TEST(Ports, SerialPortsWithHardwareOnly) {
+    auto s = CollectIn("laptop", "Win32_SerialPort");
+    ASSERT_EQ(s.size(), 2u);  // ttyS1 has no UART behind it, tty0 is a console
+    EXPECT_EQ(s[0].Get("DeviceID"), Value("/dev/ttyS0"));
+    EXPECT_EQ(s[0].Get("MaxBaudRate"), Value(115200));
+    EXPECT_EQ(s[1].Get("Description"), Value("FT232R USB UART"));
+}
+
+TEST(Ports, UsbHubsAndPciBuses) {
+    auto hubs = CollectIn("laptop", "Win32_USBHub");
+    ASSERT_EQ(hubs.size(), 1u);  // the mouse and the serial adapter are no hubs
+    EXPECT_EQ(hubs[0].Get("USBVersion"), Value(0x200));
+    EXPECT_EQ(hubs[0].Get("NumberOfPorts"), Value(12));
+    EXPECT_EQ(hubs[0].Get("DeviceID"), Value("USB\\VID_1D6B&PID_0002\\usb1"));
+    auto buses = CollectIn("laptop", "Win32_Bus");
+    ASSERT_EQ(buses.size(), 2u);
+    EXPECT_EQ(buses[1].Get("DeviceID"), Value("PCI_BUS_60"));
+    EXPECT_EQ(buses[1].Get("BusType"), Value(5));
+}
+
+TEST(Vanishing, DeviceRemovedBetweenListingAndReadingIsSkipped) {
+    char tmpl[] = "/tmp/kestrane-vanish-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    std::string root = tmpl;
+    for (const char* d : {"sda", "sdb", "sdc"})
+        std::system(("mkdir -p " + root + "/sys/block/" + d + "/queue && echo 2048 > " + root + "/sys/block/" + d +
+                     "/size && echo 512 > " + root + "/sys/block/" + d + "/queue/logical_block_size").c_str());
+    auto cursor = wmi::MakeLinuxProvider(root)->enumerate("Win32_DiskDrive");
+    auto first = cursor->next();
+    std::system(("rm -rf " + root + "/sys/block/sdb").c_str());  // unplugged while listing
+    auto second = cursor->next();
+    auto third = cursor->next();
+    std::system(("rm -rf " + root).c_str());
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(first->Get("DeviceID"), Value("/dev/sda"));
+    EXPECT_EQ(second->Get("DeviceID"), Value("/dev/sdc"));
+    EXPECT_EQ(second->Get("Index"), Value(1));  // indexes stay dense
+    EXPECT_FALSE(third);
+}

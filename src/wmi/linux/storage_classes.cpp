@@ -179,6 +179,41 @@ std::unique_ptr<InstanceCursor> CdromDrives(const Context& ctx, const SchemaPtr&
     return std::make_unique<VectorCursor>(std::move(out));
 }
 
+std::unique_ptr<InstanceCursor> FloppyDrives(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<Object> out;
+    for (const auto& name : ctx.fs().listDir("/sys/block")) {
+        if (!StartsWith(name, "fd") || !ctx.fs().exists("/sys/block/" + name + "/size")) continue;
+        Row r(schema);
+        SetSystemKeys(r, ctx, "Win32_FloppyDrive");
+        std::string node = "/dev/" + name;
+        r.set("DeviceID", node).set("Name", node).set("Caption", node);
+        out.push_back(r.build());
+    }
+    return std::make_unique<VectorCursor>(std::move(out));
+}
+
+std::unique_ptr<InstanceCursor> TapeDrives(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<Object> out;
+    for (const auto& name : ctx.fs().listDir("/sys/class/scsi_tape")) {
+        // st0 is the drive; nst0, st0l, st0m, st0a are other modes of it.
+        if (!StartsWith(name, "st") || !ParseInt(name.substr(2))) continue;
+        std::string dev = "/sys/class/scsi_tape/" + name + "/device/";
+        if (!ctx.fs().exists(dev)) continue;
+        Row r(schema);
+        SetSystemKeys(r, ctx, "Win32_TapeDrive");
+        std::string node = "/dev/" + name;
+        r.set("DeviceID", node).set("Id", node);
+        auto vendor = ctx.readText(dev + "vendor");
+        auto model = ctx.readText(dev + "model");
+        std::optional<std::string> title = model;
+        if (vendor && model) title = *vendor + " " + *model;
+        r.set("Name", title).set("Caption", title).set("Description", title);
+        r.set("Manufacturer", vendor);
+        out.push_back(r.build());
+    }
+    return std::make_unique<VectorCursor>(std::move(out));
+}
+
 // --- logical disks ---
 
 const std::set<std::string>& NetworkFileSystems() {
@@ -303,6 +338,8 @@ void RegisterStorageClasses(Registry& reg) {
     reg.add("Win32_DiskDrive", DiskDrives);
     reg.add("Win32_CDROMDrive", CdromDrives);
     reg.add("Win32_LogicalDisk", LogicalDisks);
+    reg.add("Win32_FloppyDrive", FloppyDrives);
+    reg.add("Win32_TapeDrive", TapeDrives);
 }
 
 }  // namespace wmi::lnx

@@ -1,0 +1,116 @@
+// Win32_SerialPort (/sys/class/tty), Win32_USBHub (/sys/bus/usb) and
+// Win32_Bus (/sys/class/pci_bus).
+#include "wmi/linux/system_info.h"
+
+namespace wmi::lnx {
+
+namespace {
+
+bool IsSerialName(const std::string& n) {
+    return StartsWith(n, "ttyS") || StartsWith(n, "ttyUSB") || StartsWith(n, "ttyACM") || StartsWith(n, "ttyAMA");
+}
+
+std::unique_ptr<InstanceCursor> SerialPorts(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<std::string> names;
+    for (const auto& n : ctx.fs().listDir("/sys/class/tty"))
+        if (IsSerialName(n)) names.push_back(n);
+    return std::make_unique<LazyCursor>(std::move(names), [ctx, schema](const std::string& n) -> std::optional<Object> {
+        std::string b = "/sys/class/tty/" + n + "/";
+        if (!ctx.fs().exists(b + "device")) return std::nullopt;  // no hardware behind it
+        // The 8250 driver registers every possible port; type 0 means none answered.
+        auto type = ctx.readInt(b + "type");
+        if (StartsWith(n, "ttyS") && (!type || *type == 0)) return std::nullopt;
+        Row r(schema);
+        SetSystemKeys(r, ctx, "Win32_SerialPort");
+        std::string node = "/dev/" + n;
+        r.set("DeviceID", node).set("Name", node).set("Caption", node);
+        std::optional<std::string> desc;
+        if (StartsWith(n, "ttyUSB") || StartsWith(n, "ttyACM")) {
+            // The USB device is two levels up from the tty's interface.
+            std::string usb = DirName(ctx.fs().resolve(b + "device"));
+            if (StartsWith(n, "ttyUSB")) usb = DirName(usb);
+            desc = ctx.readText(usb + "/product");
+        }
+        r.set("Description", desc);
+        // The UART's clock divided by 16 is its highest rate.
+        if (auto clk = ctx.readUInt(b + "uartclk"); clk && *clk >= 16) r.setU32("MaxBaudRate", *clk / 16);
+        return r.build();
+    });
+}
+
+std::optional<int> BcdVersion(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    std::size_t dot = text->find('.');
+    if (dot == std::string::npos) return std::nullopt;
+    auto major = ParseInt(text->substr(0, dot));
+    std::string minorText = text->substr(dot + 1);
+    if (!major || minorText.size() != 2 || *major < 0 || *major > 99) return std::nullopt;
+    auto minor = ParseUInt(minorText, 16);  // the digits are BCD nibbles already
+    if (!minor) return std::nullopt;
+    return static_cast<int>(((*major / 10) << 12) | ((*major % 10) << 8) | static_cast<int>(*minor));
+}
+
+std::unique_ptr<InstanceCursor> UsbHubs(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<std::string> devs;
+    for (const auto& d : ctx.fs().listDir("/sys/bus/usb/devices"))
+        if (d.find(':') == std::string::npos) devs.push_back(d);
+    return std::make_unique<LazyCursor>(std::move(devs), [ctx, schema](const std::string& d) -> std::optional<Object> {
+        std::string b = "/sys/bus/usb/devices/" + d + "/";
+        auto cls = ctx.readUInt(b + "bDeviceClass", 16);
+        if (!cls || *cls != 0x09) return std::nullopt;  // not a hub, or gone
+        auto v = ctx.readUInt(b + "idVendor", 16), p = ctx.readUInt(b + "idProduct", 16);
+        Row r(schema);
+        SetSystemKeys(r, ctx, "Win32_USBHub");
+        if (v && p) {
+            char id[40];
+            std::snprintf(id, sizeof id, "USB\\VID_%04X&PID_%04X\\", static_cast<unsigned>(*v), static_cast<unsigned>(*p));
+            r.set("DeviceID", id + d).set("PNPDeviceID", id + d);
+        }
+        auto name = ctx.readText(b + "product");
+        if (!name && v && p) name = ctx.usbNames(static_cast<unsigned>(*v), static_cast<unsigned>(*p)).device;
+        r.set("Name", name).set("Caption", name).set("Description", name);
+        r.set("ClassCode", static_cast<int>(*cls));
+        auto small = [&](const char* f, int base) -> std::optional<int> {
+            auto x = ctx.readUInt(b + f, base);
+            if (!x || *x > 255) return std::nullopt;
+            return static_cast<int>(*x);
+        };
+        r.set("SubclassCode", small("bDeviceSubClass", 16));
+        r.set("ProtocolCode", small("bDeviceProtocol", 16));
+        r.set("NumberOfConfigs", small("bNumConfigurations", 10));
+        r.set("CurrentConfigValue", small("bConfigurationValue", 10));
+        r.set("NumberOfPorts", small("maxchild", 10));
+        r.set("USBVersion", BcdVersion(ctx.readText(b + "version")));
+        return r.build();
+    });
+}
+
+std::unique_ptr<InstanceCursor> Buses(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<Object> out;
+    for (const auto& name : ctx.fs().listDir("/sys/class/pci_bus")) {
+        // "0000:00": domain and bus number in hex
+        std::size_t colon = name.find(':');
+        if (colon == std::string::npos) continue;
+        auto domain = ParseUInt(name.substr(0, colon), 16);
+        auto bus = ParseUInt(name.substr(colon + 1), 16);
+        if (!domain || !bus) continue;
+        Row r(schema);
+        SetSystemKeys(r, ctx, "Win32_Bus");
+        std::string id = "PCI_BUS_" + (*domain ? std::to_string(*domain) + "_" : std::string()) + std::to_string(*bus);
+        r.set("DeviceID", id).set("Name", id).set("Caption", id);
+        r.set("BusType", 5);  // PCI Bus
+        r.setU32("BusNum", *bus);
+        out.push_back(r.build());
+    }
+    return std::make_unique<VectorCursor>(std::move(out));
+}
+
+}  // namespace
+
+void RegisterPortClasses(Registry& reg) {
+    reg.add("Win32_SerialPort", SerialPorts);
+    reg.add("Win32_USBHub", UsbHubs);
+    reg.add("Win32_Bus", Buses);
+}
+
+}  // namespace wmi::lnx

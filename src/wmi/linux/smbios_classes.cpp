@@ -1,0 +1,190 @@
+// Classes that only the firmware's SMBIOS table describes: memory modules
+// and arrays, slots, port connectors and on-board devices. The table is
+// readable by root only on most systems; without it these sets are empty.
+#include "wmi/linux/system_info.h"
+
+namespace wmi::lnx {
+
+namespace {
+
+using Table = std::vector<SmbiosStructure>;
+
+// Lists the structures of one type lazily, one instance each.
+std::unique_ptr<InstanceCursor> PerStructure(const Context& ctx, const SchemaPtr& schema, int type,
+                                             std::function<std::optional<Object>(const Context&, const SchemaPtr&, const SmbiosStructure&, int)> make) {
+    auto table = std::make_shared<Table>(ReadSmbios(ctx));
+    std::vector<std::string> keys;
+    for (std::size_t i = 0; i < table->size(); ++i)
+        if ((*table)[i].type == type) keys.push_back(std::to_string(i));
+    auto counter = std::make_shared<int>(0);
+    return std::make_unique<LazyCursor>(std::move(keys), [ctx, schema, table, make, counter](const std::string& k) {
+        auto o = make(ctx, schema, (*table)[std::stoul(k)], *counter);
+        if (o) ++*counter;
+        return o;
+    });
+}
+
+// A byte or word that SMBIOS marks unknown with all bits set.
+std::optional<int> Known(std::optional<int> v, int unknown) {
+    if (!v || *v == unknown) return std::nullopt;
+    return v;
+}
+
+// SMBIOS memory types mapped to the older WMI MemoryType codes where both name the same technology.
+std::optional<int> WmiMemoryType(int smbios) {
+    static const std::map<int, int> m = {{0x01, 1},  {0x03, 2},  {0x04, 6},  {0x05, 7},  {0x06, 8},  {0x07, 9},
+                                         {0x08, 10}, {0x09, 11}, {0x0A, 12}, {0x0B, 13}, {0x0C, 14}, {0x0D, 15},
+                                         {0x0E, 16}, {0x0F, 17}, {0x10, 18}, {0x11, 19}, {0x12, 20}, {0x13, 21},
+                                         {0x14, 22}, {0x18, 24}, {0x19, 25}};
+    auto it = m.find(smbios);
+    if (it == m.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<int> WmiFormFactor(int smbios) {
+    // SMBIOS: 1 Other, 2 Unknown, 3 SIMM, 4 SIP, 6 DIP, 7 ZIP, 8 Proprietary, 9 DIMM, 10 TSOP, 12 RIMM, 13 SODIMM, 14 SRIMM
+    static const std::map<int, int> m = {{1, 1}, {2, 0}, {3, 7}, {4, 2}, {6, 3}, {7, 4}, {8, 6},
+                                         {9, 8}, {10, 9}, {12, 11}, {13, 12}, {14, 13}};
+    auto it = m.find(smbios);
+    if (it == m.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<Object> MemoryModule(const Context&, const SchemaPtr& schema, const SmbiosStructure& s, int n) {
+    auto size = s.wordAt(0x0C);
+    if (!size || *size == 0) return std::nullopt;  // an empty socket
+    std::optional<std::uint64_t> bytes;
+    if (*size == 0x7FFF) {
+        if (auto ext = s.dwordAt(0x1C)) bytes = static_cast<std::uint64_t>(*ext & 0x7FFFFFFF) << 20;
+    } else if (*size != 0xFFFF) {
+        bytes = static_cast<std::uint64_t>(*size & 0x7FFF) << ((*size & 0x8000) ? 10 : 20);
+    }
+    Row r(schema);
+    r.set("CreationClassName", "Win32_PhysicalMemory");
+    r.set("Name", "Physical Memory").set("Caption", "Physical Memory").set("Description", "Physical Memory");
+    r.set("Tag", "Physical Memory " + std::to_string(n));
+    r.setU64("Capacity", bytes);
+    r.set("TotalWidth", Known(s.wordAt(0x08), 0xFFFF));
+    r.set("DataWidth", Known(s.wordAt(0x0A), 0xFFFF));
+    if (auto ff = s.byteAt(0x0E)) r.set("FormFactor", WmiFormFactor(*ff));
+    r.set("DeviceLocator", s.stringAt(0x10));
+    r.set("BankLabel", s.stringAt(0x11));
+    if (auto t = s.byteAt(0x12)) {
+        r.set("SMBIOSMemoryType", *t);
+        r.set("MemoryType", WmiMemoryType(*t));
+    }
+    r.set("TypeDetail", s.wordAt(0x13));
+    if (auto sp = Known(s.wordAt(0x15), 0); sp && *sp != 0xFFFF) r.set("Speed", *sp);
+    r.set("Manufacturer", s.stringAt(0x17));
+    r.set("SerialNumber", s.stringAt(0x18));
+    r.set("PartNumber", s.stringAt(0x1A));
+    if (auto a = s.byteAt(0x1B); a && (*a & 0x0F)) r.set("Attributes", *a & 0x0F);  // rank
+    if (auto c = Known(s.wordAt(0x20), 0); c && *c != 0xFFFF) r.set("ConfiguredClockSpeed", *c);
+    r.set("MinVoltage", Known(s.wordAt(0x22), 0));
+    r.set("MaxVoltage", Known(s.wordAt(0x24), 0));
+    r.set("ConfiguredVoltage", Known(s.wordAt(0x26), 0));
+    return r.build();
+}
+
+std::optional<Object> MemoryArray(const Context&, const SchemaPtr& schema, const SmbiosStructure& s, int n) {
+    Row r(schema);
+    r.set("CreationClassName", "Win32_PhysicalMemoryArray");
+    r.set("Name", "Physical Memory Array").set("Caption", "Physical Memory Array").set("Description", "Physical Memory Array");
+    r.set("Tag", "Physical Memory Array " + std::to_string(n));
+    // Location, use and error correction share SMBIOS's codes.
+    r.set("Location", s.byteAt(0x04));
+    r.set("Use", s.byteAt(0x05));
+    r.set("MemoryErrorCorrection", s.byteAt(0x06));
+    if (auto cap = s.dwordAt(0x07)) {
+        if (*cap == 0x80000000u) {
+            if (auto ext = s.qwordAt(0x0F)) r.setU64("MaxCapacityEx", *ext / 1024);
+        } else {
+            r.setU32("MaxCapacity", *cap);
+            r.setU64("MaxCapacityEx", *cap);
+        }
+    }
+    r.set("MemoryDevices", s.wordAt(0x0D));
+    return r.build();
+}
+
+std::optional<Object> Slot(const Context&, const SchemaPtr& schema, const SmbiosStructure& s, int n) {
+    Row r(schema);
+    r.set("CreationClassName", "Win32_SystemSlot");
+    r.set("Name", "System Slot").set("Caption", "System Slot").set("Description", "System Slot");
+    r.set("Tag", "System Slot " + std::to_string(n));
+    r.set("SlotDesignation", s.stringAt(0x04));
+    if (auto w = s.byteAt(0x06); w && *w >= 3 && *w <= 7) r.set("MaxDataWidth", *w - 3);  // 8 to 128 bits
+    if (auto u = s.byteAt(0x07); u && *u >= 1 && *u <= 4) r.set("CurrentUsage", *u);
+    r.set("Number", s.wordAt(0x09));
+    if (auto c2 = s.byteAt(0x0C)) {
+        r.set("PMESignal", (*c2 & 0x01) != 0);
+        r.set("SupportsHotPlug", (*c2 & 0x02) != 0);
+    }
+    if (auto seg = Known(s.wordAt(0x0D), 0xFFFF)) r.set("SegmentGroupNumber", *seg);
+    if (auto bus = Known(s.byteAt(0x0F), 0xFF)) r.set("BusNumber", *bus);
+    if (auto df = Known(s.byteAt(0x10), 0xFF)) {
+        r.set("DeviceNumber", *df >> 3);
+        r.set("FunctionNumber", *df & 0x07);
+    }
+    return r.build();
+}
+
+std::optional<Object> Connector(const Context&, const SchemaPtr& schema, const SmbiosStructure& s, int n) {
+    Row r(schema);
+    r.set("CreationClassName", "Win32_PortConnector");
+    r.set("Name", "Port Connector").set("Caption", "Port Connector").set("Description", "Port Connector");
+    r.set("Tag", "Port Connector " + std::to_string(n));
+    r.set("InternalReferenceDesignator", s.stringAt(0x04));
+    r.set("ExternalReferenceDesignator", s.stringAt(0x06));
+    // WMI port types are SMBIOS's, with 0xFF (other) widened.
+    if (auto t = s.byteAt(0x08)) r.set("PortType", *t == 0xFF ? 65535 : *t);
+    return r.build();
+}
+
+std::unique_ptr<InstanceCursor> OnBoardDevices(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<Object> out;
+    auto add = [&](int typeByte, std::optional<std::string> desc) {
+        Row r(schema);
+        r.set("CreationClassName", "Win32_OnBoardDevice");
+        r.set("Tag", "On Board Device " + std::to_string(out.size()));
+        r.set("Name", "On Board Device").set("Caption", "On Board Device");
+        r.set("Description", desc);
+        r.set("DeviceType", typeByte & 0x7F);
+        r.set("Enabled", (typeByte & 0x80) != 0);
+        out.push_back(r.build());
+    };
+    for (const auto& s : ReadSmbios(ctx)) {
+        if (s.type == 10) {  // pairs of type and string, one per device
+            for (std::size_t off = 4; off + 1 < s.formatted.size(); off += 2)
+                if (auto t = s.byteAt(off)) add(*t, s.stringAt(off + 1));
+        } else if (s.type == 41) {
+            if (auto t = s.byteAt(0x05)) add(*t, s.stringAt(0x04));
+        }
+    }
+    return std::make_unique<VectorCursor>(std::move(out));
+}
+
+std::unique_ptr<InstanceCursor> PhysicalMemory(const Context& ctx, const SchemaPtr& schema) {
+    return PerStructure(ctx, schema, 17, MemoryModule);
+}
+std::unique_ptr<InstanceCursor> PhysicalMemoryArray(const Context& ctx, const SchemaPtr& schema) {
+    return PerStructure(ctx, schema, 16, MemoryArray);
+}
+std::unique_ptr<InstanceCursor> SystemSlots(const Context& ctx, const SchemaPtr& schema) {
+    return PerStructure(ctx, schema, 9, Slot);
+}
+std::unique_ptr<InstanceCursor> PortConnectors(const Context& ctx, const SchemaPtr& schema) {
+    return PerStructure(ctx, schema, 8, Connector);
+}
+
+}  // namespace
+
+void RegisterSmbiosClasses(Registry& reg) {
+    reg.add("Win32_PhysicalMemory", PhysicalMemory);
+    reg.add("Win32_PhysicalMemoryArray", PhysicalMemoryArray);
+    reg.add("Win32_SystemSlot", SystemSlots);
+    reg.add("Win32_PortConnector", PortConnectors);
+    reg.add("Win32_OnBoardDevice", OnBoardDevices);
+}
+
+}  // namespace wmi::lnx
