@@ -65,7 +65,8 @@ processes 4321
 procs_running 2
 procs_blocked 0
 """)
-w("/proc/filesystems", "nodev\tsysfs\nnodev\ttmpfs\nnodev\tproc\nnodev\tnfs4\nnodev\tcgroup2\n\text4\n\tvfat\n\tiso9660\n")
+w("/proc/filesystems", "nodev\tsysfs\nnodev\ttmpfs\nnodev\tproc\nnodev\tnfs4\nnodev\tcgroup2\nnodev\tzfs\nnodev\tmqueue\n"
+  "nodev\tnewpseudofs\n\text4\n\tvfat\n\tiso9660\n")
 w("/proc/self/mountinfo", """22 1 259:2 / / rw,relatime shared:1 - ext4 /dev/nvme0n1p2 rw,errors=remount-ro
 23 22 0:21 / /proc rw,nosuid,nodev,noexec,relatime shared:12 - proc proc rw
 24 22 0:22 / /sys rw,nosuid,nodev,noexec,relatime shared:2 - sysfs sysfs rw
@@ -76,6 +77,9 @@ w("/proc/self/mountinfo", """22 1 259:2 / / rw,relatime shared:1 - ext4 /dev/nvm
 29 22 0:50 / /mnt/nas rw,relatime shared:41 - nfs4 nas.example.org:/export/home rw,vers=4.2
 30 22 11:0 / /media/alice/DVD ro,nosuid,nodev,relatime shared:42 - iso9660 /dev/sr0 ro
 31 26 0:51 / /tmp rw,nosuid,nodev shared:15 - tmpfs tmpfs rw,size=1024k
+32 22 0:52 / /tank/data rw,noatime shared:43 - zfs tank/data rw,xattr,posixacl
+33 22 0:53 / /dev/mqueue rw,relatime shared:44 - mqueue mqueue rw
+34 22 0:54 / /sys/kernel/newthing rw,relatime shared:45 - newpseudofs none rw
 """)
 for key, val in {"hostname": "t480s.example.org", "domainname": "(none)", "osrelease": "6.8.0-49-generic",
                  "version": "#49-Ubuntu SMP PREEMPT_DYNAMIC Mon Nov  4 02:06:24 UTC 2024",

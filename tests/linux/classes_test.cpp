@@ -183,10 +183,13 @@ TEST(LogicalDisk, LaptopMountsTypesLabelsAndSerials) {
     auto v = CollectIn("laptop", "Win32_LogicalDisk");
     std::vector<std::string> ids;
     for (const auto& o : v) ids.push_back(o.Get("DeviceID").asString());
-    EXPECT_EQ(ids, (std::vector<std::string>{"/", "/boot/efi", "/media/alice/DVD", "/media/alice/My Stick", "/mnt/nas", "/tmp"}));
+    // zfs is "nodev" but holds files; mqueue and an unknown nodev type do not
+    EXPECT_EQ(ids, (std::vector<std::string>{"/", "/boot/efi", "/media/alice/DVD", "/media/alice/My Stick", "/mnt/nas",
+                                             "/tank/data", "/tmp"}));
     struct Case { const char* id; int type; const char* fs; };
     const Case cases[] = {{"/", 3, "ext4"}, {"/boot/efi", 3, "vfat"}, {"/media/alice/DVD", 5, "iso9660"},
-                          {"/media/alice/My Stick", 2, "vfat"}, {"/mnt/nas", 4, "nfs4"}, {"/tmp", 6, "tmpfs"}};
+                          {"/media/alice/My Stick", 2, "vfat"}, {"/mnt/nas", 4, "nfs4"}, {"/tmp", 6, "tmpfs"},
+                          {"/tank/data", 3, "zfs"}};
     for (const auto& c : cases) {
         const auto* o = FindBy(v, "DeviceID", c.id);
         ASSERT_NE(o, nullptr) << c.id;
@@ -474,4 +477,30 @@ TEST(Vanishing, DeviceRemovedBetweenListingAndReadingIsSkipped) {
     EXPECT_EQ(second->Get("DeviceID"), Value("/dev/sdc"));
     EXPECT_EQ(second->Get("Index"), Value(1));  // indexes stay dense
     EXPECT_FALSE(third);
+}
+
+TEST(Processor, LoadPercentageIsMeasuredBetweenTwoQueries) {
+    char tmpl[] = "/tmp/kestrane-load-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    std::string root = tmpl;
+    auto write = [&](const std::string& rel, const std::string& text) {
+        std::system(("mkdir -p \"$(dirname '" + root + rel + "')\"").c_str());
+        FILE* f = std::fopen((root + rel).c_str(), "w");
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+    };
+    write("/proc/cpuinfo", "processor : 0\nmodel name : Test CPU\n\nprocessor : 1\nmodel name : Test CPU\n");
+    write("/sys/devices/system/cpu/online", "0-1\n");
+    write("/proc/stat", "cpu0 100 0 0 900\ncpu1 100 0 0 900\n");
+    auto provider = wmi::MakeLinuxProvider(root);
+    auto first = lnxtest::Collect(provider, "Win32_Processor");
+    write("/proc/stat", "cpu0 160 0 0 940\ncpu1 130 0 0 970\n");  // 60+30 busy of 200 ticks
+    auto second = lnxtest::Collect(provider, "Win32_Processor");
+    auto other = lnxtest::Collect(wmi::MakeLinuxProvider(root), "Win32_Processor");
+    std::system(("rm -rf '" + root + "'").c_str());
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_TRUE(first[0].Get("LoadPercentage").isNull());  // one sample says nothing about load
+    EXPECT_EQ(second[0].Get("LoadPercentage"), Value(45));
+    EXPECT_TRUE(other[0].Get("LoadPercentage").isNull());  // samples belong to one provider
 }

@@ -301,3 +301,17 @@ TEST(Asound, Cards) {
     EXPECT_EQ(c[1].name, "C-Media USB Audio Device at usb-0000:00:14.0-2, full speed");
     EXPECT_TRUE(ParseAsoundCards("--- no soundcards ---\n").empty());
 }
+
+TEST(ProcStat, PerProcessorBusyAndTotal) {
+    auto t = ParseCpuBusyTimes(
+        "cpu  10 0 10 100 0 0 0 0 0 0\n"
+        "cpu0 1 2 3 4 5 6 7 8 9 10\n"
+        "cpu1 10 0 0 90\n"
+        "cpux 1 2 3 4\n"
+        "intr 5\n");
+    ASSERT_EQ(t.size(), 2u);  // the total line and malformed ones are not processors
+    EXPECT_EQ(t[0].busy, 1u + 2 + 3 + 6 + 7 + 8);  // guest times are inside user already
+    EXPECT_EQ(t[0].total, t[0].busy + 4 + 5);
+    EXPECT_EQ(t[1].busy, 10u);
+    EXPECT_EQ(t[1].total, 100u);
+}

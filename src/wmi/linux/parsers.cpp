@@ -1,3 +1,4 @@
+// Text helpers and the parsers of /proc, /etc and udev formats.
 #include "wmi/linux/parsers.h"
 
 #include <charconv>
@@ -240,6 +241,31 @@ std::optional<std::int64_t> ParseBootTime(std::string_view procStat) {
     return std::nullopt;
 }
 
+std::map<int, CpuBusyTimes> ParseCpuBusyTimes(std::string_view procStat) {
+    std::map<int, CpuBusyTimes> out;
+    for (const auto& line : SplitLines(procStat)) {
+        if (!StartsWith(line, "cpu") || line.size() < 4 || line[3] < '0' || line[3] > '9') continue;
+        auto w = SplitWhitespace(line);
+        auto id = ParseInt(std::string_view(w[0]).substr(3));
+        if (!id || w.size() < 5) continue;
+        std::uint64_t f[8] = {};
+        bool ok = true;
+        // guest times are already counted in user and nice
+        for (std::size_t i = 0; i < 8 && i + 1 < w.size(); ++i) {
+            auto v = ParseUInt(w[i + 1]);
+            if (!v) ok = false;
+            else f[i] = *v;
+        }
+        if (!ok) continue;
+        CpuBusyTimes t;
+        std::uint64_t idle = f[3] + f[4];
+        t.busy = f[0] + f[1] + f[2] + f[5] + f[6] + f[7];
+        t.total = t.busy + idle;
+        out[static_cast<int>(*id)] = t;
+    }
+    return out;
+}
+
 std::set<std::string> ParseNodevFileSystems(std::string_view text) {
     std::set<std::string> out;
     for (const auto& line : SplitLines(text)) {
@@ -327,270 +353,6 @@ IdNames LookupIdNames(std::string_view idsText, unsigned vendor, unsigned device
             out.device = Trim(line.substr(7));
             break;
         }
-    }
-    return out;
-}
-
-// --- SMBIOS ---
-
-std::optional<int> SmbiosStructure::byteAt(std::size_t offset) const {
-    if (offset >= formatted.size()) return std::nullopt;
-    return static_cast<unsigned char>(formatted[offset]);
-}
-
-std::optional<int> SmbiosStructure::wordAt(std::size_t offset) const {
-    if (offset + 2 > formatted.size()) return std::nullopt;
-    return static_cast<unsigned char>(formatted[offset]) | (static_cast<unsigned char>(formatted[offset + 1]) << 8);
-}
-
-std::optional<std::uint32_t> SmbiosStructure::dwordAt(std::size_t offset) const {
-    if (offset + 4 > formatted.size()) return std::nullopt;
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(formatted[offset + static_cast<std::size_t>(i)]);
-    return v;
-}
-
-std::optional<std::uint64_t> SmbiosStructure::qwordAt(std::size_t offset) const {
-    auto lo = dwordAt(offset);
-    auto hi = dwordAt(offset + 4);
-    if (!lo || !hi) return std::nullopt;
-    return (static_cast<std::uint64_t>(*hi) << 32) | *lo;
-}
-
-std::optional<std::string> SmbiosStructure::stringAt(std::size_t offset) const {
-    auto idx = byteAt(offset);
-    if (!idx || *idx == 0 || static_cast<std::size_t>(*idx) > strings.size()) return std::nullopt;
-    std::string s = Trim(strings[static_cast<std::size_t>(*idx) - 1]);
-    if (s.empty()) return std::nullopt;
-    return s;
-}
-
-std::vector<SmbiosStructure> ParseSmbios(std::string_view table) {
-    std::vector<SmbiosStructure> out;
-    std::size_t pos = 0;
-    while (pos + 4 <= table.size()) {
-        int type = static_cast<unsigned char>(table[pos]);
-        std::size_t len = static_cast<unsigned char>(table[pos + 1]);
-        if (len < 4 || pos + len > table.size()) break;  // a damaged table ends here
-        SmbiosStructure s;
-        s.type = type;
-        s.handle = static_cast<unsigned char>(table[pos + 2]) | (static_cast<unsigned char>(table[pos + 3]) << 8);
-        s.formatted = std::string(table.substr(pos, len));
-        std::size_t p = pos + len;
-        // The string set ends with a double NUL; an empty set is just "\0\0".
-        if (p + 1 < table.size() && table[p] == '\0' && table[p + 1] == '\0') {
-            p += 2;
-        } else {
-            bool closed = false;
-            while (p < table.size()) {
-                std::size_t z = table.find('\0', p);
-                if (z == std::string_view::npos) break;
-                s.strings.emplace_back(table.substr(p, z - p));
-                p = z + 1;
-                if (p < table.size() && table[p] == '\0') {
-                    ++p;
-                    closed = true;
-                    break;
-                }
-            }
-            if (!closed) break;
-        }
-        out.push_back(std::move(s));
-        pos = p;
-        if (type == 127) break;  // end-of-table
-    }
-    return out;
-}
-
-std::optional<std::pair<int, int>> ParseSmbiosEntryVersion(std::string_view entry) {
-    auto at = [&](std::size_t i) { return static_cast<int>(static_cast<unsigned char>(entry[i])); };
-    if (entry.size() >= 0x18 && entry.substr(0, 5) == "_SM3_") return std::make_pair(at(7), at(8));
-    if (entry.size() >= 0x1F && entry.substr(0, 4) == "_SM_") return std::make_pair(at(6), at(7));
-    return std::nullopt;
-}
-
-// --- EDID ---
-
-std::optional<Edid> ParseEdid(std::string_view bytes) {
-    static const unsigned char kHeader[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-    if (bytes.size() < 128 || std::memcmp(bytes.data(), kHeader, 8) != 0) return std::nullopt;
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < 128; ++i) sum += static_cast<unsigned char>(bytes[i]);
-    if (sum % 256 != 0) return std::nullopt;
-    auto b = [&](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(bytes[i])); };
-    Edid e;
-    unsigned m = (b(8) << 8) | b(9);
-    for (int shift : {10, 5, 0}) e.manufacturerId += static_cast<char>('A' - 1 + ((m >> shift) & 0x1F));
-    e.productCode = b(10) | (b(11) << 8);
-    e.serialNumber = b(12) | (b(13) << 8) | (b(14) << 16) | (b(15) << 24);
-    e.week = static_cast<int>(b(16));
-    e.year = static_cast<int>(b(17)) + 1990;
-    e.versionMajor = static_cast<int>(b(18));
-    e.versionMinor = static_cast<int>(b(19));
-    e.digital = (b(20) & 0x80) != 0;
-    e.widthCm = static_cast<int>(b(21));
-    e.heightCm = static_cast<int>(b(22));
-    for (std::size_t d = 54; d + 18 <= 126; d += 18) {
-        unsigned clock = b(d) | (b(d + 1) << 8);
-        if (clock != 0) {
-            if (e.preferredWidth == 0) {  // the first detailed timing is the preferred mode
-                e.preferredWidth = static_cast<int>(b(d + 2) | ((b(d + 4) & 0xF0) << 4));
-                e.preferredHeight = static_cast<int>(b(d + 5) | ((b(d + 7) & 0xF0) << 4));
-            }
-            continue;
-        }
-        unsigned tag = b(d + 3);
-        if (tag != 0xFC && tag != 0xFF) continue;
-        std::string text(bytes.substr(d + 5, 13));
-        std::size_t nl = text.find('\n');
-        if (nl != std::string::npos) text.resize(nl);
-        text = Trim(text);
-        if (text.empty()) continue;
-        if (tag == 0xFC) e.monitorName = text;
-        else e.serialText = text;
-    }
-    return e;
-}
-
-// --- /proc resource files ---
-
-std::vector<IrqLine> ParseInterrupts(std::string_view text) {
-    std::vector<IrqLine> out;
-    auto lines = SplitLines(text);
-    if (lines.empty()) return out;
-    std::size_t cpus = SplitWhitespace(lines[0]).size();
-    for (std::size_t n = 1; n < lines.size(); ++n) {
-        const std::string& line = lines[n];
-        std::size_t colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        IrqLine l;
-        l.irq = Trim(std::string_view(line).substr(0, colon));
-        std::string_view rest = std::string_view(line).substr(colon + 1);
-        std::size_t i = 0;
-        for (std::size_t c = 0; c < cpus; ++c) {
-            while (i < rest.size() && rest[i] == ' ') ++i;
-            std::size_t j = i;
-            while (j < rest.size() && rest[j] >= '0' && rest[j] <= '9') ++j;
-            if (j == i) break;
-            l.counts.push_back(ParseUInt(rest.substr(i, j - i)).value_or(0));
-            i = j;
-        }
-        l.description = Trim(rest.substr(i));
-        out.push_back(std::move(l));
-    }
-    return out;
-}
-
-std::vector<DmaLine> ParseDma(std::string_view text) {
-    std::vector<DmaLine> out;
-    for (const auto& line : SplitLines(text)) {
-        std::size_t colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        auto ch = ParseInt(std::string_view(line).substr(0, colon));
-        if (!ch) continue;
-        out.push_back({static_cast<int>(*ch), Trim(std::string_view(line).substr(colon + 1))});
-    }
-    return out;
-}
-
-std::vector<ResourceRange> ParseResourceTree(std::string_view text) {
-    std::vector<ResourceRange> out;
-    for (const auto& line : SplitLines(text)) {
-        std::size_t indent = 0;
-        while (indent < line.size() && line[indent] == ' ') ++indent;
-        std::size_t dash = line.find('-', indent);
-        std::size_t colon = line.find(" : ", indent);
-        if (dash == std::string::npos || colon == std::string::npos || dash > colon) continue;
-        auto a = ParseUInt(std::string_view(line).substr(indent, dash - indent), 16);
-        auto b = ParseUInt(std::string_view(line).substr(dash + 1, colon - dash - 1), 16);
-        if (!a || !b) continue;
-        out.push_back({*a, *b, Trim(std::string_view(line).substr(colon + 3)), static_cast<int>(indent / 2)});
-    }
-    return out;
-}
-
-std::vector<InputDevice> ParseInputDevices(std::string_view text) {
-    std::vector<InputDevice> out;
-    InputDevice cur;
-    bool any = false;
-    auto flush = [&] {
-        if (any) out.push_back(std::move(cur));
-        cur = {};
-        any = false;
-    };
-    for (const auto& line : SplitLines(text)) {
-        if (line.size() < 3 || line[1] != ':') {
-            flush();
-            continue;
-        }
-        any = true;
-        std::string_view body = std::string_view(line).substr(3);
-        switch (line[0]) {
-        case 'I':
-            for (const auto& w : SplitWhitespace(body)) {
-                std::size_t eq = w.find('=');
-                if (eq == std::string::npos) continue;
-                std::string k = w.substr(0, eq), v = w.substr(eq + 1);
-                if (k == "Bus") cur.bus = v;
-                else if (k == "Vendor") cur.vendor = v;
-                else if (k == "Product") cur.product = v;
-                else if (k == "Version") cur.version = v;
-            }
-            break;
-        case 'N': {
-            std::string v = Trim(body);
-            if (StartsWith(v, "Name=")) v = v.substr(5);
-            if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
-            cur.name = v;
-            break;
-        }
-        case 'P':
-            if (StartsWith(Trim(body), "Phys=")) cur.phys = Trim(body).substr(5);
-            break;
-        case 'S':
-            if (StartsWith(Trim(body), "Sysfs=")) cur.sysfs = Trim(body).substr(6);
-            break;
-        case 'H': {
-            std::string v = Trim(body);
-            if (StartsWith(v, "Handlers=")) cur.handlers = SplitWhitespace(std::string_view(v).substr(9));
-            break;
-        }
-        case 'B': {
-            std::string v = Trim(body);
-            std::size_t eq = v.find('=');
-            if (eq != std::string::npos) cur.bits[v.substr(0, eq)] = v.substr(eq + 1);
-            break;
-        }
-        default:
-            break;
-        }
-    }
-    flush();
-    return out;
-}
-
-std::vector<SoundCard> ParseAsoundCards(std::string_view text) {
-    std::vector<SoundCard> out;
-    auto lines = SplitLines(text);
-    for (std::size_t n = 0; n < lines.size(); ++n) {
-        const std::string& line = lines[n];
-        // " 0 [PCH            ]: HDA-Intel - HDA Intel PCH"
-        std::size_t open = line.find('[');
-        std::size_t close = line.find("]:");
-        if (open == std::string::npos || close == std::string::npos || close < open) continue;
-        auto idx = ParseInt(std::string_view(line).substr(0, open));
-        if (!idx) continue;
-        SoundCard c;
-        c.index = static_cast<int>(*idx);
-        c.id = Trim(std::string_view(line).substr(open + 1, close - open - 1));
-        std::string rest = Trim(std::string_view(line).substr(close + 2));
-        std::size_t dash = rest.find(" - ");
-        c.driver = Trim(std::string_view(rest).substr(0, dash));
-        if (n + 1 < lines.size() && !lines[n + 1].empty() && lines[n + 1].find("]:") == std::string::npos)
-            c.name = Trim(lines[n + 1]);
-        else if (dash != std::string::npos)
-            c.name = Trim(std::string_view(rest).substr(dash + 3));
-        out.push_back(std::move(c));
     }
     return out;
 }

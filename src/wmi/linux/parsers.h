@@ -62,6 +62,13 @@ std::map<std::string, std::string> ParseOsRelease(std::string_view text);
 // --- /proc/stat: boot time in seconds since the epoch ---
 std::optional<std::int64_t> ParseBootTime(std::string_view procStat);
 
+// --- /proc/stat: per-processor time counters ("cpuN" lines) ---
+struct CpuBusyTimes {
+    std::uint64_t busy = 0;   // user, nice, system, irq, softirq, steal
+    std::uint64_t total = 0;  // busy plus idle and iowait
+};
+std::map<int, CpuBusyTimes> ParseCpuBusyTimes(std::string_view procStat);
+
 // --- /proc/filesystems: the names marked "nodev" ---
 std::set<std::string> ParseNodevFileSystems(std::string_view text);
 

@@ -25,6 +25,12 @@ const std::string& SharedCache::text(const FileSystem& fs, const std::string& ke
     return texts_.emplace(key, std::move(content)).first->second;
 }
 
+std::map<int, CpuBusyTimes> SharedCache::exchangeCpuSample(std::map<int, CpuBusyTimes> now) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::swap(lastCpuSample_, now);
+    return now;
+}
+
 std::optional<std::string> Context::readText(const std::string& path) const {
     auto t = fs_->readFile(path, 64 * 1024);
     if (!t) return std::nullopt;

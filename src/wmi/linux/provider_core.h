@@ -26,9 +26,14 @@ public:
     const std::string& text(const FileSystem& fs, const std::string& key,
                             const std::vector<std::string>& paths, std::size_t maxBytes);
 
+    // Stores this processor-time sample and returns the previous one (empty
+    // at the first call): load is measured between two queries.
+    std::map<int, CpuBusyTimes> exchangeCpuSample(std::map<int, CpuBusyTimes> now);
+
 private:
     std::mutex mutex_;
     std::map<std::string, std::string> texts_;
+    std::map<int, CpuBusyTimes> lastCpuSample_;
 };
 
 // One query's view of the inspected computer.
@@ -64,6 +69,9 @@ public:
     // pci.ids / usb.ids names (read once per provider).
     IdNames pciNames(unsigned vendor, unsigned device) const;
     IdNames usbNames(unsigned vendor, unsigned device) const;
+    std::map<int, CpuBusyTimes> exchangeCpuSample(std::map<int, CpuBusyTimes> now) const {
+        return cache_->exchangeCpuSample(std::move(now));
+    }
 
 private:
     std::shared_ptr<FileSystem> fs_;

@@ -32,6 +32,9 @@ std::vector<BlockDevice> PhysicalBlockDevices(const Context& ctx) {
         std::string path = ctx.fs().resolve("/sys/block/" + name);
         if (path.find("/devices/virtual/") != std::string::npos) continue;
         if (StartsWith(name, "loop") || StartsWith(name, "ram") || StartsWith(name, "zram")) continue;
+        // eMMC boot and replay-protected areas are parts of the one card, not disks.
+        if (StartsWith(name, "mmcblk") && (name.find("boot") != std::string::npos || name.find("rpmb") != std::string::npos))
+            continue;
         if (ctx.readInt("/sys/block/" + name + "/hidden").value_or(0) == 1) continue;
         out.push_back({name, path});
     }
@@ -222,6 +225,31 @@ const std::set<std::string>& NetworkFileSystems() {
     return s;
 }
 
+// File systems without a backing device that still hold files a user keeps:
+// memory, union, pooled and host-shared ones.
+const std::set<std::string>& DevicelessStorage() {
+    static const std::set<std::string> s = {"tmpfs", "ramfs", "overlay", "aufs", "zfs", "virtiofs", "fuse"};
+    return s;
+}
+
+const std::set<std::string>& PseudoFileSystems() {
+    static const std::set<std::string> s = {"proc", "sysfs", "devtmpfs", "devpts", "cgroup", "cgroup2", "securityfs",
+                                            "debugfs", "tracefs", "configfs", "fusectl", "mqueue", "hugetlbfs",
+                                            "pstore", "bpf", "autofs", "binfmt_misc", "rpc_pipefs", "nsfs",
+                                            "efivarfs", "selinuxfs", "fuse.portal", "fuse.gvfsd-fuse"};
+    return s;
+}
+
+// Whether a mount holds files (a drive to a user) rather than kernel state.
+bool IsStorageMount(const MountEntry& m, const std::set<std::string>& nodev) {
+    if (PseudoFileSystems().count(m.fsType)) return false;
+    if (DevicelessStorage().count(m.fsType) || NetworkFileSystems().count(m.fsType) || StartsWith(m.fsType, "fuse."))
+        return true;
+    // Without /proc/filesystems fall back on a device path as the source.
+    if (nodev.empty()) return m.source.size() > 1 && m.source[0] == '/';
+    return !nodev.count(m.fsType);
+}
+
 // Volume label and UUID of a block device, by the udev links pointing at it.
 std::map<std::string, std::string> LinksByTarget(const Context& ctx, const std::string& dir, bool unescape) {
     std::map<std::string, std::string> out;
@@ -302,10 +330,7 @@ std::unique_ptr<InstanceCursor> LogicalDisks(const Context& ctx, const SchemaPtr
     std::vector<MountEntry> visible;
     std::map<std::string, std::size_t> byPoint;
     for (auto& m : ParseMountInfo(*text)) {
-        bool real = !nodev.count(m.fsType) || m.fsType == "tmpfs" || m.fsType == "ramfs" ||
-                    NetworkFileSystems().count(m.fsType) || StartsWith(m.fsType, "fuse.");
-        if (nodev.empty()) real = m.source.size() > 1 && m.source[0] == '/';
-        if (m.fsType == "fuse.portal" || m.fsType == "fuse.gvfsd-fuse" || m.fsType == "fusectl") real = false;
+        bool real = IsStorageMount(m, nodev);
         auto it = byPoint.find(m.mountPoint);
         if (it != byPoint.end()) {
             // Keep the position, take the newer mount (or drop it if pseudo).

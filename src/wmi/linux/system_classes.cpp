@@ -128,9 +128,29 @@ std::optional<std::int64_t> KHzToMHz(std::optional<std::int64_t> khz) {
     return (*khz + 500) / 1000;
 }
 
+// Busy share of a package's processors between two samples, in percent.
+std::optional<int> LoadPercentage(const std::vector<const LogicalCpu*>& cpus, const std::map<int, CpuBusyTimes>& before,
+                                  const std::map<int, CpuBusyTimes>& now) {
+    std::uint64_t busy = 0, total = 0;
+    for (const auto* c : cpus) {
+        auto a = before.find(c->id), b = now.find(c->id);
+        if (a == before.end() || b == now.end()) return std::nullopt;
+        if (b->second.total < a->second.total || b->second.busy < a->second.busy) return std::nullopt;  // counters reset
+        busy += b->second.busy - a->second.busy;
+        total += b->second.total - a->second.total;
+    }
+    if (total == 0) return std::nullopt;
+    return static_cast<int>((busy * 100 + total / 2) / total);
+}
+
+struct CpuSamples {
+    std::map<int, CpuBusyTimes> before, now;
+};
+
 std::optional<Object> ProcessorInstance(const Context& ctx, const SchemaPtr& schema, const CpuTopology& topo,
                                         const std::vector<CacheInfo>& caches,
-                                        const std::vector<SmbiosStructure>& smbios, std::size_t index) {
+                                        const std::vector<SmbiosStructure>& smbios, const CpuSamples& samples,
+                                        std::size_t index) {
     int package = topo.packages[index];
     auto cpus = topo.inPackage(package);
     if (cpus.empty()) return std::nullopt;
@@ -224,6 +244,7 @@ std::optional<Object> ProcessorInstance(const Context& ctx, const SchemaPtr& sch
     r.set("NumberOfEnabledCore", cores);
     r.set("NumberOfLogicalProcessors", static_cast<int>(cpus.size()));
     r.set("ThreadCount", static_cast<int>(cpus.size()));
+    r.set("LoadPercentage", LoadPercentage(cpus, samples.before, samples.now));
     std::uint64_t l2 = 0, l3 = 0;
     for (const auto& c : caches) {
         if (c.package != package) continue;
@@ -239,10 +260,15 @@ std::unique_ptr<InstanceCursor> Processors(const Context& ctx, const SchemaPtr& 
     auto topo = std::make_shared<CpuTopology>(ReadCpuTopology(ctx));
     auto caches = std::make_shared<std::vector<CacheInfo>>(ReadCaches(ctx, *topo));
     auto smbios = std::make_shared<std::vector<SmbiosStructure>>(ReadSmbios(ctx));
+    auto samples = std::make_shared<CpuSamples>();
+    if (auto stat = ctx.read("/proc/stat")) {
+        samples->now = ParseCpuBusyTimes(*stat);
+        samples->before = ctx.exchangeCpuSample(samples->now);
+    }
     std::vector<std::string> keys;
     for (std::size_t i = 0; i < topo->packages.size(); ++i) keys.push_back(std::to_string(i));
-    return std::make_unique<LazyCursor>(std::move(keys), [ctx, schema, topo, caches, smbios](const std::string& k) {
-        return ProcessorInstance(ctx, schema, *topo, *caches, *smbios, std::stoul(k));
+    return std::make_unique<LazyCursor>(std::move(keys), [ctx, schema, topo, caches, smbios, samples](const std::string& k) {
+        return ProcessorInstance(ctx, schema, *topo, *caches, *smbios, *samples, std::stoul(k));
     });
 }
 
