@@ -1,7 +1,199 @@
-#include "wmi/linux/provider_core.h"
+// Win32_Process and Win32_Thread from /proc, one process at a time.
+#include <cmath>
+
+#include "wmi/linux/process_info.h"
 
 namespace wmi::lnx {
 
-void RegisterProcessClasses(Registry&) {}
+std::optional<std::uint64_t> ProcessInfo::statusBytes(const char* key) const {
+    auto it = status.find(key);
+    if (it == status.end()) return std::nullopt;
+    auto w = SplitWhitespace(it->second);
+    if (w.empty()) return std::nullopt;
+    auto v = ParseUInt(w[0]);
+    if (!v) return std::nullopt;
+    return w.size() > 1 && w[1] == "kB" ? *v * 1024 : *v;
+}
+
+std::string ProcessInfo::name() const {
+    if (exe) {
+        std::string n = BaseName(*exe);
+        const std::string deleted = " (deleted)";
+        if (n.size() > deleted.size() && n.compare(n.size() - deleted.size(), deleted.size(), deleted) == 0)
+            n.resize(n.size() - deleted.size());
+        if (!n.empty()) return n;
+    }
+    return stat.comm;
+}
+
+std::optional<ProcessInfo> ReadProcess(const Context& ctx, const std::string& dir, bool withDetails) {
+    auto statText = ctx.read(dir + "/stat", 4096);
+    if (!statText) return std::nullopt;  // gone
+    auto stat = ParseProcStat(*statText);
+    if (!stat) return std::nullopt;
+    ProcessInfo p;
+    p.stat = std::move(*stat);
+    if (auto st = ctx.read(dir + "/status", 64 * 1024)) p.status = ParseKeyValueLines(*st, ':');
+    if (!withDetails) return p;
+    if (auto exe = ctx.fs().readLink(dir + "/exe")) p.exe = *exe;
+    if (auto cmd = ctx.read(dir + "/cmdline", 256 * 1024)) p.args = ParseCmdline(*cmd);
+    if (ctx.fs().isDirectory(dir + "/fd")) {
+        auto fds = ctx.fs().listDir(dir + "/fd");
+        // An unreadable descriptor table lists as empty; only a process
+        // with no descriptors at all truly has zero, and those are kernel
+        // threads, which have no table to count.
+        if (!fds.empty()) p.fdCount = fds.size();
+    }
+    if (auto io = ctx.read(dir + "/io", 4096)) {
+        auto kv = ParseKeyValueLines(*io, ':');
+        auto get = [&](const char* k) -> std::optional<std::uint64_t> {
+            auto it = kv.find(k);
+            return it == kv.end() ? std::nullopt : ParseUInt(it->second);
+        };
+        p.readOps = get("syscr"), p.readBytes = get("rchar"), p.writeOps = get("syscw"), p.writeBytes = get("wchar");
+    }
+    if (auto s = ctx.readUInt(dir + "/sessionid"); s && *s != 0xFFFFFFFFull) p.auditSession = s;
+    return p;
+}
+
+namespace {
+
+// Windows counts priority upwards; Linux's nice value counts downwards from
+// 20 steps above normal to 19 below it.
+int PriorityFromNice(long nice) { return static_cast<int>(20 - nice); }
+
+struct ProcessQuery {
+    std::optional<std::string> osName, host, kernel;
+    std::optional<std::int64_t> boot;
+    std::optional<double> now;
+    long hz = 100;
+};
+
+ProcessQuery MakeQuery(const Context& ctx) {
+    ProcessQuery q;
+    q.osName = OsInstanceName(ctx);
+    q.host = ctx.shortHostName();
+    q.kernel = ctx.readText("/proc/sys/kernel/osrelease");
+    q.boot = BootTime(ctx);
+    q.now = NowSeconds(ctx);
+    q.hz = ClockTicks(ctx);
+    return q;
+}
+
+std::optional<Object> ProcessInstance(const Context& ctx, const SchemaPtr& schema, const ProcessQuery& q,
+                                      const std::string& pid) {
+    auto p = ReadProcess(ctx, "/proc/" + pid, true);
+    if (!p) return std::nullopt;
+    Row r(schema);
+    std::string name = p->name();
+    r.set("Name", name).set("Caption", name).set("Description", name);
+    r.set("CreationClassName", "Win32_Process").set("CSCreationClassName", "Win32_ComputerSystem");
+    r.set("OSCreationClassName", "Win32_OperatingSystem");
+    r.set("CSName", q.host).set("OSName", q.osName).set("WindowsVersion", q.kernel);
+    r.set("Handle", pid);
+    r.setU32("ProcessId", static_cast<std::uint64_t>(p->stat.pid));
+    r.setU32("ParentProcessId", static_cast<std::uint64_t>(p->stat.ppid));
+    if (!p->args.empty()) r.set("CommandLine", JoinCommandLine(p->args));
+    r.set("ExecutablePath", p->exe);
+    if (q.boot)
+        r.set("CreationDate", ctx.dmtf(*q.boot + static_cast<std::int64_t>(p->stat.startTime / static_cast<std::uint64_t>(q.hz))));
+    r.set("Priority", PriorityFromNice(p->stat.nice));
+    r.setU64("KernelModeTime", TicksTo100ns(p->stat.stime, q.hz));
+    r.setU64("UserModeTime", TicksTo100ns(p->stat.utime, q.hz));
+    r.setU32("ThreadCount", static_cast<std::uint64_t>(p->stat.numThreads));
+    r.setU32("HandleCount", p->fdCount);
+    r.setU32("PageFaults", p->stat.minflt + p->stat.majflt);
+    // Kernel threads have no user memory: their sizes are Null, not zero.
+    if (p->status.count("VmSize")) {
+        r.setU64("VirtualSize", p->statusBytes("VmSize"));
+        r.setU64("PeakVirtualSize", p->statusBytes("VmPeak"));
+        r.setU64("WorkingSetSize", p->statusBytes("VmRSS"));
+        if (auto hwm = p->statusBytes("VmHWM")) r.setU32("PeakWorkingSetSize", *hwm / 1024);  // in KB
+    }
+    r.setU32("SessionId", p->auditSession);
+    r.setU64("ReadOperationCount", p->readOps).setU64("ReadTransferCount", p->readBytes);
+    r.setU64("WriteOperationCount", p->writeOps).setU64("WriteTransferCount", p->writeBytes);
+    return r.build();
+}
+
+std::unique_ptr<InstanceCursor> Processes(const Context& ctx, const SchemaPtr& schema) {
+    auto q = std::make_shared<ProcessQuery>(MakeQuery(ctx));
+    return std::make_unique<LazyCursor>(NumericEntries(ctx, "/proc"),
+                                        [ctx, schema, q](const std::string& pid) { return ProcessInstance(ctx, schema, *q, pid); });
+}
+
+// Windows thread states: 2 running, 5 waiting, 4 terminated.
+std::optional<int> ThreadState(char s) {
+    switch (s) {
+    case 'R': return 2;
+    case 'S': case 'D': case 'I': case 'T': case 't': case 'W': case 'P': return 5;
+    case 'Z': case 'X': case 'x': return 4;
+    default: return std::nullopt;
+    }
+}
+
+// Lists every thread of every process; a process is opened only when the
+// cursor reaches it.
+class ThreadCursor : public InstanceCursor {
+public:
+    ThreadCursor(Context ctx, SchemaPtr schema) : ctx_(std::move(ctx)), schema_(std::move(schema)) {
+        q_ = MakeQuery(ctx_);
+        pids_ = NumericEntries(ctx_, "/proc");
+    }
+
+    std::optional<Object> next() override {
+        while (true) {
+            while (t_ < tids_.size()) {
+                if (auto o = thread(tids_[t_++])) return o;
+            }
+            if (p_ >= pids_.size()) return std::nullopt;
+            pid_ = pids_[p_++];
+            tids_ = NumericEntries(ctx_, "/proc/" + pid_ + "/task");
+            t_ = 0;
+        }
+    }
+
+private:
+    std::optional<Object> thread(const std::string& tid) {
+        auto p = ReadProcess(ctx_, "/proc/" + pid_ + "/task/" + tid, false);
+        if (!p) return std::nullopt;
+        Row r(schema_);
+        r.set("CreationClassName", "Win32_Thread").set("CSCreationClassName", "Win32_ComputerSystem");
+        r.set("OSCreationClassName", "Win32_OperatingSystem").set("ProcessCreationClassName", "Win32_Process");
+        r.set("CSName", q_.host).set("OSName", q_.osName);
+        r.set("Handle", tid).set("ProcessHandle", pid_);
+        r.set("Name", p->stat.comm).set("Caption", p->stat.comm);
+        r.setU32("Priority", static_cast<std::uint64_t>(PriorityFromNice(p->stat.nice)));
+        r.setU32("PriorityBase", static_cast<std::uint64_t>(PriorityFromNice(p->stat.nice)));
+        // Win32_Thread counts its times in milliseconds.
+        std::uint64_t msPerTick = 1000 / static_cast<std::uint64_t>(q_.hz);
+        r.setU64("KernelModeTime", p->stat.stime * msPerTick);
+        r.setU64("UserModeTime", p->stat.utime * msPerTick);
+        if (auto st = ThreadState(p->stat.state)) r.setU32("ThreadState", static_cast<std::uint64_t>(*st));
+        if (q_.boot && q_.now) {
+            double started = static_cast<double>(*q_.boot) + static_cast<double>(p->stat.startTime) / static_cast<double>(q_.hz);
+            if (*q_.now >= started) r.setU64("ElapsedTime", static_cast<std::uint64_t>(std::llround((*q_.now - started) * 1000)));
+        }
+        return r.build();
+    }
+
+    Context ctx_;
+    SchemaPtr schema_;
+    ProcessQuery q_;
+    std::vector<std::string> pids_, tids_;
+    std::string pid_;
+    std::size_t p_ = 0, t_ = 0;
+};
+
+std::unique_ptr<InstanceCursor> Threads(const Context& ctx, const SchemaPtr& schema) {
+    return std::make_unique<ThreadCursor>(ctx, schema);
+}
+
+}  // namespace
+
+void RegisterProcessClasses(Registry& r) {
+    r.add("Win32_Process", Processes);
+    r.add("Win32_Thread", Threads);
+}
 
 }  // namespace wmi::lnx

@@ -1,0 +1,37 @@
+// One process (or thread) as read from /proc, shared by the process classes
+// and the process performance counters.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "wmi/linux/os_common.h"
+
+namespace wmi::lnx {
+
+struct ProcessInfo {
+    ProcStat stat;
+    std::map<std::string, std::string> status;  // /proc/<pid>/status
+    std::optional<std::string> exe;             // the executable's path, when the link is readable
+    std::vector<std::string> args;
+    std::optional<std::uint64_t> fdCount;
+    std::optional<std::uint64_t> readOps, readBytes, writeOps, writeBytes;  // /proc/<pid>/io
+    std::optional<std::uint64_t> auditSession;
+
+    // A "VmRSS:  1234 kB" field in bytes.
+    std::optional<std::uint64_t> statusBytes(const char* key) const;
+    // The name a user knows the process by: the executable's file name, else
+    // the kernel's (possibly shortened) command name.
+    std::string name() const;
+};
+
+// dir is "/proc/<pid>" or "/proc/<pid>/task/<tid>". Nothing when the process
+// has gone. withDetails reads the command line, descriptors and I/O too.
+std::optional<ProcessInfo> ReadProcess(const Context& ctx, const std::string& dir, bool withDetails);
+
+// Ticks to 100-nanosecond units.
+inline std::uint64_t TicksTo100ns(std::uint64_t ticks, long hz) {
+    return ticks * (10'000'000ull / static_cast<std::uint64_t>(hz));
+}
+
+}  // namespace wmi::lnx

@@ -1,0 +1,123 @@
+// Win32_Process and Win32_Thread over the server fixture and the live /proc.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "os_test_util.h"
+#include "wmi/linux/os_parsers.h"
+
+using lnxtest::CollectIn;
+using lnxtest::FindBy;
+using lnxtest::Str;
+using wmi::Value;
+
+TEST(ProcStatParser, NamesWithBlanksAndParenthesesAndShortLines) {
+    auto s = wmi::lnx::ParseProcStat("42 (a) b (c)) R 7 42 42 0 -1 0 11 0 2 0 300 40 0 0 20 5 3 0 1234 999 17");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->comm, "a) b (c)");
+    EXPECT_EQ(s->state, 'R');
+    EXPECT_EQ(s->ppid, 7);
+    EXPECT_EQ(s->utime, 300u);
+    EXPECT_EQ(s->stime, 40u);
+    EXPECT_EQ(s->nice, 5);
+    EXPECT_EQ(s->numThreads, 3);
+    EXPECT_EQ(s->startTime, 1234u);
+    EXPECT_EQ(s->rss, 17u);
+    EXPECT_FALSE(wmi::lnx::ParseProcStat("42 (x) R 1 2 3"));
+    EXPECT_FALSE(wmi::lnx::ParseProcStat(""));
+    EXPECT_FALSE(wmi::lnx::ParseProcStat("x (y) R 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22"));
+}
+
+TEST(Process, ServerFixtureValues) {
+    auto procs = CollectIn("server", "Win32_Process");
+    ASSERT_EQ(procs.size(), 3u);  // 9999 has vanished: no stat, no instance
+    const auto* init = FindBy(procs, "Handle", "1");
+    ASSERT_NE(init, nullptr);
+    EXPECT_EQ(init->Get("Name"), Value("systemd"));  // from the executable, not the command line
+    EXPECT_EQ(init->Get("CommandLine"), Value("/sbin/init splash"));
+    EXPECT_EQ(init->Get("ExecutablePath"), Value("/usr/lib/systemd/systemd"));
+    EXPECT_EQ(init->Get("ProcessId"), Value(1));
+    EXPECT_EQ(init->Get("ParentProcessId"), Value(0));
+    EXPECT_EQ(init->Get("CreationDate"), Value("20241206070000.000000+000"));  // btime + 30 ticks, UTC off the live root
+    EXPECT_EQ(init->Get("KernelModeTime"), Value("90000000"));  // 900 ticks at 100 Hz in 100 ns units
+    EXPECT_EQ(init->Get("UserModeTime"), Value("28400000"));
+    EXPECT_EQ(init->Get("ThreadCount"), Value(2));
+    EXPECT_EQ(init->Get("HandleCount"), Value(4));
+    EXPECT_EQ(init->Get("WorkingSetSize"), Value("13094912"));
+    EXPECT_EQ(init->Get("VirtualSize"), Value("171081728"));
+    EXPECT_EQ(init->Get("PeakWorkingSetSize"), Value(13784));
+    EXPECT_EQ(init->Get("PageFaults"), Value(55203));
+    EXPECT_EQ(init->Get("ReadTransferCount"), Value("918273645"));
+    EXPECT_EQ(init->Get("WriteOperationCount"), Value("321"));
+    EXPECT_TRUE(init->Get("SessionId").isNull());  // the audit "unset" value
+    EXPECT_EQ(init->Get("Priority"), Value(20));
+    EXPECT_EQ(init->Get("OSName"), Value("Debian GNU/Linux 12 (bookworm)|/|/dev/vda1"));
+    EXPECT_EQ(init->Get("CSName"), Value("srv01"));
+    EXPECT_EQ(init->Get("WindowsVersion"), Value("6.1.0-27-amd64"));
+
+    const auto* sshd = FindBy(procs, "Handle", "812");
+    ASSERT_NE(sshd, nullptr);
+    EXPECT_EQ(sshd->Get("Name"), Value("sshd"));
+    EXPECT_EQ(sshd->Get("CommandLine"), Value("sshd: alice [priv]"));
+    EXPECT_EQ(sshd->Get("Priority"), Value(25));  // nice -5 is above normal
+    EXPECT_EQ(sshd->Get("SessionId"), Value(3));
+    EXPECT_EQ(sshd->Get("CreationDate"), Value("20241206081100.000000+000"));
+
+    const auto* kthread = FindBy(procs, "Handle", "2");
+    ASSERT_NE(kthread, nullptr);
+    EXPECT_EQ(kthread->Get("Name"), Value("kthreadd"));
+    for (const char* p : {"CommandLine", "ExecutablePath", "VirtualSize", "WorkingSetSize", "HandleCount"})
+        EXPECT_TRUE(kthread->Get(p).isNull()) << p;
+}
+
+TEST(Thread, EveryTaskOfEveryProcessInMilliseconds) {
+    auto threads = CollectIn("server", "Win32_Thread");
+    ASSERT_EQ(threads.size(), 4u);
+    const auto* t = FindBy(threads, "Handle", "57");
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->Get("ProcessHandle"), Value("1"));
+    EXPECT_EQ(t->Get("Name"), Value("sd-journal"));
+    EXPECT_EQ(t->Get("KernelModeTime"), Value("80"));
+    EXPECT_EQ(t->Get("UserModeTime"), Value("120"));
+    EXPECT_EQ(t->Get("ThreadState"), Value(5));
+    EXPECT_EQ(FindBy(threads, "Handle", "812")->Get("ThreadState"), Value(2));
+    EXPECT_TRUE(t->Get("ElapsedTime").isNull());  // no clock off the live root
+}
+
+TEST(ProcessLive, CountMatchesProcAndAVanishedChildIsSkipped) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        pause();
+        _exit(0);
+    }
+    auto p = wmi::MakeLinuxProvider("/");
+    auto cursor = p->enumerate("Win32_Process");  // the pid list is taken here
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    std::size_t n = 0;
+    bool sawChild = false, sawSelf = false;
+    while (auto o = cursor->next()) {
+        ++n;
+        sawChild = sawChild || o->Get("ProcessId") == Value(static_cast<int>(child));
+        sawSelf = sawSelf || o->Get("ProcessId") == Value(static_cast<int>(getpid()));
+    }
+    EXPECT_FALSE(sawChild);
+    EXPECT_TRUE(sawSelf);
+    std::size_t inProc = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc"))
+        if (std::isdigit(static_cast<unsigned char>(e.path().filename().string()[0]))) ++inProc;
+    EXPECT_NEAR(static_cast<double>(n), static_cast<double>(inProc), 3.0);  // other processes may come and go
+}
+
+TEST(ProcessLive, OwnProcessHasCommandLineTimesAndHandles) {
+    auto procs = lnxtest::Collect(wmi::MakeLinuxProvider("/"), "Win32_Process");
+    const auto* self = FindBy(procs, "Handle", std::to_string(getpid()));
+    ASSERT_NE(self, nullptr);
+    EXPECT_NE(Str(*self, "CommandLine").find("kestrane_linux_tests"), std::string::npos);
+    EXPECT_GE(self->Get("HandleCount").asInt(), 3);
+    EXPECT_TRUE(self->Get("CreationDate").isString());
+    EXPECT_TRUE(self->Get("WorkingSetSize").isString());
+}
