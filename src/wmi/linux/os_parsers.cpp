@@ -224,7 +224,7 @@ std::vector<IniSection> ParseIni(std::string_view text) {
         std::string line = Trim(lines[i]);
         while (!line.empty() && line.back() == '\\' && i + 1 < lines.size()) {
             line.pop_back();
-            line += ' ' + Trim(lines[++i]);
+            line = Trim(line) + ' ' + Trim(lines[++i]);
         }
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         if (line[0] == '[') {

@@ -60,7 +60,10 @@ namespace {
 
 // Windows counts priority upwards; Linux's nice value counts downwards from
 // 20 steps above normal to 19 below it.
-int PriorityFromNice(long nice) { return static_cast<int>(20 - nice); }
+std::optional<std::uint64_t> PriorityFromNice(long nice) {
+    if (nice < -20 || nice > 19) return std::nullopt;
+    return static_cast<std::uint64_t>(20 - nice);
+}
 
 struct ProcessQuery {
     std::optional<std::string> osName, host, kernel;
@@ -97,7 +100,7 @@ std::optional<Object> ProcessInstance(const Context& ctx, const SchemaPtr& schem
     r.set("ExecutablePath", p->exe);
     if (q.boot)
         r.set("CreationDate", ctx.dmtf(*q.boot + static_cast<std::int64_t>(p->stat.startTime / static_cast<std::uint64_t>(q.hz))));
-    r.set("Priority", PriorityFromNice(p->stat.nice));
+    r.setU32("Priority", PriorityFromNice(p->stat.nice));
     r.setU64("KernelModeTime", TicksTo100ns(p->stat.stime, q.hz));
     r.setU64("UserModeTime", TicksTo100ns(p->stat.utime, q.hz));
     r.setU32("ThreadCount", static_cast<std::uint64_t>(p->stat.numThreads));
@@ -163,8 +166,8 @@ private:
         r.set("CSName", q_.host).set("OSName", q_.osName);
         r.set("Handle", tid).set("ProcessHandle", pid_);
         r.set("Name", p->stat.comm).set("Caption", p->stat.comm);
-        r.setU32("Priority", static_cast<std::uint64_t>(PriorityFromNice(p->stat.nice)));
-        r.setU32("PriorityBase", static_cast<std::uint64_t>(PriorityFromNice(p->stat.nice)));
+        r.setU32("Priority", PriorityFromNice(p->stat.nice));
+        r.setU32("PriorityBase", PriorityFromNice(p->stat.nice));
         // Win32_Thread counts its times in milliseconds.
         std::uint64_t msPerTick = 1000 / static_cast<std::uint64_t>(q_.hz);
         r.setU64("KernelModeTime", p->stat.stime * msPerTick);
