@@ -265,10 +265,11 @@ w(GPU + "/drm/card0/card0-eDP-1/edid", bytes(edid))
 w(GPU + "/drm/card0/card0-eDP-1/status", "connected\n")
 w(GPU + "/drm/card0/card0-eDP-1/dpms", "On\n")
 w(GPU + "/drm/card0/card0-eDP-1/enabled", "enabled\n")
-w(GPU + "/drm/card0/card0-eDP-1/modes", "1920x1080\n")
+w(GPU + "/drm/card0/card0-eDP-1/modes", "1920x1080\n1680x1050\n1280x720\n1920x1080\n1024x768i\n")
 w(GPU + "/drm/card0/card0-HDMI-A-1/status", "disconnected\n")
 w(GPU + "/drm/card0/card0-HDMI-A-1/edid", b"")
 w(GPU + "/drm/card0/card0-HDMI-A-1/dpms", "Off\n")
+w(GPU + "/drm/card0/card0-HDMI-A-1/modes", "3840x2160\n")  # left from a monitor unplugged since
 w(GPU + "/drm/renderD128/dev", "226:128\n")
 link("/sys/class/drm/card0", "../../devices/pci0000:00/0000:00:02.0/drm/card0")
 link("/sys/class/drm/card0-eDP-1", "../../devices/pci0000:00/0000:00:02.0/drm/card0/card0-eDP-1")
@@ -354,6 +355,8 @@ w("/proc/ioports", """0000-0cf7 : PCI Bus 0000:00
 w("/proc/iomem", """00000000-00000fff : Reserved
 00001000-0009efff : System RAM
 000a0000-000fffff : Reserved
+00100000-3fffffff : System RAM
+  01000000-01e03fff : Kernel code
 """)
 w("/proc/asound/cards", """ 0 [PCH            ]: HDA-Intel - HDA Intel PCH
                       HDA Intel PCH at 0xec228000 irq 133

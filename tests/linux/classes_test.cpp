@@ -504,3 +504,45 @@ TEST(Processor, LoadPercentageIsMeasuredBetweenTwoQueries) {
     EXPECT_EQ(second[0].Get("LoadPercentage"), Value(45));
     EXPECT_TRUE(other[0].Get("LoadPercentage").isNull());  // samples belong to one provider
 }
+
+TEST(Display, ControllerConfigurationAndOfferedResolutions) {
+    auto cc = CollectIn("laptop", "Win32_DisplayControllerConfiguration");
+    ASSERT_EQ(cc.size(), 1u);
+    EXPECT_EQ(cc[0].Get("HorizontalResolution"), Value(1920));
+    EXPECT_EQ(cc[0].Get("BitsPerPixel"), Value(32));
+    auto res = CollectIn("laptop", "CIM_VideoControllerResolution");
+    std::vector<std::string> ids;
+    for (const auto& o : res) ids.push_back(o.Get("SettingID").asString());
+    // each mode once, only from connected monitors
+    EXPECT_EQ(ids, (std::vector<std::string>{"1920 by 1080 pixels", "1680 by 1050 pixels", "1280 by 720 pixels",
+                                             "1024 by 768 pixels, interlaced"}));
+    EXPECT_EQ(res[3].Get("ScanMode"), Value(5));
+    EXPECT_EQ(res[3].Get("VerticalResolution"), Value(768));
+    EXPECT_TRUE(res[0].Get("RefreshRate").isNull());
+}
+
+TEST(Resources, SystemMemoryIsTheTopLevelRamRanges) {
+    auto v = CollectIn("laptop", "Win32_SystemMemoryResource");
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(v[1].Get("StartingAddress"), Value("1048576"));
+    EXPECT_EQ(v[1].Get("EndingAddress"), Value("1073741823"));
+}
+
+TEST(Processor, ArmDesignerFromImplementerCode) {
+    char tmpl[] = "/tmp/kestrane-arm-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    std::string root = tmpl;
+    std::system(("mkdir -p " + root + "/proc/sys/kernel && printf 'processor\\t: 0\\nBogoMIPS\\t: 108.00\\n"
+                 "CPU implementer\\t: 0x41\\nCPU part\\t: 0xd08\\n\\n' > " + root + "/proc/cpuinfo && echo aarch64 > " +
+                 root + "/proc/sys/kernel/arch").c_str());
+    auto v = lnxtest::Collect(wmi::MakeLinuxProvider(root), "Win32_Processor");
+    auto cs = lnxtest::Collect(wmi::MakeLinuxProvider(root), "Win32_ComputerSystem");
+    std::system(("rm -rf '" + root + "'").c_str());
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_EQ(v[0].Get("Manufacturer"), Value("ARM"));
+    EXPECT_EQ(v[0].Get("Architecture"), Value(12));
+    EXPECT_TRUE(v[0].Get("Name").isNull());     // no model name on arm64
+    EXPECT_TRUE(v[0].Get("Caption").isNull());  // the x86 family naming does not apply
+    EXPECT_TRUE(v[0].Get("DataWidth").isNull());
+    EXPECT_EQ(cs[0].Get("SystemType"), Value("ARM64-based PC"));
+}

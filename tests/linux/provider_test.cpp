@@ -140,10 +140,14 @@ TEST(Row, ConvertsAndRejects) {
     EXPECT_THROW(r.set("NoSuchProperty", Value(1)), std::logic_error);
     EXPECT_THROW(r.set("Model", Value(1)), std::logic_error);          // string expected
     EXPECT_THROW(r.set("Index", Value("0")), std::logic_error);        // integer expected
-    EXPECT_THROW(r.set("SCSIPort", Value(70000)), std::logic_error);   // beyond uint16
+    r.set("SCSIPort", Value(70000));                                     // beyond uint16: no honest value
+    r.set("Index", Value(-1));                                           // negative uint32 likewise
     EXPECT_THROW(r.set("Capabilities", Value(3)), std::logic_error);   // array expected
     r.setU32("BytesPerSector", 5000000000ull);                          // beyond uint32: left Null
-    EXPECT_TRUE(r.build().Get("BytesPerSector").isNull());
+    auto built = r.build();
+    EXPECT_TRUE(built.Get("BytesPerSector").isNull());
+    EXPECT_TRUE(built.Get("SCSIPort").isNull());
+    EXPECT_TRUE(built.Get("Index").isNull());
 }
 
 TEST(LazyCursorTest, SkipsVanishedEntriesAndProducesOnDemand) {

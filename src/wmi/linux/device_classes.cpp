@@ -184,6 +184,31 @@ std::unique_ptr<InstanceCursor> MemoryAddresses(const Context& ctx, const Schema
     return Ranges(ctx, schema, "/proc/iomem", "Win32_DeviceMemoryAddress");
 }
 
+// The ranges of physical memory the kernel manages as RAM.
+std::unique_ptr<InstanceCursor> SystemMemory(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<Object> out;
+    auto text = ctx.read("/proc/iomem");
+    if (!text) return Objects({});
+    auto ranges = ParseResourceTree(*text);
+    bool hidden = std::all_of(ranges.begin(), ranges.end(), [](const ResourceRange& r) { return r.start == 0 && r.end == 0; });
+    for (const auto& rg : ranges) {
+        if (rg.depth != 0 || rg.name != "System RAM") continue;
+        Row r(schema);
+        SetResourceKeys(r, ctx, "Win32_SystemMemoryResource");
+        r.set("Description", rg.name);
+        if (!hidden) {
+            char buf[48];
+            std::snprintf(buf, sizeof buf, "0x%08llX-0x%08llX", static_cast<unsigned long long>(rg.start),
+                          static_cast<unsigned long long>(rg.end));
+            r.set("Name", std::string(buf)).set("Caption", std::string(buf));
+            r.setU64("StartingAddress", rg.start);
+            r.setU64("EndingAddress", rg.end);
+        }
+        out.push_back(r.build());
+    }
+    return Objects(std::move(out));
+}
+
 // --- PCI and USB ---
 
 struct PciDevice {
@@ -348,6 +373,7 @@ void RegisterDeviceClasses(Registry& reg) {
     reg.add("Win32_DMAChannel", DmaChannels);
     reg.add("Win32_PortResource", PortResources);
     reg.add("Win32_DeviceMemoryAddress", MemoryAddresses);
+    reg.add("Win32_SystemMemoryResource", SystemMemory);
     reg.add("Win32_USBController", UsbControllers);
     reg.add("Win32_1394Controller", FirewireControllers);
     reg.add("Win32_IDEController", IdeControllers);

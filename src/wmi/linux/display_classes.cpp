@@ -2,6 +2,7 @@
 // from the DRM devices of /sys/class/drm, the frame buffers of
 // /sys/class/graphics and the monitors' EDID.
 #include <cctype>
+#include <set>
 
 #include "wmi/linux/system_info.h"
 
@@ -116,6 +117,50 @@ std::unique_ptr<InstanceCursor> VideoControllers(const Context& ctx, const Schem
     });
 }
 
+std::unique_ptr<InstanceCursor> ControllerConfigurations(const Context& ctx, const SchemaPtr& schema) {
+    return std::make_unique<LazyCursor>(CardNames(ctx), [ctx, schema](const std::string& name) -> std::optional<Object> {
+        auto c = ReadCard(ctx, name);
+        if (!c) return std::nullopt;
+        Row r(schema);
+        auto title = CardTitle(*c);
+        r.set("Name", title).set("Caption", title).set("Description", title).set("SettingID", title);
+        r.setU32("HorizontalResolution", NonNegative(c->width));
+        r.setU32("VerticalResolution", NonNegative(c->height));
+        r.setU32("BitsPerPixel", NonNegative(c->bpp));
+        return r.build();
+    });
+}
+
+// The modes connected monitors offer ("1920x1080", "1920x1080i"), each once.
+std::unique_ptr<InstanceCursor> Resolutions(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<Object> out;
+    std::set<std::string> seen;
+    for (const auto& n : ctx.fs().listDir("/sys/class/drm")) {
+        if (!StartsWith(n, "card") || n.find('-') == std::string::npos) continue;
+        std::string base = "/sys/class/drm/" + n;
+        if (ctx.readText(base + "/status") != std::optional<std::string>("connected")) continue;
+        auto modes = ctx.read(base + "/modes", 64 * 1024);
+        if (!modes) continue;
+        for (const auto& raw : SplitLines(*modes)) {
+            std::string mode = Trim(raw);
+            std::size_t x = mode.find('x');
+            if (x == std::string::npos || !seen.insert(mode).second) continue;
+            bool interlaced = !mode.empty() && mode.back() == 'i';
+            auto w = ParseUInt(mode.substr(0, x));
+            auto h = ParseUInt(mode.substr(x + 1, mode.size() - x - 1 - (interlaced ? 1 : 0)));
+            if (!w || !h) continue;
+            Row r(schema);
+            std::string id = std::to_string(*w) + " by " + std::to_string(*h) + " pixels" + (interlaced ? ", interlaced" : "");
+            r.set("SettingID", id).set("Caption", id).set("Description", id);
+            r.setU32("HorizontalResolution", *w);
+            r.setU32("VerticalResolution", *h);
+            r.set("ScanMode", interlaced ? 5 : 4);  // interlaced / non-interlaced operation
+            out.push_back(r.build());
+        }
+    }
+    return std::make_unique<VectorCursor>(std::move(out));
+}
+
 // Monitors: connected connectors of every card, described by their EDID.
 std::unique_ptr<InstanceCursor> DesktopMonitors(const Context& ctx, const SchemaPtr& schema) {
     std::vector<std::string> connectors;
@@ -156,6 +201,8 @@ void RegisterDisplayClasses(Registry& reg) {
     reg.add("Win32_DisplayConfiguration", DisplayConfigurations);
     reg.add("Win32_VideoController", VideoControllers);
     reg.add("Win32_DesktopMonitor", DesktopMonitors);
+    reg.add("Win32_DisplayControllerConfiguration", ControllerConfigurations);
+    reg.add("CIM_VideoControllerResolution", Resolutions);
 }
 
 }  // namespace wmi::lnx

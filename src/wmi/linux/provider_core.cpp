@@ -2,6 +2,7 @@
 
 #include <sys/utsname.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <stdexcept>
@@ -165,10 +166,16 @@ Row& Row::set(std::string_view name, Value v) {
     }
     v = Normalise(d.cimType, std::move(v));
     if (!KindFits(d.cimType, v)) throw std::logic_error(d.name + " value of the wrong kind");
-    if (d.cimType == CIM_UINT8 && (v.asInt() < 0 || v.asInt() > 0xFF)) throw std::logic_error(d.name + " out of range");
-    if (d.cimType == CIM_UINT16 && (v.asInt() < 0 || v.asInt() > 0xFFFF)) throw std::logic_error(d.name + " out of range");
-    if (d.cimType == CIM_UINT32 && (v.asInt() < 0 || v.asInt() > 0xFFFFFFFFLL)) throw std::logic_error(d.name + " out of range");
-    values_[static_cast<std::size_t>(i)] = std::move(v);
+    // A figure the type cannot hold came from damaged input, not from the
+    // collector: it has no honest value.
+    bool fits = true;
+    if (d.cimType == CIM_UINT8) fits = v.asInt() >= 0 && v.asInt() <= 0xFF;
+    if (d.cimType == CIM_UINT16) fits = v.asInt() >= 0 && v.asInt() <= 0xFFFF;
+    if (d.cimType == CIM_UINT32) fits = v.asInt() >= 0 && v.asInt() <= 0xFFFFFFFFLL;
+    if (d.cimType == CIM_SINT8) fits = v.asInt() >= -128 && v.asInt() <= 127;
+    if (d.cimType == CIM_SINT16) fits = v.asInt() >= -32768 && v.asInt() <= 32767;
+    if (d.cimType == CIM_SINT32) fits = v.asInt() >= INT32_MIN && v.asInt() <= INT32_MAX;
+    values_[static_cast<std::size_t>(i)] = fits ? std::move(v) : Value();
     return *this;
 }
 

@@ -86,7 +86,8 @@ std::string DmtfFromEpoch(std::int64_t epochSeconds, int offsetMinutes);
 
 // Builds one instance with values checked against the class's CIM types.
 // 64-bit integers become decimal strings, as WMI delivers them; a value of
-// the wrong kind is a programming error and throws std::logic_error.
+// the wrong kind is a programming error and throws std::logic_error, while a
+// number outside the property's range (damaged input) leaves it Null.
 class Row {
 public:
     explicit Row(SchemaPtr schema);

@@ -123,6 +123,21 @@ std::optional<std::string> X86Caption(const CpuInfoRecord* info, const std::opti
     return arch + " Family " + *family + " Model " + *model + " Stepping " + *stepping;
 }
 
+// The designer named by an ARM "CPU implementer" code (the MIDR register's
+// implementer field, as the architecture manual assigns them).
+std::optional<std::string> ArmImplementer(const std::string& code) {
+    static const std::map<std::uint64_t, const char*> names = {
+        {0x41, "ARM"},      {0x42, "Broadcom"}, {0x43, "Cavium"},   {0x44, "DEC"},    {0x46, "Fujitsu"},
+        {0x48, "HiSilicon"}, {0x49, "Infineon"}, {0x4d, "Motorola"}, {0x4e, "NVIDIA"}, {0x50, "APM"},
+        {0x51, "Qualcomm"}, {0x53, "Samsung"},  {0x56, "Marvell"},  {0x61, "Apple"},  {0x66, "Faraday"},
+        {0x69, "Intel"},    {0x6d, "Microsoft"}, {0x70, "Phytium"}, {0xc0, "Ampere"}};
+    auto v = ParseUInt(code, 16);
+    if (!v) return std::nullopt;
+    auto it = names.find(*v);
+    if (it == names.end()) return std::nullopt;
+    return std::string(it->second);
+}
+
 std::optional<std::int64_t> KHzToMHz(std::optional<std::int64_t> khz) {
     if (!khz || *khz <= 0) return std::nullopt;
     return (*khz + 500) / 1000;
@@ -170,7 +185,10 @@ std::optional<Object> ProcessorInstance(const Context& ctx, const SchemaPtr& sch
         auto modelName = info->get("model name");
         if (!modelName) modelName = info->get("Processor");  // older ARM kernels
         if (modelName) r.set("Name", Trim(*modelName));
-        r.set("Manufacturer", info->get("vendor_id"));
+        auto vendor = info->get("vendor_id");
+        if (!vendor)
+            if (auto impl = info->get("CPU implementer")) vendor = ArmImplementer(*impl);
+        r.set("Manufacturer", vendor);
         auto caption = X86Caption(info, machine);
         r.set("Caption", caption).set("Description", caption);
         if (auto fam = info->get("cpu family"))
