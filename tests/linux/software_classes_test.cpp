@@ -1,0 +1,103 @@
+// Installed packages from dpkg's status database.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "os_test_util.h"
+#include "wmi/linux/os_parsers.h"
+
+using lnxtest::CollectIn;
+using lnxtest::FindBy;
+using lnxtest::TempTree;
+using wmi::Value;
+
+TEST(DpkgParser, FieldsContinuationsAndMalformedStanzas) {
+    auto pkgs = wmi::lnx::ParseDpkgStatus(
+        "Package: a\nStatus: install ok installed\nDescription: first\n second line\n .\n third\nVersion: 1\n\n"
+        "Package: b\nbroken\nVersion: 2\n\n"
+        " leading continuation\nPackage: c\n\n"
+        "Version: 4\n\n"  // no Package field
+        "Package: d\r\nInstalled-Size: 12\r\nStatus: deinstall ok config-files\r\n");
+    ASSERT_EQ(pkgs.size(), 2u);
+    EXPECT_EQ(pkgs[0].package, "a");
+    EXPECT_EQ(pkgs[0].summary(), "first");
+    EXPECT_EQ(pkgs[0].description, "first\nsecond line\n.\nthird");
+    EXPECT_EQ(pkgs[0].version, "1");
+    EXPECT_TRUE(wmi::lnx::DpkgIsInstalled(pkgs[0]));
+    EXPECT_EQ(pkgs[1].package, "d");
+    EXPECT_EQ(pkgs[1].installedSizeKB, 12u);
+    EXPECT_FALSE(wmi::lnx::DpkgIsInstalled(pkgs[1]));
+    EXPECT_TRUE(wmi::lnx::ParseDpkgStatus("").empty());
+}
+
+TEST(Product, InstalledPackagesOnlyMalformedStanzasSkipped) {
+    auto products = CollectIn("server", "Win32_Product");
+    std::set<std::string> names;
+    for (const auto& p : products) names.insert(p.Get("Name").asString());
+    EXPECT_EQ(names, (std::set<std::string>{"openssh-server", "libc6", "halfway"}));
+    const auto* ssh = FindBy(products, "Name", "openssh-server");
+    EXPECT_EQ(ssh->Get("Version"), Value("1:9.2p1-2+deb12u3"));
+    EXPECT_EQ(ssh->Get("Caption"), Value("secure shell (SSH) server, for secure access from remote machines"));
+    EXPECT_EQ(ssh->Get("Vendor"), Value("Debian OpenSSH Maintainers <debian-ssh@lists.debian.org>"));
+    EXPECT_EQ(ssh->Get("IdentifyingNumber"), Value("openssh-server:amd64"));
+    EXPECT_EQ(ssh->Get("URLInfoAbout"), Value("https://www.openssh.com/"));
+    EXPECT_EQ(ssh->Get("InstallState"), Value(5));
+    EXPECT_TRUE(ssh->Get("InstallDate2").isString());  // the file list exists
+    EXPECT_EQ(FindBy(products, "Name", "halfway")->Get("InstallState"), Value(-6));
+    EXPECT_TRUE(FindBy(products, "Name", "halfway")->Get("InstallDate").isNull());  // no file list
+}
+
+TEST(Product, InstallDateFromTheFileList) {
+    TempTree t;
+    t.write("/var/lib/dpkg/status", "Package: x\nStatus: install ok installed\nArchitecture: arm64\nVersion: 1\n");
+    t.write("/var/lib/dpkg/info/x:arm64.list", "/usr/bin/x\n");
+    struct timespec times[2] = {{1730541600, 0}, {1730541600, 0}};  // 2024-11-02 10:00 UTC
+    ASSERT_EQ(utimensat(AT_FDCWD, t.path("/var/lib/dpkg/info/x:arm64.list").c_str(), times, 0), 0);
+    auto p = t.collect("Win32_Product");
+    ASSERT_EQ(p.size(), 1u);
+    EXPECT_EQ(p[0].Get("InstallDate"), Value("20241102"));
+    EXPECT_EQ(p[0].Get("InstallDate2"), Value("20241102100000.000000+000"));
+    TempTree none;
+    EXPECT_TRUE(none.collect("Win32_Product").empty());
+}
+
+TEST(SoftwareElementAndFeature, OnePerPackageWithSourceAsProduct) {
+    auto el = CollectIn("server", "Win32_SoftwareElement");
+    ASSERT_EQ(el.size(), 3u);
+    const auto* libc = FindBy(el, "Name", "libc6");
+    EXPECT_EQ(libc->Get("SoftwareElementID"), Value("libc6:amd64"));
+    EXPECT_EQ(libc->Get("SoftwareElementState"), Value(2));
+    EXPECT_EQ(libc->Get("TargetOperatingSystem"), Value(36));
+    auto feat = CollectIn("server", "Win32_SoftwareFeature");
+    ASSERT_EQ(feat.size(), 3u);
+    EXPECT_EQ(FindBy(feat, "Name", "openssh-server")->Get("ProductName"), Value("openssh"));
+    EXPECT_EQ(FindBy(feat, "Name", "libc6")->Get("ProductName"), Value("glibc"));
+    EXPECT_EQ(FindBy(feat, "Name", "halfway")->Get("ProductName"), Value("halfway"));
+}
+
+TEST(ProductLive, CountMatchesTheStatusFile) {
+    std::ifstream in("/var/lib/dpkg/status");
+    if (!in) GTEST_SKIP() << "no dpkg database here";
+    std::stringstream s;
+    s << in.rdbuf();
+    std::string text = s.str();
+    // Installed stanzas counted independently of the parser: by their Status line.
+    std::size_t installed = 0;
+    for (std::size_t p = 0; (p = text.find("\nStatus: ", p)) != std::string::npos; ++p) {
+        std::size_t e = text.find('\n', p + 1);
+        std::string status = text.substr(p + 9, e - p - 9);
+        auto last = status.substr(status.rfind(' ') + 1);
+        if (status.rfind("install ", 0) == 0 || status.rfind("hold ", 0) == 0 || last == "installed")
+            if (last == "installed" || last == "half-configured" || last == "unpacked" || last == "half-installed" ||
+                last == "triggers-awaited" || last == "triggers-pending")
+                ++installed;
+    }
+    if (text.rfind("Status: ", 0) == 0) ++installed;  // a first stanza that begins with Status
+    auto products = lnxtest::Collect(wmi::MakeLinuxProvider("/"), "Win32_Product");
+    EXPECT_EQ(products.size(), installed);
+    EXPECT_GT(products.size(), 10u);
+}
