@@ -17,7 +17,7 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QToolBar>
-#include <QTreeView>
+#include <QTableView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -127,15 +127,22 @@ frmMain::frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends ba
     lvwMain_ = new QStackedWidget(client_);
     lvwMain_->setObjectName("lvwMain");
     listModel_ = new ListTableModel(list_, this);
-    lvwReport_ = new QTreeView(lvwMain_);
+    // A table view: its cost follows the rows on screen, not the rows held.
+    lvwReport_ = new QTableView(lvwMain_);
     lvwReport_->setModel(listModel_);
-    lvwReport_->setRootIsDecorated(false);
-    lvwReport_->setUniformRowHeights(true);
-    lvwReport_->setItemsExpandable(false);
+    lvwReport_->setShowGrid(false);
+    lvwReport_->setWordWrap(false);
+    lvwReport_->setCornerButtonEnabled(false);
+    lvwReport_->verticalHeader()->hide();
+    lvwReport_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    lvwReport_->verticalHeader()->setDefaultSectionSize(lvwReport_->fontMetrics().height() + 4);
     lvwReport_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvwReport_->setSelectionMode(QAbstractItemView::SingleSelection);
     lvwReport_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    lvwReport_->header()->setStretchLastSection(false);
-    lvwReport_->header()->setSectionResizeMode(QHeaderView::Interactive);
+    lvwReport_->horizontalHeader()->setHighlightSections(false);
+    lvwReport_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    lvwReport_->horizontalHeader()->setStretchLastSection(false);
+    lvwReport_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     lvwReport_->setMouseTracking(true);
     lvwReport_->viewport()->installEventFilter(this);
     lvwIcons_ = new QListView(lvwMain_);
@@ -304,7 +311,7 @@ double frmMain::tw(double pixels, bool vertical) const {
 
 double frmMain::clientWidthTwips() const { return tw(client_->width()); }
 
-double frmMain::firstColumnTwips() const { return tw(lvwReport_->header()->sectionSize(0)); }
+double frmMain::firstColumnTwips() const { return tw(lvwReport_->horizontalHeader()->sectionSize(0)); }
 
 void frmMain::ArrangeControls() {
     LayoutInput in;
@@ -335,8 +342,8 @@ void frmMain::ArrangeControls() {
     QPoint origin = mapFromGlobal(frame.topLeft());
     picMain_->move(px(r.progress.left) + origin.x(), px(r.progress.top, true) + origin.y());
     picMain_->raise();
-    lvwReport_->header()->resizeSection(0, px(r.firstColumn));
-    if (lvwReport_->header()->count() > 1) lvwReport_->header()->resizeSection(1, px(r.secondColumn));
+    lvwReport_->horizontalHeader()->resizeSection(0, px(r.firstColumn));
+    if (lvwReport_->horizontalHeader()->count() > 1) lvwReport_->horizontalHeader()->resizeSection(1, px(r.secondColumn));
 }
 
 void frmMain::resizeEvent(QResizeEvent* e) {
@@ -433,7 +440,7 @@ void frmMain::Form_Load() {
     case WindowState::Maximized: setWindowState(Qt::WindowMaximized); break;
     default: setWindowState(Qt::WindowNoState); break;
     }
-    lvwReport_->header()->resizeSection(0, px(s.dataWidth));
+    lvwReport_->horizontalHeader()->resizeSection(0, px(s.dataWidth));
     list_rect_.width = s.rightPaneWidth;
     tree_rect_.width = s.leftPaneWidth;
     if (s.state == WindowState::Normal) {
@@ -607,14 +614,14 @@ void frmMain::treMain_NodeClick(int node) {
         else
             List_Items_Vertically(ln, list_, *this, services);
         listModel_->sync();
-        lvwReport_->setHeaderHidden(list_.headersHidden());
+        lvwReport_->horizontalHeader()->setVisible(!list_.headersHidden());
         ArrangeControls();
         lvwMain_->setEnabled(true);
         treMain_->setEnabled(true);
         treMain_->setFocus();
     } catch (const std::exception& ex) {
         listModel_->sync();
-        lvwReport_->setHeaderHidden(list_.headersHidden());
+        lvwReport_->horizontalHeader()->setVisible(!list_.headersHidden());
         lvwMain_->setEnabled(true);
         treMain_->setEnabled(true);
         treMain_->setFocus();

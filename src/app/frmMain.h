@@ -23,7 +23,7 @@ class QPushButton;
 class QStackedWidget;
 class QStatusBar;
 class QToolBar;
-class QTreeView;
+class QTableView;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QMenu;
@@ -86,7 +86,7 @@ public:
     const ListModel& list() const { return list_; }
     QTreeWidget* treMain() const { return treMain_; }
     QStackedWidget* lvwMain() const { return lvwMain_; }
-    QTreeView* lvwReport() const { return lvwReport_; }
+    QTableView* lvwReport() const { return lvwReport_; }
     QListView* lvwIcons() const { return lvwIcons_; }
     QFrame* picMain() const { return picMain_; }
     QLabel* lblListedCount() const { return lblListedCount_; }
@@ -153,7 +153,7 @@ private:
     QTreeWidget* treMain_ = nullptr;
     std::vector<QTreeWidgetItem*> items_;  // by core node index
     QStackedWidget* lvwMain_ = nullptr;
-    QTreeView* lvwReport_ = nullptr;
+    QTableView* lvwReport_ = nullptr;
     QListView* lvwIcons_ = nullptr;
     ListTableModel* listModel_ = nullptr;
     QStatusBar* sbrMain_ = nullptr;

@@ -1,6 +1,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -9,7 +10,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
-#include <QTreeView>
+#include <QTableView>
 #include <QTreeWidget>
 
 #include "app/frmSystemCredentials.h"
@@ -250,4 +251,34 @@ TEST(CredentialsDialog, LimitsTabOrderAndSelectAllOnFocus) {
     EXPECT_EQ(dlg.txtUserName()->text(), "you");
     dlg.cmdOK_Click();
     EXPECT_EQ(st.gstrUserName, "you");
+}
+
+TEST_F(SelectionTest, ExportWritesTheListAndReportsFailures) {
+    w->treMain_NodeClick(Node("Win32_DiskDrive"));
+    QString suggested;
+    QString file = dir_.filePath("disks.html");
+    w->setSaveDialogHook([&](const QString& s) {
+        suggested = s;
+        return file;
+    });
+    w->mnuFleExport_Click();
+    EXPECT_EQ(suggested, "Disk Drive.html");
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QByteArray bytes = f.readAll();
+    EXPECT_TRUE(bytes.startsWith("\r\n<H2>Disk Drive</H2>\r\n"));
+    EXPECT_TRUE(bytes.contains("<td><b>    Model</b></td><td>M1</td>"));
+    EXPECT_TRUE(messages_.empty());
+
+    // Cancelling the dialog writes nothing.
+    w->setSaveDialogHook([](const QString&) { return QString(); });
+    w->mnuFleExport_Click();
+    EXPECT_EQ(QFileInfo(file).size(), bytes.size());
+
+    // A path that cannot be written is reported, not swallowed.
+    w->setSaveDialogHook([&](const QString&) { return dir_.filePath("missing/dir/x.html"); });
+    w->mnuFleExport_Click();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(messages_[0].text.contains("x.html"));
 }

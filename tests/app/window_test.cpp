@@ -4,7 +4,7 @@
 #include <QMenuBar>
 #include <QStackedWidget>
 #include <QToolBar>
-#include <QTreeView>
+#include <QTableView>
 #include <QTreeWidget>
 
 #include "app/icons.h"
