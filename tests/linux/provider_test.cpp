@@ -174,3 +174,47 @@ TEST(Dmtf, FormatsOffsetsAndDates) {
     EXPECT_EQ(wmi::lnx::DmtfFromEpoch(1764998400, -300), "20251206002000.000000-300");
     EXPECT_EQ(wmi::lnx::DmtfDateTime(2023, 2, 27, 0, 0, 0, 0), "20230227000000.000000+000");
 }
+
+TEST(AllClasses, AnEmptyTreeGivesEmptySetsOrNullsNeverErrors) {
+    auto p = wmi::MakeLinuxProvider("/nonexistent/kestrane-root");
+    for (const auto& cls : wmi::lnx::LinuxProviderClasses()) {
+        std::vector<wmi::Object> objs;
+        ASSERT_NO_THROW(objs = Collect(p, cls)) << cls;
+        for (const auto& o : objs) {
+            for (auto prop : o.Properties_()) {
+                const Value& v = prop.value();
+                EXPECT_TRUE(v.isNull() || !v.isString() || !v.asString().empty())
+                    << cls << "." << prop.name() << " is an empty text rather than Null";
+            }
+        }
+    }
+    // The two singletons still exist, empty of facts.
+    auto cs = Collect(p, "Win32_ComputerSystem");
+    ASSERT_EQ(cs.size(), 1u);
+    EXPECT_TRUE(cs[0].Get("Name").isNull());
+    EXPECT_TRUE(cs[0].Get("TotalPhysicalMemory").isNull());
+    EXPECT_TRUE(Collect(p, "Win32_DiskDrive").empty());
+    EXPECT_TRUE(Collect(p, "Win32_LogicalDisk").empty());
+}
+
+TEST(AllClasses, PropertiesKeepThePublishedOrder) {
+    // The published lists are alphabetical, except where a class declares
+    // properties after the inherited ones.
+    auto names = [](const char* cls) {
+        std::vector<std::string> out;
+        for (const auto& p : wmi::lnx::LookupSchema(cls)->properties()) out.push_back(p.name);
+        return out;
+    };
+    auto proc = names("Win32_Processor");
+    ASSERT_GE(proc.size(), 3u);
+    EXPECT_EQ((std::vector<std::string>(proc.begin(), proc.begin() + 3)),
+              (std::vector<std::string>{"AddressWidth", "Architecture", "AssetTag"}));
+    auto os = names("Win32_OperatingSystem");
+    EXPECT_EQ(os.back(), "QuantumType");
+    auto hub = names("Win32_USBHub");
+    EXPECT_EQ(hub.back(), "Name");
+    auto dc = names("Win32_DisplayConfiguration");
+    EXPECT_EQ(dc.front(), "BitsPerPel");
+    EXPECT_EQ(dc.size(), 15u);
+    EXPECT_EQ(wmi::lnx::LookupSchema("Win32_DisplayConfiguration")->properties()[1].origin, "CIM_Setting");
+}
