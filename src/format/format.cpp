@@ -219,8 +219,17 @@ std::string FromTable(const ActionMap& map, const wmi::Property& p, ArrayRowSink
     return Perform(it->second, p, rows, key, text, className);
 }
 
+// Operating-system figures WMI delivers in kilobytes whose names would
+// otherwise pass for byte counts ("...Size", "...FreeSpace...").
+bool IsKilobyteFigure(const std::string& name) {
+    return name == "TotalVisibleMemorySize" || name == "TotalVirtualMemorySize" ||
+           name == "SizeStoredInPagingFiles" || name == "FreeSpaceInPagingFiles" ||
+           name == "MaxProcessMemorySize";
+}
+
 std::string FormatUint64(const wmi::Property& p) {
     const std::string& name = p.name();
+    if (IsKilobyteFigure(name)) return FormatBytes(ReadNumber(p.value()) * 1024);
     if (name == "Capacity" || name.find("FreeSpace") != std::string::npos ||
         name.find("Size") != std::string::npos)
         return FormatBytes(ReadNumber(p.value()));

@@ -112,6 +112,10 @@ TEST(FormatPropertyValue, ScalarDispatch) {
         {U64, "capacity", "1048576", "1048576"},
         {U64, "DesignCapacity", "5000", "5000"},
         {U64, "FreePhysicalMemory", "1048576", "1.00 GB (1073741824 bytes)"},
+        // kilobyte figures whose names look like byte counts
+        {U64, "TotalVisibleMemorySize", "1048576", "1.00 GB (1073741824 bytes)"},
+        {U64, "FreeSpaceInPagingFiles", "1", "1.00 KB (1024 bytes)"},
+        {U64, "SizeStoredInPagingFiles", "2048", "2.00 MB (2097152 bytes)"},
         {U64, "FreeVirtualMemory", "1", "1.00 KB (1024 bytes)"},
         {U64, "DesignVoltage", "12000", "12 V"},
         {U64, "DesignVoltage", "12345", "12.345 V"},
