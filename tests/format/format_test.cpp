@@ -108,7 +108,7 @@ TEST(FormatPropertyValue, ScalarDispatch) {
         {U64, "Size", "1024", "1.00 KB (1024 bytes)"},
         {U64, "Capacity", "1048576", "1.00 MB (1048576 bytes)"},
         {U64, "BlockSize", "512", "512 bytes"},
-        {U64, "SizeStoredInPagingFiles", 2048, "2.00 KB (2048 bytes)"},
+        {U64, "PageFileSize", 2048, "2.00 KB (2048 bytes)"},
         {U64, "capacity", "1048576", "1048576"},
         {U64, "DesignCapacity", "5000", "5000"},
         {U64, "FreePhysicalMemory", "1048576", "1.00 GB (1073741824 bytes)"},
@@ -119,7 +119,7 @@ TEST(FormatPropertyValue, ScalarDispatch) {
         {U64, "FreeVirtualMemory", "1", "1.00 KB (1024 bytes)"},
         {U64, "DesignVoltage", "12000", "12 V"},
         {U64, "DesignVoltage", "12345", "12.345 V"},
-        {U64, "MaxProcessMemorySize", "137438953344", "128.00 GB (137438953344 bytes)"},
+        {U64, "MaxProcessMemorySize", "134217728", "128.00 GB (137438953472 bytes)"},
         {U64, "Size", "not a number", "0 bytes"},
         {U64, "NumberOfBlocks", "18446744073709551615", "18446744073709551615"},
         // Null shows nothing on both paths
