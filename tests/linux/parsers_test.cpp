@@ -315,3 +315,14 @@ TEST(ProcStat, PerProcessorBusyAndTotal) {
     EXPECT_EQ(t[1].busy, 10u);
     EXPECT_EQ(t[1].total, 100u);
 }
+
+TEST(PacmanLog, FirstStampInBothFormats) {
+    EXPECT_EQ(ParsePacmanLogStart("[2023-01-05T10:11:12+0100] [PACMAN] Running 'pacman -Sy'\n[2024-...]"),
+              "20230105101112.000000+060");
+    EXPECT_EQ(ParsePacmanLogStart("[2012-08-20 18:22] Running 'pacman -S base'\n"), "20120820182200.000000+000");
+    EXPECT_EQ(ParsePacmanLogStart("[2023-01-05T10:11:12-0330] x"), "20230105101112.000000-210");
+    EXPECT_EQ(ParsePacmanLogStart("[2023-13-05T10:11:12+0100] x"), std::nullopt);
+    EXPECT_EQ(ParsePacmanLogStart("[2023-01-05T10:11:12+01] x"), std::nullopt);
+    EXPECT_EQ(ParsePacmanLogStart("no stamp here"), std::nullopt);
+    EXPECT_EQ(ParsePacmanLogStart(""), std::nullopt);
+}

@@ -79,8 +79,12 @@ std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const Schema
         r.set("LocalDateTime", ctx.dmtf(now));
         if (auto off = ctx.utcOffsetMinutes(now)) r.set("CurrentTimeZone", *off);
     }
-    // The installer's log directory is written once, at the end of installation.
+    // Where the system records its installation: the installers' log
+    // directories are written once, at the end (Debian/Ubuntu, Fedora/RHEL);
+    // pacman's log begins with the first package ever installed (Arch).
     if (auto t = ctx.fs().modificationTime("/var/log/installer")) r.set("InstallDate", ctx.dmtf(*t));
+    else if (auto a = ctx.fs().modificationTime("/var/log/anaconda")) r.set("InstallDate", ctx.dmtf(*a));
+    else if (auto log = ctx.read("/var/log/pacman.log", 256)) r.set("InstallDate", ParsePacmanLogStart(*log));
 
     if (auto mem = ctx.read("/proc/meminfo")) {
         auto m = ParseMemInfo(*mem);

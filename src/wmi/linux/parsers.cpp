@@ -2,6 +2,7 @@
 #include "wmi/linux/parsers.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -264,6 +265,43 @@ std::map<int, CpuBusyTimes> ParseCpuBusyTimes(std::string_view procStat) {
         out[static_cast<int>(*id)] = t;
     }
     return out;
+}
+
+std::optional<std::string> ParsePacmanLogStart(std::string_view text) {
+    std::size_t nl = text.find('\n');
+    std::string_view line = text.substr(0, nl);
+    if (line.size() < 18 || line[0] != '[') return std::nullopt;
+    std::size_t close = line.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    std::string stamp(line.substr(1, close - 1));
+    auto num = [&](std::size_t pos, std::size_t len) -> std::optional<int> {
+        if (pos + len > stamp.size()) return std::nullopt;
+        auto v = ParseInt(stamp.substr(pos, len));
+        if (!v || stamp.substr(pos, len).find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+        return static_cast<int>(*v);
+    };
+    if (stamp.size() < 16 || stamp[4] != '-' || stamp[7] != '-' || (stamp[10] != 'T' && stamp[10] != ' ') || stamp[13] != ':')
+        return std::nullopt;
+    auto y = num(0, 4), mo = num(5, 2), d = num(8, 2), h = num(11, 2), mi = num(14, 2);
+    if (!y || !mo || !d || !h || !mi || *mo < 1 || *mo > 12 || *d < 1 || *d > 31 || *h > 23 || *mi > 59) return std::nullopt;
+    int sec = 0, offset = 0;
+    std::size_t pos = 16;
+    if (pos < stamp.size() && stamp[pos] == ':') {
+        auto s = num(pos + 1, 2);
+        if (!s || *s > 60) return std::nullopt;
+        sec = *s;
+        pos += 3;
+    }
+    if (pos < stamp.size()) {
+        char sign = stamp[pos];
+        auto oh = num(pos + 1, 2), om = num(pos + 3, 2);
+        if ((sign != '+' && sign != '-') || !oh || !om || pos + 5 != stamp.size()) return std::nullopt;
+        offset = (sign == '-' ? -1 : 1) * (*oh * 60 + *om);
+    }
+    char buf[80];
+    std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d.000000%c%03d", *y, *mo, *d, *h, *mi, sec,
+                  offset < 0 ? '-' : '+', offset < 0 ? -offset : offset);
+    return std::string(buf);
 }
 
 std::set<std::string> ParseNodevFileSystems(std::string_view text) {

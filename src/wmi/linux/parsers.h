@@ -69,6 +69,11 @@ struct CpuBusyTimes {
 };
 std::map<int, CpuBusyTimes> ParseCpuBusyTimes(std::string_view procStat);
 
+// --- the first time stamp of a pacman log, "[2023-01-05T10:11:12+0100]" or
+// the older "[2023-01-05 10:11]": DMTF text with the log's own offset (UTC
+// for the older form, which records none) ---
+std::optional<std::string> ParsePacmanLogStart(std::string_view text);
+
 // --- /proc/filesystems: the names marked "nodev" ---
 std::set<std::string> ParseNodevFileSystems(std::string_view text);
 
