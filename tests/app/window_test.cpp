@@ -7,6 +7,7 @@
 #include <QTableView>
 #include <QTreeWidget>
 
+#include "app/frmAbout.h"
 #include "app/icons.h"
 #include "app_fixture.h"
 #include "catalogue/catalogue.h"
@@ -161,4 +162,34 @@ TEST_F(WindowTest, StoredPlainPasswordLeavesTheSettingsFile) {
     QFile f(iniPath_);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_FALSE(f.readAll().contains("hunter2"));
+}
+
+TEST_F(WindowTest, AboutBoxNamesTheVersion) {
+    auto w = MakeWindow();
+    w->ShowThisForm();
+    frmAbout about(w.get());
+    EXPECT_EQ(about.windowTitle(), "About");
+    EXPECT_EQ(about.lblVersion()->text().toStdString(), AboutVersionText());
+    EXPECT_EQ(about.findChild<QLabel*>("lblHeading")->text(), "Kestrane");
+    EXPECT_EQ(about.findChild<QLabel*>("lblEdition")->text(), "Kestrane 32-bit edition");
+    EXPECT_TRUE(about.findChild<QLabel*>("lblHeading")->font().bold());
+}
+
+TEST_F(WindowTest, RefreshWithoutASelectionChangesNothing) {
+    auto w = MakeWindow();
+    w->ShowThisForm();
+    w->treMain()->setCurrentItem(nullptr);
+    w->mnuViewRefresh_Click();
+    EXPECT_EQ(w->list().rowCount(), 0u);
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST(Keyring, WithoutADBusSessionItAnswersNothingAtOnce) {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) GTEST_SKIP() << "a session bus is present";
+    KeychainSecretStore keyring("kestrane-test");
+    EXPECT_FALSE(keyring.read("Login/Password").has_value());
+    EXPECT_FALSE(keyring.write("Login/Password", "x"));
+    FallbackSecretStore store(std::make_unique<KeychainSecretStore>("kestrane-test"));
+    EXPECT_FALSE(store.write("Login/Password", "kept"));
+    EXPECT_EQ(store.read("Login/Password"), std::optional<std::string>("kept"));  // for this run only
 }
