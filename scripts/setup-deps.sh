@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake make ccache pkg-config
   qt6-base-dev qtkeychain-qt6-dev libgl-dev adwaita-icon-theme
-  nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev libsystemd-dev
 )
 if [ "${1:-}" = "--extra" ]; then
   shift

@@ -149,6 +149,7 @@ public:
     }
 
     bool isLiveRoot() const override { return root_.empty(); }
+    std::optional<std::string> hostPath(const std::string& path) const override { return real(path); }
 
 private:
     std::string real(const std::string& path) const { return root_ + NormalizePath(path); }

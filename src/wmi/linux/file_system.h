@@ -39,6 +39,10 @@ public:
     // True when the paths are this computer's live "/": host calls (uname,
     // clock, statvfs, getifaddrs) then describe the same computer as the files.
     virtual bool isLiveRoot() const = 0;
+    // The path as this computer's own file system names it, for libraries
+    // that open files themselves (the journal reader); nothing when the tree
+    // is not local.
+    virtual std::optional<std::string> hostPath(const std::string&) const { return std::nullopt; }
 
     // path with every symbolic link resolved inside the tree (the last
     // component need not exist); relative targets resolve against the link's
