@@ -361,7 +361,6 @@ std::unique_ptr<InstanceCursor> BaseBoard(const Context& ctx, const SchemaPtr& s
     r.set("SerialNumber", DmiField(ctx, "board_serial"));
     r.set("Tag", std::string("Base Board"));
     r.set("Name", std::string("Base Board")).set("Caption", std::string("Base Board")).set("Description", std::string("Base Board"));
-    if (auto asset = DmiField(ctx, "board_asset_tag")) r.set("OtherIdentifyingInfo", asset);
     auto smbios = ReadSmbios(ctx);
     if (const auto* b = FirstOfType(smbios, 2)) {
         if (auto f = b->byteAt(0x09)) {
