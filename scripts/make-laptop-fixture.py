@@ -186,6 +186,7 @@ NV = PCI + "/0000:00:1d.0/0000:3c:00.0/nvme/nvme0"
 w(NV + "/model", "SAMSUNG MZVLB512HAJQ-000L7              \n")
 w(NV + "/serial", "S3TNNX0K123456      \n")
 w(NV + "/firmware_rev", "4L7QEXA7\n")
+link(NV + "/device", "../../../0000:3c:00.0")
 d = NV + "/nvme0n1"
 w(d + "/size", "1000215216\n")
 w(d + "/removable", "0\n")

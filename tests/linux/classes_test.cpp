@@ -152,6 +152,7 @@ TEST(DiskDrive, LaptopDisksSkipVirtualOpticalAndVanished) {
     EXPECT_EQ(nvme.Get("Partitions"), Value(2));
     EXPECT_EQ(nvme.Get("MediaType"), Value("Fixed hard disk media"));
     EXPECT_EQ(nvme.Get("FirmwareRevision"), Value("4L7QEXA7"));
+    EXPECT_EQ(nvme.Get("Manufacturer"), Value("Samsung Electronics Co Ltd"));  // the PCI function's vendor
     EXPECT_TRUE(nvme.Get("SCSIPort").isNull());
     const auto& usb = disks[1];
     EXPECT_EQ(usb.Get("Index"), Value(1));

@@ -95,8 +95,11 @@ TEST(AllClasses, EveryInstanceCarriesTheWholeSchemaWithValuesOfTheRightKind) {
             std::vector<wmi::Object> objs;
             ASSERT_NO_THROW(objs = Collect(p, cls)) << fx << " " << cls;
             for (const auto& o : objs) {
-                ASSERT_EQ(o.schemaPtr(), schema) << cls;
-                ASSERT_EQ(o.values().size(), schema->size());
+                // A superclass query may answer with instances of its subclasses.
+                if (wmi::EqualsNoCase(o.className(), cls)) {
+                    ASSERT_EQ(o.schemaPtr(), schema) << cls;
+                }
+                ASSERT_EQ(o.values().size(), o.schema().size());
                 for (auto prop : o.Properties_()) {
                     const Value& v = prop.value();
                     if (v.isNull()) continue;

@@ -98,7 +98,14 @@ std::optional<Object> DiskInstance(const Context& ctx, const SchemaPtr& schema, 
     auto model = ctx.readText(b + "/device/model");
     r.set("Model", model);
     r.set("Caption", model);
-    r.set("Manufacturer", VendorText(ctx, dev.name));
+    auto maker = VendorText(ctx, dev.name);
+    // An NVMe drive is its own PCI function: its maker is that function's vendor.
+    if (!maker && dev.devicePath.find("/nvme/") != std::string::npos) {
+        std::string pci = "/sys/block/" + dev.name + "/device/device/";
+        if (auto v = ctx.readUInt(pci + "vendor", 16); v && *v <= 0xFFFF)
+            maker = ctx.pciNames(static_cast<unsigned>(*v), 0).vendor;
+    }
+    r.set("Manufacturer", maker);
     r.set("Description", std::string("Disk drive"));
     std::uint64_t bytes = *sectors * 512;  // sysfs counts 512-byte units whatever the sector size
     r.setU64("Size", bytes);
