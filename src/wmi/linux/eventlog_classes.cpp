@@ -60,7 +60,11 @@ std::vector<std::string> JournalFiles(const Context& ctx) {
                 bool journal = (f.size() > 8 && f.compare(f.size() - 8, 8, ".journal") == 0) ||
                                (f.size() > 9 && f.compare(f.size() - 9, 9, ".journal~") == 0);
                 if (!journal) continue;
-                if (auto host = ctx.fs().hostPath(JoinPath(dir, f))) out.push_back(*host);
+                // Files this user may not read (the system journal, for one
+                // outside its group) would fail the whole set: leave them out.
+                std::string path = JoinPath(dir, f);
+                if (!ctx.read(path, 1)) continue;
+                if (auto host = ctx.fs().hostPath(path)) out.push_back(*host);
             }
         };
         add(base);
