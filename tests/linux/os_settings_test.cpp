@@ -208,16 +208,21 @@ TEST(OsSettings, StartupCommandsSystemWideAndPerUser) {
     EXPECT_EQ(notes->Get("Location"), Value("/home/alice/.config/autostart"));
 }
 
-TEST(OsSettings, EnvironmentSystemAndUser) {
+TEST(OsSettings, EnvironmentSystemAndUserSettings) {
     auto env = CollectIn("server", "Win32_Environment");
     ASSERT_EQ(env.size(), 5u);
     const auto* lang = FindBy(env, "Name", "LANG");
-    EXPECT_EQ(lang->Get("VariableValue"), Value("en_US.UTF-8"));
+    EXPECT_EQ(lang->Get("VariableValue"), Value("en_US.UTF-8"));  // quotes removed
     EXPECT_EQ(lang->Get("SystemVariable"), Value(true));
     EXPECT_EQ(lang->Get("UserName"), Value("<SYSTEM>"));
+    EXPECT_EQ(FindBy(env, "Name", "JAVA_HOME")->Get("SystemVariable"), Value(true));
     const auto* path = FindBy(env, "Name", "PATH");
+    ASSERT_NE(path, nullptr);
     EXPECT_EQ(path->Get("SystemVariable"), Value(false));
-    EXPECT_EQ(path->Get("UserName"), Value("srv01\\root"));
+    EXPECT_EQ(path->Get("UserName"), Value("srv01\\alice"));
+    EXPECT_EQ(path->Get("VariableValue"), Value("$PATH:/home/alice/bin"));
+    EXPECT_EQ(FindBy(env, "Name", "EDITOR") == nullptr, false);
+    for (const auto& e : env) EXPECT_NE(e.Get("Name"), Value("PAGER DEFAULT"));
 }
 
 TEST(OsSettings, PartitionsWithUdevFacts) {

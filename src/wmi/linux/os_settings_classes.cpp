@@ -115,33 +115,35 @@ std::unique_ptr<InstanceCursor> RecoveryConfiguration(const Context& ctx, const 
 
 // --- environment ---
 
+// Persistent settings, as Windows keeps them per system and per user: the
+// system's /etc/environment and environment.d, each user's environment.d
+// and ~/.pam_environment. A process's own environment is no setting.
 std::unique_ptr<InstanceCursor> Environment(const Context& ctx, const SchemaPtr& schema) {
     std::vector<Object> out;
-    auto add = [&](const std::string& user, bool system, const std::string& name, const std::string& value) {
-        Row r(schema);
-        r.set("Name", name).set("VariableValue", value).set("UserName", user).set("SystemVariable", system);
-        r.set("Caption", user + "\\" + name).set("Description", user + "\\" + name).set("Status", "OK");
-        out.push_back(r.build());
+    auto add = [&](const std::string& user, bool system, const std::string& text) {
+        for (const auto& [name, value] : ParseOsRelease(text)) {
+            if (name.find_first_of(" \t") != std::string::npos) continue;  // pam_env's DEFAULT= form
+            Row r(schema);
+            r.set("Name", name).set("VariableValue", value).set("UserName", user).set("SystemVariable", system);
+            r.set("Caption", user + "\\" + name).set("Description", user + "\\" + name).set("Status", "OK");
+            out.push_back(r.build());
+        }
     };
-    if (auto t = ctx.read("/etc/environment", 256 * 1024))
-        for (const auto& [k, v] : ParseOsRelease(*t)) add("<SYSTEM>", true, k, v);
-    // The environment of the user this program runs as.
-    if (auto env = ctx.read("/proc/self/environ", 1 << 20)) {
-        std::optional<std::string> user;
-        if (auto st = ctx.read("/proc/self/status", 64 * 1024)) {
-            auto kv = ParseKeyValueLines(*st, ':');
-            auto uid = ParseUInt(FirstWord(kv["Uid"]));
-            if (uid)
-                if (auto pw = ctx.read("/etc/passwd"))
-                    for (const auto& u : ParsePasswd(*pw))
-                        if (u.uid == *uid) user = AccountCaption(ctx.shortHostName(), u.name);
+    auto addDir = [&](const std::string& user, bool system, const std::string& dir) {
+        for (const auto& f : ctx.fs().listDir(dir))
+            if (f.size() > 5 && f.compare(f.size() - 5, 5, ".conf") == 0)
+                if (auto t = ctx.read(JoinPath(dir, f), 256 * 1024)) add(user, system, *t);
+    };
+    if (auto t = ctx.read("/etc/environment", 256 * 1024)) add("<SYSTEM>", true, *t);
+    addDir("<SYSTEM>", true, "/etc/environment.d");
+    auto domain = ctx.shortHostName();
+    if (auto pw = ctx.read("/etc/passwd"))
+        for (const auto& u : ParsePasswd(*pw)) {
+            if (u.home.empty() || u.home == "/") continue;
+            std::string user = AccountCaption(domain, u.name);
+            addDir(user, false, JoinPath(u.home, ".config/environment.d"));
+            if (auto t = ctx.read(JoinPath(u.home, ".pam_environment"), 256 * 1024)) add(user, false, *t);
         }
-        for (const auto& a : ParseCmdline(*env)) {
-            std::size_t eq = a.find('=');
-            if (eq == std::string::npos || eq == 0) continue;
-            add(user.value_or(""), false, a.substr(0, eq), a.substr(eq + 1));
-        }
-    }
     return Many(std::move(out));
 }
 
