@@ -149,6 +149,14 @@ TEST_F(WindowTest, StoredLevelBuildsItsTreeAndMediumRebuilds) {
     EXPECT_EQ(w->list().rowCount(), 0u);
     EXPECT_FALSE(w->state().gblnHorizontal);
     EXPECT_EQ(w->treMain()->topLevelItemCount(), 1);
+
+    // Medium while already at Medium still rebuilds and empties the list.
+    w->selectNodeByKey("Mass Storage");
+    ASSERT_GT(w->list().rowCount(), 0u);
+    w->mnuLevel_Click(1);
+    EXPECT_EQ(w->list().rowCount(), 0u);
+    EXPECT_EQ(w->tree().size(), 162u);
+    EXPECT_EQ(w->tree().selected(), 0);
 }
 
 TEST_F(WindowTest, StoredPlainPasswordLeavesTheSettingsFile) {
