@@ -119,6 +119,13 @@ frmMain::frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends ba
         int node = item->data(0, Qt::UserRole).toInt();
         runWhenIdle([this, node] { treMain_NodeClick(node); });
     });
+    // Moving through the tree with the keyboard selects as a click does; a
+    // mouse press is left to the click that follows it.
+    connect(treMain_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item, QTreeWidgetItem*) {
+        if (!item || settingCurrent_ || QApplication::mouseButtons() != Qt::NoButton) return;
+        int node = item->data(0, Qt::UserRole).toInt();
+        runWhenIdle([this, node] { treMain_NodeClick(node); });
+    });
     connect(treMain_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item, int) {
         int node = item->data(0, Qt::UserRole).toInt();
         runWhenIdle([this, node] { treMain_NodeClick(node); });
@@ -516,7 +523,7 @@ void frmMain::rebuildTreeWidget() {
     }
     for (std::size_t i = 0; i < items_.size(); ++i)
         if (tree_.node(static_cast<int>(i)).expanded) items_[i]->setExpanded(true);
-    if (tree_.selected() >= 0) treMain_->setCurrentItem(items_[static_cast<std::size_t>(tree_.selected())]);
+    if (tree_.selected() >= 0) setCurrentTreeItem(items_[static_cast<std::size_t>(tree_.selected())]);
 }
 
 std::string frmMain::selectedNodeKey() const {
@@ -528,6 +535,12 @@ std::string frmMain::selectedNodeKey() const {
 void frmMain::selectNodeByKey(const std::string& key) {
     int n = tree_.find(key);
     if (n >= 0) treMain_NodeClick(n);
+}
+
+void frmMain::setCurrentTreeItem(QTreeWidgetItem* item) {
+    settingCurrent_ = true;
+    treMain_->setCurrentItem(item);
+    settingCurrent_ = false;
 }
 
 int frmMain::listMode() const { return lvwMain_->currentWidget() == lvwIcons_ ? 0 : 3; }
@@ -587,7 +600,7 @@ void frmMain::treMain_NodeClick(int node) {
         listModel_->sync();
         state_.gblnCancel = false;
         tree_.setSelected(node);
-        treMain_->setCurrentItem(items_[static_cast<std::size_t>(node)]);
+        setCurrentTreeItem(items_[static_cast<std::size_t>(node)]);
 
         const TreeNode& n = tree_.node(node);
         ListingNode ln{n.key, n.text, n.image};

@@ -126,6 +126,7 @@ private:
     void buildStatusBar();
     void buildProgressArea();
     void rebuildTreeWidget();
+    void setCurrentTreeItem(QTreeWidgetItem* item);
     void setListMode(int mode);
     void applyGeometry();
     QMessageBox::StandardButton message(QMessageBox::Icon icon, const QString& text,
@@ -172,6 +173,7 @@ private:
     Rect band_rect_;
     bool sizingPointer_ = false;
     bool busy_ = false;
+    bool settingCurrent_ = false;
     bool closing_ = false;
     bool firstShow_ = true;
     std::optional<int> pendingOuterWidth_, pendingOuterHeight_;  // twips

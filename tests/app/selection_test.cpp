@@ -282,3 +282,13 @@ TEST_F(SelectionTest, ExportWritesTheListAndReportsFailures) {
     EXPECT_EQ(messages_[0].icon, QMessageBox::Critical);
     EXPECT_TRUE(messages_[0].text.contains("x.html"));
 }
+
+TEST_F(SelectionTest, KeyboardMovesSelectLikeClicks) {
+    w->treMain()->setFocus();
+    w->treMain()->setCurrentItem(w->treMain()->topLevelItem(0));
+    QTest::keyClick(w->treMain(), Qt::Key_Down);
+    EXPECT_EQ(w->treMain()->currentItem()->text(0), "Computer System Hardware");
+    EXPECT_EQ(w->statusPanel(0)->text(), "Computer System Hardware");
+    EXPECT_EQ(w->listMode(), 0);
+    EXPECT_EQ(w->list().rowCount(), 9u);
+}
