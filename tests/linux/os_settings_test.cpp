@@ -45,6 +45,8 @@ TEST(TzParser, PosixRulesTable) {
         {"JST-9", true, "JST", "", 32400, 0, 0, 0, 0, 0},
         {"IST-1GMT0,M10.5.0,M3.5.0/1", true, "IST", "GMT", 3600, 0, 10, 5, 2, 3},  // negative daylight time
         {"XX", false, "", "", 0, 0, 0, 0, 0, 0},
+        {"CET-99999999999999999999CEST", false, "", "", 0, 0, 0, 0, 0, 0},  // a damaged footer
+        {"CET-1CEST,M3.5.0/99999999999,M10.5.0", true, "CET", "CEST", 3600, 7200, 0, 0, 0, 0},
         {"", false, "", "", 0, 0, 0, 0, 0, 0},
     };
     for (const auto& c : cases) {
@@ -56,6 +58,10 @@ TEST(TzParser, PosixRulesTable) {
         EXPECT_EQ(tz->standardOffsetSeconds, c.stdOff) << c.tz;
         if (*c.dst) {
             EXPECT_EQ(tz->daylightOffsetSeconds, c.dstOff) << c.tz;
+            if (c.startMonth == 0) {
+                EXPECT_FALSE(tz->daylightStart) << c.tz;  // a rule that cannot be read is no rule
+                continue;
+            }
             ASSERT_TRUE(tz->daylightStart && tz->standardStart) << c.tz;
             EXPECT_EQ(tz->daylightStart->month, c.startMonth);
             EXPECT_EQ(tz->daylightStart->week, c.startWeek);
@@ -141,7 +147,8 @@ TEST(Calendar, DayOfWeekAndDays) {
 // --- cron ---
 
 TEST(CronParser, SystemAndUserTablesSkipAssignmentsAndBrokenLines) {
-    auto sys = wmi::lnx::ParseCrontab("A=1\nPATH = /bin\n  # c\n5 4 * * 0 root echo a  b\nbad\n@daily root x\n", true);
+    auto sys = wmi::lnx::ParseCrontab("A=1\nPATH = /bin\n  # c\n5 4 * * 0 root echo a  b\nbad\n@daily root x\n"
+                                      "1 2 3 4 5\vroot\vcmd\n", true);
     ASSERT_EQ(sys.size(), 2u);
     EXPECT_EQ(sys[0].user, "root");
     EXPECT_EQ(sys[0].command, "echo a  b");  // the command as written

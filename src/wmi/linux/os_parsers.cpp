@@ -338,8 +338,8 @@ bool TzTime(std::string_view s, std::size_t& i, int& seconds) {
     for (int k = 0; k < 3; ++k) {
         std::size_t b = i;
         while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
-        if (i == b) return k > 0 ? false : false;
-        parts[k] = std::stoi(std::string(s.substr(b, i - b)));
+        if (i == b || i - b > 3) return false;  // POSIX allows hours up to 167 (rules), minutes and seconds of two digits
+        parts[k] = static_cast<int>(*ParseInt(s.substr(b, i - b)));
         if (i < s.size() && s[i] == ':' && k < 2) ++i;
         else break;
     }
@@ -488,10 +488,11 @@ std::vector<CronEntry> ParseCrontab(std::string_view text, bool systemTable) {
         if (w.size() <= next) continue;
         // The command is the rest of the line as written.
         std::size_t p = 0;
-        for (std::size_t k = 0; k < next; ++k) {
+        for (std::size_t k = 0; k < next && p != std::string::npos; ++k) {
             p = line.find_first_not_of(" \t", p);
-            p = line.find_first_of(" \t", p);
+            if (p != std::string::npos) p = line.find_first_of(" \t", p);
         }
+        if (p == std::string::npos) continue;  // fields split by other white space
         e.command = Trim(line.substr(p));
         out.push_back(std::move(e));
     }
