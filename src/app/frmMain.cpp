@@ -628,7 +628,12 @@ void frmMain::treMain_NodeClick(int node) {
             List_Items_Vertically(ln, list_, *this, services);
         listModel_->sync();
         lvwReport_->horizontalHeader()->setVisible(!list_.headersHidden());
-        ArrangeControls();
+        if (list_.columns().size() == 2) {
+            ArrangeControls();
+        } else {
+            // One column per property: fit them to what the first screens hold.
+            lvwReport_->resizeColumnsToContents();
+        }
         lvwMain_->setEnabled(true);
         treMain_->setEnabled(true);
         treMain_->setFocus();
