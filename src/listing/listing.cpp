@@ -95,8 +95,14 @@ void ShowRootSummary(ListModel& list, ListingHost& host, const ServicesFactory& 
     }
 }
 
-void List_Items_Vertically(const ListingNode& node, ListModel& list, ListingHost& host,
-                           const ServicesFactory& GetWMIServices) {
+namespace {
+
+// What both class views share: the reset of the header and the count, the
+// class-prefix test, the query, and the progress area, hidden again on the
+// way out whatever happens. `body` lists the instances of the set.
+template <class Body>
+void RunClassListing(const ListingNode& node, ListModel& list, ListingHost& host,
+                     const ServicesFactory& GetWMIServices, Body body) {
     list.setHeadersHidden(false);
     host.setListedCount(0);
     if (!IsClassKey(node.key)) {
@@ -107,6 +113,19 @@ void List_Items_Vertically(const ListingNode& node, ListModel& list, ListingHost
         wmi::Services services = GetWMIServices();
         wmi::ObjectSet set = services.ExecQuery("SELECT * FROM " + node.key, "WQL", 16);
         host.setProgressVisible(true);
+        body(set);
+        host.setProgressVisible(false);
+    } catch (...) {
+        host.setProgressVisible(false);
+        throw;
+    }
+}
+
+}  // namespace
+
+void List_Items_Vertically(const ListingNode& node, ListModel& list, ListingHost& host,
+                           const ServicesFactory& GetWMIServices) {
+    RunClassListing(node, list, host, GetWMIServices, [&](wmi::ObjectSet& set) {
         ListRowSink sink(list);
         const std::string className = host.selectedNodeKey();
         long n = 0;
@@ -150,25 +169,12 @@ void List_Items_Vertically(const ListingNode& node, ListModel& list, ListingHost
             list.setBold(r, true);
             list.setHeadersHidden(true);
         }
-        host.setProgressVisible(false);
-    } catch (...) {
-        host.setProgressVisible(false);
-        throw;
-    }
+    });
 }
 
 void List_Items_Horizontally(const ListingNode& node, ListModel& list, ListingHost& host,
                              const ServicesFactory& GetWMIServices) {
-    list.setHeadersHidden(false);
-    host.setListedCount(0);
-    if (!IsClassKey(node.key)) {
-        host.setProgressVisible(false);
-        return;
-    }
-    try {
-        wmi::Services services = GetWMIServices();
-        wmi::ObjectSet set = services.ExecQuery("SELECT * FROM " + node.key, "WQL", 16);
-        host.setProgressVisible(true);
+    RunClassListing(node, list, host, GetWMIServices, [&](wmi::ObjectSet& set) {
         const std::string className = host.selectedNodeKey();
         JoiningSink joined;
         long n = 0;
@@ -208,11 +214,7 @@ void List_Items_Horizontally(const ListingNode& node, ListModel& list, ListingHo
             }
             host.setListedCount(n);
         }
-        host.setProgressVisible(false);
-    } catch (...) {
-        host.setProgressVisible(false);
-        throw;
-    }
+    });
 }
 
 }  // namespace kestrane
