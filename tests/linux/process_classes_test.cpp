@@ -84,6 +84,7 @@ TEST(Thread, EveryTaskOfEveryProcessInMilliseconds) {
     EXPECT_EQ(t->Get("ThreadState"), Value(5));
     EXPECT_EQ(FindBy(threads, "Handle", "812")->Get("ThreadState"), Value(2));
     EXPECT_TRUE(t->Get("ElapsedTime").isNull());  // no clock off the live root
+    EXPECT_TRUE(CollectIn("server", "Win32_ProcessStartup").empty());
 }
 
 TEST(ProcessLive, CountMatchesProcAndAVanishedChildIsSkipped) {

@@ -197,6 +197,10 @@ std::unique_ptr<InstanceCursor> Threads(const Context& ctx, const SchemaPtr& sch
 void RegisterProcessClasses(Registry& r) {
     r.add("Win32_Process", Processes);
     r.add("Win32_Thread", Threads);
+    // The parameter class of process creation has instances on no computer.
+    r.add("Win32_ProcessStartup", [](const Context&, const SchemaPtr&) -> std::unique_ptr<InstanceCursor> {
+        return std::make_unique<VectorCursor>(std::vector<Object>{});
+    });
 }
 
 }  // namespace wmi::lnx
