@@ -101,10 +101,9 @@ std::unique_ptr<InstanceCursor> RecoveryConfiguration(const Context& ctx, const 
     r.set("Name", name).set("Caption", name).set("Description", name);
     // kernel.panic is the delay before the automatic restart; 0 waits forever.
     r.set("AutoReboot", *panic != 0);
-    if (auto crash = ctx.readInt("/sys/kernel/kexec_crash_loaded")) {
-        r.set("WriteDebugInfo", *crash == 1);
-        r.setU32("DebugInfoType", *crash == 1 ? 1u : 0u);  // complete memory dump, none
-    }
+    // A loaded crash kernel writes a dump at a panic; what the dump holds is
+    // makedumpfile's choice, so DebugInfoType stays open.
+    if (auto crash = ctx.readInt("/sys/kernel/kexec_crash_loaded")) r.set("WriteDebugInfo", *crash == 1);
     if (auto kd = ctx.read("/etc/default/kdump-tools", 64 * 1024)) {
         auto kv = ParseOsRelease(*kd);
         std::string dir = kv.count("KDUMP_COREDIR") && !kv["KDUMP_COREDIR"].empty() ? kv["KDUMP_COREDIR"] : "/var/crash";
@@ -528,8 +527,7 @@ std::unique_ptr<InstanceCursor> NetworkProtocols(const Context& ctx, const Schem
             r.set("PseudoStreamOriented", false).set("SupportsGracefulClosing", k->stream);
             r.set("SupportsExpeditedData", k->stream).set("SupportsBroadcasting", !k->stream && name == "UDP");
             r.set("SupportsMulticasting", !k->stream).set("SupportsConnectData", false).set("SupportsDisconnectData", false);
-            r.set("SupportsFragmentation", !k->stream).set("SupportsEncryption", false);
-            r.set("SupportsGuaranteedBandwidth", false).set("SupportsQualityofService", false);
+            r.set("SupportsEncryption", false);
             r.setU32("MaximumMessageSize", k->maxMessage.value_or(0));
         } else {
             r.set("Caption", name).set("Description", name);
