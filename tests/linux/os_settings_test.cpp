@@ -188,7 +188,7 @@ TEST(OsSettings, BootProductRecoveryAndMemory) {
     EXPECT_EQ(boot.Get("Name"), Value("BootConfiguration"));
     EXPECT_EQ(boot.Get("Caption"), Value("/dev/vda1"));
     EXPECT_EQ(boot.Get("ConfigurationPath"), Value("/etc"));
-    EXPECT_TRUE(boot.Get("BootDirectory").isNull());  // the fixture has no /boot
+    EXPECT_EQ(boot.Get("BootDirectory"), Value("/boot"));
     EXPECT_TRUE(CollectIn("server", "Win32_ComputerSystemProduct").empty());  // no DMI here
     auto product = One(CollectIn("laptop", "Win32_ComputerSystemProduct"));
     EXPECT_EQ(product.Get("Vendor"), Value("LENOVO"));

@@ -206,6 +206,7 @@ std::vector<Object> Drivers(const Context& ctx, const SchemaPtr& schema) {
     for (const char* dir : {"/etc/modules-load.d", "/run/modules-load.d", "/usr/lib/modules-load.d", "/lib/modules-load.d"})
         for (const auto& f : ctx.fs().listDir(dir))
             if (auto t = ctx.read(JoinPath(dir, f))) addBootList(*t);
+    std::set<std::string> loaded;
     for (const auto& m : ParseModules(*text)) {
         Row r(schema);
         SetSystemKeys(r, ctx, "Win32_SystemDriver");
@@ -221,6 +222,25 @@ std::vector<Object> Drivers(const Context& ctx, const SchemaPtr& schema) {
         r.set("StartMode", atBoot.count(ModuleKey(m.name)) ? "Auto" : "Manual");
         r.set("StartName", "");
         out.push_back(r.build());
+        loaded.insert(ModuleKey(m.name));
+    }
+    // Modules built into the kernel start with it and cannot be unloaded.
+    if (release) {
+        std::string image = "/boot/vmlinuz-" + *release;
+        bool haveImage = ctx.fs().exists(image);
+        if (auto builtin = ctx.read("/lib/modules/" + *release + "/modules.builtin", 4u << 20))
+            for (const auto& line : SplitLines(*builtin)) {
+                std::string name = BaseName(Trim(line));
+                name = ModuleKey(name.substr(0, name.find(".ko")));
+                if (name.empty() || !loaded.insert(name).second) continue;
+                Row r(schema);
+                SetSystemKeys(r, ctx, "Win32_SystemDriver");
+                r.set("Name", name).set("DisplayName", name).set("Caption", name);
+                if (haveImage) r.set("PathName", image);
+                r.set("ServiceType", "Kernel Driver").set("State", "Running").set("Started", true).set("Status", "OK");
+                r.set("StartMode", "Boot").set("AcceptStop", false).set("AcceptPause", false).set("StartName", "");
+                out.push_back(r.build());
+            }
     }
     return out;
 }
