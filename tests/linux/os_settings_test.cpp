@@ -277,6 +277,11 @@ TEST(OsSettings, RoutesProtocolsConnectionsSharesProxy) {
     EXPECT_EQ(FindBy(protos, "Name", "UDP")->Get("ConnectionlessService"), Value(true));
     EXPECT_TRUE(FindBy(protos, "Name", "UNIX")->Get("GuaranteesDelivery").isNull());
 
+    auto clients = CollectIn("server", "Win32_NetworkClient");
+    ASSERT_EQ(clients.size(), 2u);
+    EXPECT_EQ(clients[0].Get("Name"), Value("nfs4"));
+    EXPECT_EQ(clients[1].Get("Caption"), Value("SMB/CIFS client"));
+
     auto conns = CollectIn("server", "Win32_NetworkConnection");
     ASSERT_EQ(conns.size(), 2u);
     const auto* nfs = FindBy(conns, "LocalName", "/srv/media");
@@ -304,7 +309,7 @@ TEST(OsSettings, RoutesProtocolsConnectionsSharesProxy) {
 
 TEST(OsSettings, EmptyTreeGivesEmptySetsNotErrors) {
     TempTree t;
-    for (const char* cls : {"Win32_ScheduledJob", "Win32_DiskPartition", "Win32_PageFile", "Win32_PageFileUsage",
+    for (const char* cls : {"Win32_ScheduledJob", "Win32_DiskPartition", "Win32_NetworkClient", "Win32_PageFile", "Win32_PageFileUsage",
                             "Win32_PageFileSetting", "Win32_IP4RouteTable", "Win32_NetworkConnection", "Win32_Share",
                             "Win32_StartupCommand", "Win32_Environment", "Win32_OSRecoveryConfiguration"})
         EXPECT_TRUE(t.collect(cls).empty()) << cls;

@@ -543,6 +543,28 @@ bool IsNetworkFs(const std::string& t) {
     return k.count(t) > 0;
 }
 
+// The kernel's clients of network file-sharing protocols, as registered in
+// /proc/filesystems.
+std::unique_ptr<InstanceCursor> NetworkClients(const Context& ctx, const SchemaPtr& schema) {
+    auto t = ctx.read("/proc/filesystems");
+    if (!t) return Many({});
+    static const std::map<std::string, const char*> kNames = {
+        {"nfs", "NFS client"}, {"nfs4", "NFS version 4 client"}, {"cifs", "SMB/CIFS client"},
+        {"smb3", "SMB 3 client"}, {"ceph", "Ceph client"}, {"9p", "9P client"}, {"afs", "AFS client"},
+        {"ncpfs", "NetWare client"}, {"glusterfs", "GlusterFS client"}};
+    std::vector<Object> out;
+    for (const auto& line : SplitLines(*t)) {
+        auto w = SplitWhitespace(line);
+        if (w.empty()) continue;
+        auto it = kNames.find(w.back());
+        if (it == kNames.end()) continue;
+        Row r(schema);
+        r.set("Name", w.back()).set("Caption", it->second).set("Description", it->second).set("Status", "OK");
+        out.push_back(r.build());
+    }
+    return Many(std::move(out));
+}
+
 std::unique_ptr<InstanceCursor> NetworkConnections(const Context& ctx, const SchemaPtr& schema) {
     auto mi = ctx.read("/proc/self/mountinfo");
     if (!mi) return Many({});
@@ -690,6 +712,7 @@ void RegisterOsSettingClasses(Registry& r) {
     r.add("Win32_LogicalMemoryConfiguration", LogicalMemoryConfiguration);
     r.add("Win32_IP4RouteTable", RouteTable);
     r.add("Win32_NetworkProtocol", NetworkProtocols);
+    r.add("Win32_NetworkClient", NetworkClients);
     r.add("Win32_NetworkConnection", NetworkConnections);
     r.add("Win32_Share", Shares);
     r.add("Win32_Proxy", Proxy);
