@@ -3,7 +3,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <limits.h>
+#include <climits>
 #include <unistd.h>
 #endif
 

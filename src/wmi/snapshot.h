@@ -76,7 +76,7 @@ struct SnapshotData {
 // value cannot be recorded under its declared type).
 class SnapshotWriter {
 public:
-    SnapshotWriter(std::string path, std::string computer, std::string captured);
+    SnapshotWriter(std::string path, const std::string& computer, const std::string& captured);
     ~SnapshotWriter();  // discards the temporary file unless committed
     SnapshotWriter(const SnapshotWriter&) = delete;
     SnapshotWriter& operator=(const SnapshotWriter&) = delete;

@@ -137,7 +137,7 @@ struct SnapshotWriter::Out {
     bool firstClass = true;
 };
 
-SnapshotWriter::SnapshotWriter(std::string path, std::string computer, std::string captured)
+SnapshotWriter::SnapshotWriter(std::string path, const std::string& computer, const std::string& captured)
     : path_(std::move(path)), tempPath_(TempName(path_)) {
     if (!captured.empty() && !IsDmtfDatetime(captured))
         throw kestrane::FileError(path_, "the capture time \"" + captured + "\" is not a DMTF datetime");
@@ -229,9 +229,12 @@ void SnapshotWriter::addClass(std::string_view name, const SchemaPtr& schema, In
             AppendString(body, d.name);
             body += ": ";
             std::string why = AppendValue(body, values[k], d);
-            if (!why.empty())
-                fail("class " + className + ", instances[" + std::to_string(count) + "], property " + d.name +
-                     ": " + why);
+            if (!why.empty()) {
+                std::string where = "class ";
+                where.append(className).append(", instances[").append(std::to_string(count));
+                where.append("], property ").append(d.name).append(": ").append(why);
+                fail(where);
+            }
         }
         body += '}';
         ++count;
