@@ -1,0 +1,80 @@
+// The provider on this computer against independent tools, where installed.
+// Only the test runs them; the provider reads files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+
+#include "linux_test_util.h"
+#include "wmi/services.h"
+
+using lnxtest::Collect;
+
+namespace {
+
+// The standard output of a command, or nothing when it cannot run.
+std::optional<std::string> Output(const std::string& cmd) {
+    FILE* f = ::popen((cmd + " 2>/dev/null").c_str(), "r");
+    if (!f) return std::nullopt;
+    std::string out;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
+    int rc = ::pclose(f);
+    if (rc != 0 || out.empty()) return std::nullopt;
+    return out;
+}
+
+std::uint64_t U64(const wmi::Value& v) { return v.isString() ? std::stoull(v.asString()) : 0; }
+
+}  // namespace
+
+TEST(LiveTools, LogicalProcessorsMatchLscpu) {
+    auto out = Output("lscpu --parse=CPU");
+    if (!out) GTEST_SKIP() << "lscpu not installed";
+    int cpus = 0;
+    std::istringstream in(*out);
+    for (std::string l; std::getline(in, l);)
+        if (!l.empty() && l[0] != '#') ++cpus;
+    std::int64_t sum = 0;
+    for (const auto& p : Collect(wmi::MakeLinuxProvider("/"), "Win32_Processor"))
+        sum += p.Get("NumberOfLogicalProcessors").asInt();
+    EXPECT_EQ(sum, cpus);
+}
+
+TEST(LiveTools, DiskSizesMatchLsblk) {
+    auto out = Output("lsblk -b -d -n -o NAME,SIZE,TYPE");
+    if (!out) GTEST_SKIP() << "lsblk not installed";
+    std::map<std::string, std::uint64_t> disks;
+    std::istringstream in(*out);
+    for (std::string name, type; in >> name;) {
+        std::uint64_t size = 0;
+        in >> size >> type;
+        if (type == "disk" && name.rfind("zram", 0) != 0) disks["/dev/" + name] = size;
+    }
+    auto drives = Collect(wmi::MakeLinuxProvider("/"), "Win32_DiskDrive");
+    EXPECT_EQ(drives.size(), disks.size());
+    for (const auto& d : drives) {
+        std::string id = d.Get("DeviceID").asString();
+        ASSERT_TRUE(disks.count(id)) << id;
+        EXPECT_EQ(U64(d.Get("Size")), disks[id]) << id;
+    }
+}
+
+TEST(LiveTools, FileSystemSizesMatchDf) {
+    auto out = Output("df -B1 --output=target,size,avail /");
+    if (!out) GTEST_SKIP() << "df not installed";
+    std::istringstream in(*out);
+    std::string header;
+    std::getline(in, header);
+    std::string target;
+    std::uint64_t size = 0, avail = 0;
+    in >> target >> size >> avail;
+    auto disks = Collect(wmi::MakeLinuxProvider("/"), "Win32_LogicalDisk");
+    const auto* root = lnxtest::FindBy(disks, "DeviceID", "/");
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(U64(root->Get("Size")), size);
+    // Free space moves while other programs write; within 1 %.
+    double free = static_cast<double>(U64(root->Get("FreeSpace")));
+    EXPECT_NEAR(free, static_cast<double>(avail), static_cast<double>(size) * 0.01);
+}
