@@ -26,6 +26,7 @@ const Registry& TheRegistry() {
         RegisterSoftwareClasses(r);
         RegisterEventLogClasses(r);
         RegisterPerfClasses(r);
+        RegisterPrintingClasses(r);
         return r;
     }();
     return registry;

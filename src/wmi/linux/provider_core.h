@@ -164,6 +164,7 @@ void RegisterOsSettingClasses(Registry& r); // boot, time, schedules, partitions
 void RegisterSoftwareClasses(Registry& r);  // installed packages
 void RegisterEventLogClasses(Registry& r);  // the journal and text logs
 void RegisterPerfClasses(Registry& r);      // performance counters
+void RegisterPrintingClasses(Registry& r);  // printers from the print system
 
 // Helpers shared by several areas.
 std::unique_ptr<InstanceCursor> SingleInstance(Object o);
