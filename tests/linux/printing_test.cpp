@@ -97,3 +97,19 @@ TEST(PrintingClasses, NamesOnlyFromPrintcapAndNothingWithoutAPrintSystem) {
     // Print jobs live in the spooler's binary files: not answered.
     EXPECT_THROW(CollectIn("printserver", "Win32_PrintJob"), wmi::Error);
 }
+
+TEST(StartMenu, DesktopEntriesGroupedByMainCategory) {
+    auto groups = CollectIn("printserver", "Win32_LogicalProgramGroup");
+    std::vector<std::string> names;
+    for (const auto& g : groups) names.push_back(g.Get("Name").asString());
+    EXPECT_EQ(names, (std::vector<std::string>{"All Users:Other", "All Users:System", "All Users:Utility"}));
+    EXPECT_EQ(groups[1].Get("GroupName"), wmi::Value("System"));
+    EXPECT_EQ(groups[1].Get("UserName"), wmi::Value("All Users"));
+
+    auto items = CollectIn("printserver", "Win32_LogicalProgramGroupItem");
+    ASSERT_EQ(items.size(), 3u);  // not the hidden entry, not the link
+    EXPECT_EQ(items[2].Get("Name"), wmi::Value("All Users:Utility\\Text Editor"));
+    EXPECT_EQ(CollectIn("printserver", "Win32_ProgramGroupOrItem").size(), 6u);
+    EXPECT_EQ(CollectIn("printserver", "Win32_ProgramGroup").size(), 3u);
+    EXPECT_TRUE(CollectIn("laptop", "Win32_LogicalProgramGroup").empty());
+}

@@ -27,6 +27,7 @@ const Registry& TheRegistry() {
         RegisterEventLogClasses(r);
         RegisterPerfClasses(r);
         RegisterPrintingClasses(r);
+        RegisterStartMenuClasses(r);
         return r;
     }();
     return registry;

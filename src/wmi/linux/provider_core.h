@@ -165,6 +165,7 @@ void RegisterSoftwareClasses(Registry& r);  // installed packages
 void RegisterEventLogClasses(Registry& r);  // the journal and text logs
 void RegisterPerfClasses(Registry& r);      // performance counters
 void RegisterPrintingClasses(Registry& r);  // printers from the print system
+void RegisterStartMenuClasses(Registry& r); // the application menu as program groups
 
 // Helpers shared by several areas.
 std::unique_ptr<InstanceCursor> SingleInstance(Object o);

@@ -16,6 +16,14 @@ namespace wmi::lnx {
 namespace {
 
 const char* const kOsSchemaText = R"(
+@Win32_ProgramGroup
+Caption str CIM_ManagedSystemElement
+Description str CIM_ManagedSystemElement
+GroupName str .
+InstallDate dt CIM_ManagedSystemElement
+Name str CIM_ManagedSystemElement
+Status str CIM_ManagedSystemElement
+UserName str .
 @Win32_Product
 AssignmentType u16 .
 Caption str CIM_Product
