@@ -176,3 +176,16 @@ TEST_F(CliTest, CoverageHasOneLinePerCatalogueClass) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Win32_DisplayConfiguration\t0"), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Win32_Keyboard\t0x80041010"), lines.end());
 }
+
+TEST_F(CliTest, LinuxProviderCoverageOnAFixtureTree) {
+    Result r = Cli({"--root", std::string(KESTRANE_FIXTURES) + "/server", "coverage"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    auto lines = r.lines();
+    ASSERT_EQ(lines.size(), 284u);
+    long answering = std::count_if(lines.begin(), lines.end(),
+                                   [](const std::string& l) { return l.find("\t0x") == std::string::npos; });
+    EXPECT_GE(answering, 120);
+    // Whatever a class does not answer, it says so with the invalid-class number only.
+    for (const auto& l : lines)
+        if (l.find("\t0x") != std::string::npos) EXPECT_NE(l.find("\t0x80041010"), std::string::npos) << l;
+}
