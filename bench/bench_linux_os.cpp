@@ -6,6 +6,7 @@
 #include <fstream>
 #include <random>
 
+#include "listing/listing.h"
 #include "wmi/linux/linux_provider.h"
 
 namespace {
@@ -73,6 +74,33 @@ void BM_NTLogEventFirstEntry(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_NTLogEventFirstEntry)->Unit(benchmark::kMillisecond);
+
+// The same through the vertical listing into the list model, as the window
+// and kestrane-cli show them.
+std::size_t ListVertically(const std::shared_ptr<wmi::Provider>& p, const char* cls) {
+    kestrane::ListModel list;
+    kestrane::HeadlessHost host;
+    host.selectedKey = cls;
+    kestrane::List_Items_Vertically({cls, cls, "Info2"}, list, host, [&] { return wmi::Services(p); });
+    return list.rowCount();
+}
+
+void BM_ProcessListIntoModel(benchmark::State& state) {
+    auto p = wmi::MakeLinuxProvider("/");
+    std::size_t rows = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(rows = ListVertically(p, "Win32_Process"));
+    state.counters["rows"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_ProcessListIntoModel)->Unit(benchmark::kMillisecond);
+
+void BM_NTLogEvent100kIntoModel(benchmark::State& state) {
+    LogTree tree;
+    auto p = wmi::MakeLinuxProvider(tree.path());
+    std::size_t rows = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(rows = ListVertically(p, "Win32_NTLogEvent"));
+    state.counters["rows"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_NTLogEvent100kIntoModel)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 void BM_PerfFormattedProcessor(benchmark::State& state) {
     auto p = wmi::MakeLinuxProvider("/");
