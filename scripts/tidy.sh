@@ -11,12 +11,14 @@ files=()
 for d in "${dirs[@]}"; do
     while IFS= read -r f; do files+=("$f"); done < <(find "$PWD/${d%/}" -name '*.cpp' | sort)
 done
-out=$(mktemp)
-trap 'rm -f "$out"' EXIT
-printf '%s\n' "${files[@]}" | xargs -P2 -n4 clang-tidy -p build --quiet 2>/dev/null > "$out" || true
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+# One log per file, so that the two parallel runs never interleave lines.
+printf '%s\n' "${files[@]}" | xargs -P2 -I{} sh -c \
+    'clang-tidy -p build --quiet "$1" > "$2/$(echo "$1" | tr / _).log" 2>/dev/null' _ {} "$out" || true
 # A header's finding shows once per file that includes it.
-grep -E '^/.*: (warning|error): ' "$out" | sort -u | tee /dev/stderr | wc -l | {
-    read -r n
-    echo "$n findings" >&2
-    [ "$n" -eq 0 ]
-}
+findings=$(cat "$out"/*.log | grep -E '^/.*: (warning|error): ' | sort -u || true)
+[ -n "$findings" ] && echo "$findings"
+n=$(printf '%s' "$findings" | grep -c . || true)
+echo "$n findings" >&2
+[ "$n" -eq 0 ]
