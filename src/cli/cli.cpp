@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -149,6 +150,11 @@ struct Session {
             auto snap = snapshot;
             backends.local = [snap] { return snap; };
         } else {
+            if (opt.root) {
+                std::error_code ec;
+                if (!std::filesystem::is_directory(*opt.root, ec))
+                    throw FileError(*opt.root, "not a directory that can be read");
+            }
             backends = DefaultBackends(opt.root.value_or("/"));
         }
         state.gbytLevel = 3;

@@ -118,6 +118,10 @@ TEST_F(CliTest, ErrorsAndExitCodes) {
     EXPECT_EQ(bad.code, 4);
     EXPECT_NE(bad.err.find("bad.json"), std::string::npos);
 
+    Result noRoot = Cli({"--root", (dir / "no-such-root").string(), "summary"});
+    EXPECT_EQ(noRoot.code, 4);
+    EXPECT_NE(noRoot.err.find("no-such-root"), std::string::npos);
+
     Result help = Cli({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("coverage"), std::string::npos);
