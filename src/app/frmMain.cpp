@@ -493,7 +493,7 @@ void frmMain::closeEvent(QCloseEvent* e) {
         e->ignore();
         if (!closing_) {
             closing_ = true;
-            deferred_.push_back([this] { close(); });
+            deferred_.emplace_back([this] { close(); });
         }
         return;
     }

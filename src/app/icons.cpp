@@ -119,7 +119,8 @@ QPixmap Draw(const IconStyle& st, int size) {
     QString glyph = QString::fromUtf8(st.glyph);
     QFont f;
     f.setBold(true);
-    f.setPixelSize(glyph.size() >= 3 ? size * 0.36 : glyph.size() == 2 ? size * 0.46 : size * 0.62);
+    const double scale = glyph.size() >= 3 ? 0.36 : glyph.size() == 2 ? 0.46 : 0.62;
+    f.setPixelSize(static_cast<int>(size * scale));
     p.setFont(f);
     p.setPen(Qt::white);
     p.drawText(QRectF(0, 0, size, size), Qt::AlignCenter, glyph);

@@ -138,8 +138,11 @@ void List_Items_Vertically(const ListingNode& node, ListModel& list, ListingHost
             list.setSubBold(header, true);
             for (wmi::Property p : obj->Properties_()) {
                 const std::string& name = p.name();
+                std::string key = name;
+                key += kKeySeparator;
+                key += nText;
                 if (p.value().isArray()) {
-                    FormatPropertyValue(p, sink, name + kKeySeparator + nText,
+                    FormatPropertyValue(p, sink, key,
                                         "    " + FormatPropertyName(name), "");
                     continue;
                 }
@@ -155,7 +158,7 @@ void List_Items_Vertically(const ListingNode& node, ListModel& list, ListingHost
                 } else if (IsCreationClassName(name)) {
                     continue;
                 } else {
-                    row.key = name + kKeySeparator + nText;
+                    row.key = std::move(key);
                     list.addRow(std::move(row));
                 }
             }

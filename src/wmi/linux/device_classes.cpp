@@ -253,7 +253,7 @@ std::optional<std::string> PciTitle(const PciDevice& p) {
 
 // Controllers of one PCI class (class code prefix of 16 or 24 bits).
 std::unique_ptr<InstanceCursor> PciControllers(const Context& ctx, const SchemaPtr& schema, const char* cls,
-                                               std::vector<std::pair<unsigned, int>> classes) {
+                                               const std::vector<std::pair<unsigned, int>>& classes) {
     auto addresses = ctx.fs().listDir("/sys/bus/pci/devices");
     std::string className = cls;
     return std::make_unique<LazyCursor>(std::move(addresses), [ctx, schema, className, classes](const std::string& a) -> std::optional<Object> {

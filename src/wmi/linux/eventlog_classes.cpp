@@ -79,6 +79,7 @@ class JournalSource : public EntrySource {
 public:
     static std::unique_ptr<JournalSource> Open(const std::vector<std::string>& files) {
         std::vector<const char*> paths;
+        paths.reserve(files.size() + 1);
         for (const auto& f : files) paths.push_back(f.c_str());
         paths.push_back(nullptr);
         sd_journal* j = nullptr;

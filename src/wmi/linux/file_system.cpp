@@ -58,7 +58,7 @@ std::string FileSystem::resolve(const std::string& path) const {
         std::string next = JoinPath(done, part);
         if (auto target = readLink(next)) {
             ++hops;
-            rest = JoinPath(target->size() && (*target)[0] == '/' ? "/" : done, *target) + rest;
+            rest.insert(0, JoinPath(!target->empty() && (*target)[0] == '/' ? "/" : done, *target));
             done = "/";
             continue;
         }

@@ -111,7 +111,7 @@ std::map<std::string, Addresses> LiveAddresses() {
             if (family == AF_INET) {
                 ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr, buf, sizeof buf);
                 if (a->ifa_netmask) ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(a->ifa_netmask)->sin_addr, mask, sizeof mask);
-                out[a->ifa_name].subnet.push_back(mask);
+                out[a->ifa_name].subnet.emplace_back(mask);
             } else {
                 ::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(a->ifa_addr)->sin6_addr, buf, sizeof buf);
                 int prefix = 0;
@@ -121,7 +121,7 @@ std::map<std::string, Addresses> LiveAddresses() {
                 }
                 out[a->ifa_name].subnet.push_back(std::to_string(prefix));
             }
-            out[a->ifa_name].ip.push_back(buf);
+            out[a->ifa_name].ip.emplace_back(buf);
         }
     }
     ::freeifaddrs(list);

@@ -124,7 +124,8 @@ std::unique_ptr<InstanceCursor> Environment(const Context& ctx, const SchemaPtr&
             if (name.find_first_of(" \t") != std::string::npos) continue;  // pam_env's DEFAULT= form
             Row r(schema);
             r.set("Name", name).set("VariableValue", value).set("UserName", user).set("SystemVariable", system);
-            r.set("Caption", user + "\\" + name).set("Description", user + "\\" + name).set("Status", "OK");
+            const std::string caption = Cat(user, "\\", name);
+            r.set("Caption", caption).set("Description", caption).set("Status", "OK");
             out.push_back(r.build());
         }
     };
@@ -366,7 +367,7 @@ std::unique_ptr<InstanceCursor> DiskPartitions(const Context& ctx, const SchemaP
         std::string b = "/sys/block/" + disks[d];
         std::vector<std::pair<std::int64_t, std::string>> parts;
         for (const auto& e : ctx.fs().listDir(b))
-            if (auto n = ctx.readInt(b + "/" + e + "/partition")) parts.emplace_back(*n, e);
+            if (auto n = ctx.readInt(Cat(b, "/", e, "/partition"))) parts.emplace_back(*n, e);
         std::sort(parts.begin(), parts.end());
         for (std::size_t i = 0; i < parts.size(); ++i) {
             std::string p = b + "/" + parts[i].second;
@@ -579,7 +580,7 @@ std::unique_ptr<InstanceCursor> NetworkConnections(const Context& ctx, const Sch
         if (!IsNetworkFs(m.fsType)) continue;
         Row r(schema);
         std::string remote = UnescapeOctal(m.source), local = UnescapeOctal(m.mountPoint);
-        std::string name = remote + " (" + local + ")";
+        std::string name = Cat(remote, " (", local, ")");
         r.set("Name", name).set("Caption", name).set("Description", name);
         r.set("LocalName", local).set("RemoteName", remote).set("RemotePath", remote);
         r.set("ProviderName", m.fsType).set("ResourceType", "Disk").set("DisplayType", "Share");

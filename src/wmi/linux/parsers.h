@@ -21,6 +21,15 @@ std::optional<std::int64_t> ParseInt(std::string_view s);  // decimal, whole tex
 std::optional<std::uint64_t> ParseUInt(std::string_view s, int base = 10);
 std::optional<double> ParseDouble(std::string_view s);
 bool StartsWith(std::string_view s, std::string_view prefix);
+
+// Pieces joined into one string with a single allocation ("/sys/" + a + "/b").
+template <class... Parts>
+std::string Cat(const Parts&... parts) {
+    std::string out;
+    out.reserve((std::string_view(parts).size() + ...));
+    (out.append(std::string_view(parts)), ...);
+    return out;
+}
 // "KEY=value" lines (uevent, os-release without quotes); later keys win.
 std::map<std::string, std::string> ParseKeyValueLines(std::string_view text, char sep = '=');
 // "0-3,8,10-11" as a list of numbers; empty on malformed input.

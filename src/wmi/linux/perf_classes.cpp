@@ -288,7 +288,7 @@ std::vector<Sample> ThreadSample(const Context& ctx) {
         std::string pname = owner->name();
         int index = 0;
         for (const auto& tid : NumericEntries(ctx, "/proc/" + pid + "/task")) {
-            auto t = ReadProcess(ctx, "/proc/" + pid + "/task/" + tid, false);
+            auto t = ReadProcess(ctx, Cat("/proc/", pid, "/task/", tid), false);
             if (!t) continue;
             Sample x;
             x.name = pname + "/" + std::to_string(index++);

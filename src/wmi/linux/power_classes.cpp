@@ -100,7 +100,7 @@ std::vector<std::string> SensorChannels(const Context& ctx, const std::string& k
             if (!StartsWith(f, kind) || f.size() < kind.size() + 7 || f.compare(f.size() - 6, 6, "_input") != 0) continue;
             std::string idx = f.substr(kind.size(), f.size() - kind.size() - 6);
             if (!ParseInt(idx)) continue;  // e.g. "temp" vs "tempX_..." of other kinds
-            out.push_back(chip + "/" + kind + idx);
+            out.push_back(Cat(chip, "/", kind, idx));
         }
     }
     return out;

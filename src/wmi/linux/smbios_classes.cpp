@@ -11,7 +11,7 @@ using Table = std::vector<SmbiosStructure>;
 
 // Lists the structures of one type lazily, one instance each.
 std::unique_ptr<InstanceCursor> PerStructure(const Context& ctx, const SchemaPtr& schema, int type,
-                                             std::function<std::optional<Object>(const Context&, const SchemaPtr&, const SmbiosStructure&, int)> make) {
+                                             const std::function<std::optional<Object>(const Context&, const SchemaPtr&, const SmbiosStructure&, int)>& make) {
     auto table = std::make_shared<Table>(ReadSmbios(ctx));
     std::vector<std::string> keys;
     for (std::size_t i = 0; i < table->size(); ++i)
@@ -143,7 +143,7 @@ std::optional<Object> Connector(const Context&, const SchemaPtr& schema, const S
 
 std::unique_ptr<InstanceCursor> OnBoardDevices(const Context& ctx, const SchemaPtr& schema) {
     std::vector<Object> out;
-    auto add = [&](int typeByte, std::optional<std::string> desc) {
+    auto add = [&](int typeByte, const std::optional<std::string>& desc) {
         Row r(schema);
         r.set("CreationClassName", "Win32_OnBoardDevice");
         r.set("Tag", "On Board Device " + std::to_string(out.size()));

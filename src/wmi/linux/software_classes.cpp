@@ -37,7 +37,7 @@ std::string PackageId(const DpkgPackage& p) { return p.architecture.empty() ? p.
 
 using Builder = std::function<Object(const Context&, const SchemaPtr&, const DpkgPackage&)>;
 
-std::unique_ptr<InstanceCursor> Lazy(const Context& ctx, const SchemaPtr& schema, Builder build) {
+std::unique_ptr<InstanceCursor> Lazy(const Context& ctx, const SchemaPtr& schema, const Builder& build) {
     auto pkgs = ReadPackages(ctx);
     std::vector<std::string> keys;
     keys.reserve(pkgs->list.size());

@@ -117,7 +117,7 @@ std::optional<Object> DiskInstance(const Context& ctx, const SchemaPtr& schema, 
     r.set("MediaLoaded", *sectors > 0);
     int partitions = 0;
     for (const auto& entry : ctx.fs().listDir(b))
-        if (StartsWith(entry, dev.name) && ctx.fs().exists(b + "/" + entry + "/partition")) ++partitions;
+        if (StartsWith(entry, dev.name) && ctx.fs().exists(Cat(b, "/", entry, "/partition"))) ++partitions;
     r.set("Partitions", partitions);
     r.set("InterfaceType", InterfaceType(dev.devicePath));
     r.set("SerialNumber", Serial(ctx, dev.name));
@@ -131,11 +131,11 @@ std::optional<Object> DiskInstance(const Context& ctx, const SchemaPtr& schema, 
     std::vector<std::string> capText = {"Random Access"};
     if (ctx.readInt(b + "/ro").value_or(1) == 0) {
         caps.push_back(4);
-        capText.push_back("Supports Writing");
+        capText.emplace_back("Supports Writing");
     }
     if (removable) {
         caps.push_back(7);
-        capText.push_back("Supports Removable Media");
+        capText.emplace_back("Supports Removable Media");
     }
     r.setInts("Capabilities", caps);
     r.setStrings("CapabilityDescriptions", capText);
@@ -261,7 +261,7 @@ bool IsStorageMount(const MountEntry& m, const std::set<std::string>& nodev) {
 std::map<std::string, std::string> LinksByTarget(const Context& ctx, const std::string& dir, bool unescape) {
     std::map<std::string, std::string> out;
     for (const auto& name : ctx.fs().listDir(dir)) {
-        std::string target = ctx.fs().resolve(dir + "/" + name);
+        std::string target = ctx.fs().resolve(Cat(dir, "/", name));
         out.emplace(target, unescape ? UnescapeHex(name) : name);
     }
     return out;

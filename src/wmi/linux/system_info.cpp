@@ -101,7 +101,7 @@ std::vector<CacheInfo> ReadCaches(const Context& ctx, const CpuTopology& topo) {
         std::string dir = "/sys/devices/system/cpu/cpu" + std::to_string(cpu.id) + "/cache";
         for (const auto& idx : ctx.fs().listDir(dir)) {
             if (!StartsWith(idx, "index")) continue;
-            std::string base = dir + "/" + idx + "/";
+            std::string base = Cat(dir, "/", idx, "/");
             std::vector<int> shared;
             if (auto list = ctx.read(base + "shared_cpu_list", 4096)) shared = ParseCpuList(*list);
             // A cache shared with an online processor listed earlier was read there;
