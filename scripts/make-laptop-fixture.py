@@ -175,8 +175,13 @@ slot = smbios_struct(9, 10, struct.pack("<BBBBBHBBHBB", 1, 0xA5, 6, 4, 3, 1, 0x0
 port = smbios_struct(8, 11, struct.pack("<BBBBB", 1, 0, 2, 0x12, 0x10), ["JUSB1", "USB 1"])
 onboard41 = smbios_struct(41, 12, struct.pack("<BBBHBB", 1, 0x83, 1, 0, 0, 0x10), ["Onboard IGD"])
 onboard10 = smbios_struct(10, 13, struct.pack("<BBBB", 0x85, 1, 0x07, 2), ["Ethernet", "Audio"])
+# The array maps the first 8 GiB (kilobyte addresses 0 to 0x7FFFFF); the
+# module answers all of it. A damaged second entry ends below its start.
+mapped = smbios_struct(19, 14, struct.pack("<IIHBQQ", 0, 0x7FFFFF, 7, 1, 0, 0), [])
+unused = smbios_struct(19, 15, struct.pack("<IIHBQQ", 0x800000, 0, 7, 1, 0, 0), [])
+devmap = smbios_struct(20, 16, struct.pack("<IIHHBBBQQ", 0, 0x7FFFFF, 8, 14, 0xFF, 0, 0, 0, 0), [])
 w("/sys/firmware/dmi/tables/DMI", bios + system + board + chassis + proc + oem + marray + dimm + empty + slot + port
-  + onboard41 + onboard10 + end)
+  + onboard41 + onboard10 + mapped + unused + devmap + end)
 entry = b"_SM3_" + bytes([0, 0x18, 3, 1, 0, 1, 0]) + struct.pack("<IQ", 0x1000, 0)
 w("/sys/firmware/dmi/tables/smbios_entry_point", entry)
 
@@ -452,6 +457,22 @@ link("/sys/class/net/lo", "../../devices/virtual/net/lo")
 w("/proc/net/route", "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
   "wlp0s20f3\t00000000\t0100A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
   "wlp0s20f3\t0000A8C0\t00000000\t0001\t0\t0\t600\t00FFFFFF\t0\t0\t0\n")
+
+# ---- PnP devices of the firmware (the floppy controller of a docking station) ----
+for node, ids in {"00:03": "PNP0700\n", "00:04": "PNP0303\n", "00:06": "PNP0c02\nPNP0700x\n"}.items():
+    w(f"/sys/devices/pnp0/{node}/id", ids)
+    link(f"/sys/bus/pnp/devices/{node}", f"../../../devices/pnp0/{node}")
+
+# ---- an infrared receiver on USB (the remote-control core's view) ----
+IR = PCI + "/0000:00:14.0/usb1/1-3"
+for k, v in {"idVendor": "147a", "idProduct": "e03e", "bDeviceClass": "00", "product": "eHome Infrared Transceiver",
+             "manufacturer": "Formosa21"}.items():
+    w(IR + "/" + k, v + "\n")
+w(IR + "/1-3:1.0/rc/rc0/uevent", "NAME=rc-rc6-mce\nDRV_NAME=mceusb\nDEV_NAME=Formosa21 eHome Infrared Transceiver\n")
+w(IR + "/1-3:1.0/rc/rc0/protocols", "[rc-6]\n")
+link(IR + "/1-3:1.0/rc/rc0/device", "../../../1-3:1.0")
+link("/sys/bus/usb/devices/1-3", "../../../devices/pci0000:00/0000:00:14.0/usb1/1-3")
+link("/sys/class/rc/rc0", "../../devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.0/rc/rc0")
 
 # ---- serial ports, hubs, buses ----
 SER = "/sys/devices/pnp0/00:05/tty/ttyS0"

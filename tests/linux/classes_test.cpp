@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 
 #include <unistd.h>
 
@@ -432,10 +433,63 @@ TEST(Smbios, SlotsConnectorsAndOnBoardDevices) {
     EXPECT_EQ(audio->Get("DeviceType"), Value(7));
 }
 
+TEST(Smbios, MappedAddressRangesInKilobytesAndTheBaseClassHoldsBothKinds) {
+    auto arrays = CollectIn("laptop", "Win32_MemoryArray");
+    ASSERT_EQ(arrays.size(), 1u);  // the damaged entry, ending below its start, is skipped
+    EXPECT_EQ(arrays[0].Get("DeviceID"), Value("Memory Array 0"));
+    EXPECT_EQ(arrays[0].Get("StartingAddress"), Value("0"));
+    EXPECT_EQ(arrays[0].Get("EndingAddress"), Value("8388607"));
+    EXPECT_EQ(arrays[0].Get("NumberOfBlocks"), Value("8589934592"));  // 8 GiB in one-byte blocks
+    EXPECT_EQ(arrays[0].Get("CreationClassName"), Value("Win32_MemoryArray"));
+    auto devices = CollectIn("laptop", "Win32_MemoryDevice");
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].Get("DeviceID"), Value("Memory Device 0"));
+    auto all = CollectIn("laptop", "Win32_SMBIOSMemory");
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].Get("CreationClassName"), Value("Win32_MemoryArray"));
+    EXPECT_EQ(all[1].Get("CreationClassName"), Value("Win32_MemoryDevice"));
+    EXPECT_EQ(all[1].Get("DeviceID"), Value("Memory Device 0"));  // each kind counts on its own
+}
+
+TEST(Smbios, RangesBeyondFourTerabytesUseTheExtendedByteAddresses) {
+    char tmpl[] = "/tmp/kestrane-smbios-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    std::string root = tmpl;
+    auto le = [](std::string& out, std::uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(v >> (8 * i) & 0xFF));
+    };
+    std::string t;
+    // type 19, length 0x1F: start and end 0xFFFFFFFF defer to the 64-bit byte addresses
+    t += std::string("\x13\x1F\x01\x00", 4);
+    le(t, 0xFFFFFFFF, 4);
+    le(t, 0xFFFFFFFF, 4);
+    le(t, 0, 2);
+    le(t, 1, 1);
+    le(t, 0x50000000000ull, 8);             // 5 TiB
+    le(t, 0x50000000000ull + (1ull << 30) - 1, 8);  // plus 1 GiB
+    t += std::string("\0\0", 2);
+    // the same structure cut short before its extended fields
+    t += std::string("\x13\x0F\x02\x00", 4);
+    le(t, 0xFFFFFFFF, 4);
+    le(t, 0xFFFFFFFF, 4);
+    le(t, 0, 2);
+    le(t, 1, 1);
+    t += std::string("\0\0\x7F\x04\x03\x00\0\0", 8);
+    std::system(("mkdir -p " + root + "/sys/firmware/dmi/tables").c_str());
+    std::ofstream(root + "/sys/firmware/dmi/tables/DMI", std::ios::binary) << t;
+    auto arrays = lnxtest::Collect(wmi::MakeLinuxProvider(root), "Win32_MemoryArray");
+    std::system(("rm -rf " + root).c_str());
+    ASSERT_EQ(arrays.size(), 1u);
+    EXPECT_EQ(arrays[0].Get("StartingAddress"), Value("5368709120"));  // kilobytes
+    EXPECT_EQ(arrays[0].Get("EndingAddress"), Value("5369757695"));
+    EXPECT_EQ(arrays[0].Get("NumberOfBlocks"), Value("1073741824"));
+}
+
 TEST(Smbios, UnreadableTableGivesEmptySets) {
     if (wmi::lnx::MakeLocalFileSystem(lnxtest::Fixture("thismachine"))->exists("/sys/firmware/dmi/tables/DMI"))
         GTEST_SKIP() << "this capture has a readable table";
-    for (const char* cls : {"Win32_PhysicalMemory", "Win32_SystemSlot", "Win32_PortConnector", "Win32_OnBoardDevice"})
+    for (const char* cls : {"Win32_PhysicalMemory", "Win32_SystemSlot", "Win32_PortConnector", "Win32_OnBoardDevice",
+                            "Win32_MemoryArray", "Win32_MemoryDevice", "Win32_SMBIOSMemory"})
         EXPECT_TRUE(CollectIn("thismachine", cls).empty()) << cls;
 }
 
@@ -445,6 +499,44 @@ TEST(Ports, SerialPortsWithHardwareOnly) {
     EXPECT_EQ(s[0].Get("DeviceID"), Value("/dev/ttyS0"));
     EXPECT_EQ(s[0].Get("MaxBaudRate"), Value(115200));
     EXPECT_EQ(s[1].Get("Description"), Value("FT232R USB UART"));
+}
+
+TEST(Ports, SerialPortConfigurationsNameThePortsAndLeaveLineSettingsNull) {
+    auto c = CollectIn("laptop", "Win32_SerialPortConfiguration");
+    ASSERT_EQ(c.size(), 2u);  // the same ports as Win32_SerialPort
+    EXPECT_EQ(c[0].Get("Name"), Value("/dev/ttyS0"));
+    EXPECT_EQ(c[1].Get("SettingID"), Value("/dev/ttyUSB0"));
+    for (const char* p : {"BaudRate", "BitsPerByte", "Parity", "StopBits", "IsBusy"}) EXPECT_TRUE(c[0].Get(p).isNull()) << p;
+}
+
+TEST(Devices, FloppyControllerFromFirmwarePnpIdsOnly) {
+    auto f = CollectIn("laptop", "Win32_FloppyController");
+    ASSERT_EQ(f.size(), 1u);  // "PNP0700x" of another node is no floppy id
+    EXPECT_EQ(f[0].Get("DeviceID"), Value("ACPI\\PNP0700\\00:03"));
+    EXPECT_EQ(f[0].Get("Name"), Value("PC standard floppy disk controller"));
+    EXPECT_EQ(f[0].Get("ProtocolSupported"), Value(7));
+    EXPECT_TRUE(CollectIn("server", "Win32_FloppyController").empty());
+}
+
+TEST(Devices, InfraredReceiverNamedByItsDriverWithTheUsbMaker) {
+    auto ir = CollectIn("laptop", "Win32_InfraredDevice");
+    ASSERT_EQ(ir.size(), 1u);
+    EXPECT_EQ(ir[0].Get("DeviceID"), Value("rc0"));
+    EXPECT_EQ(ir[0].Get("Name"), Value("Formosa21 eHome Infrared Transceiver"));
+    EXPECT_EQ(ir[0].Get("Manufacturer"), Value("Formosa21"));
+    EXPECT_TRUE(CollectIn("server", "Win32_InfraredDevice").empty());
+}
+
+TEST(Devices, MotherboardWithItsBusesAndRevision) {
+    auto m = Only(CollectIn("laptop", "Win32_MotherboardDevice"));
+    EXPECT_EQ(m.Get("DeviceID"), Value("Motherboard"));
+    EXPECT_EQ(m.Get("PrimaryBusType"), Value("PCI"));
+    EXPECT_TRUE(m.Get("SecondaryBusType").isNull());  // no ISA devices
+    EXPECT_EQ(m.Get("RevisionNumber"), Value("SDK0J40697 WIN"));
+    char tmpl[] = "/tmp/kestrane-board-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    EXPECT_TRUE(lnxtest::Collect(wmi::MakeLinuxProvider(tmpl), "Win32_MotherboardDevice").empty());
+    ::rmdir(tmpl);
 }
 
 TEST(Ports, UsbHubsAndPciBuses) {

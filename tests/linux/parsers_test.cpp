@@ -179,7 +179,7 @@ TEST(IdNames, VendorAndDeviceLookup) {
 
 TEST(Smbios, CapturedTableStructuresAndStrings) {
     auto t = ParseSmbios(ReadFixtureFile("laptop/sys/firmware/dmi/tables/DMI"));
-    ASSERT_EQ(t.size(), 14u);
+    ASSERT_EQ(t.size(), 17u);
     EXPECT_EQ(t[0].type, 0);
     EXPECT_EQ(t[0].stringAt(0x04), "LENOVO");
     EXPECT_EQ(t[0].stringAt(0x05), "N22ET80W (1.57 )");

@@ -1,6 +1,7 @@
 // Input devices (/proc/bus/input/devices), system resources (/proc/interrupts,
-// /proc/dma, /proc/ioports, /proc/iomem), sound cards (/proc/asound) and the
-// PCI and USB devices of /sys/bus.
+// /proc/dma, /proc/ioports, /proc/iomem), sound cards (/proc/asound), the
+// PCI and USB devices of /sys/bus, floppy controllers (ACPI's PnP devices)
+// and infrared receivers (/sys/class/rc).
 #include <algorithm>
 
 #include "wmi/linux/system_info.h"
@@ -364,6 +365,58 @@ std::unique_ptr<InstanceCursor> SoundDevices(const Context& ctx, const SchemaPtr
     return Objects(std::move(out));
 }
 
+// The firmware announces a floppy controller as PnP device PNP0700 (or one
+// of its variants PNP0701 to PNP0704).
+std::unique_ptr<InstanceCursor> FloppyControllers(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<Object> out;
+    for (const auto& node : ctx.fs().listDir("/sys/bus/pnp/devices")) {
+        const std::string b = Cat("/sys/bus/pnp/devices/", node, "/");
+        auto ids = ctx.read(b + "id", 4096);
+        if (!ids) continue;
+        std::optional<std::string> id;
+        for (const auto& line : SplitLines(*ids)) {
+            std::string t = Trim(line);
+            if (StartsWith(t, "PNP070") && t.size() == 7 && t[6] >= '0' && t[6] <= '4') id = t;
+        }
+        if (!id) continue;
+        Row r(schema);
+        SetSystemKeys(r, ctx, "Win32_FloppyController");
+        const std::string device = Cat("ACPI\\", *id, "\\", node);
+        r.set("DeviceID", device).set("PNPDeviceID", device);
+        const std::string title = *id == "PNP0700" ? "PC standard floppy disk controller" : "Floppy disk controller";
+        r.set("Name", title).set("Caption", title).set("Description", title);
+        r.set("ProtocolSupported", 7);  // Flexible Diskette
+        out.push_back(r.build());
+    }
+    return Objects(std::move(out));
+}
+
+// Consumer infrared receivers and transceivers of the remote-control core.
+std::unique_ptr<InstanceCursor> InfraredDevices(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<std::string> names;
+    for (const auto& n : ctx.fs().listDir("/sys/class/rc"))
+        if (StartsWith(n, "rc")) names.push_back(n);
+    return std::make_unique<LazyCursor>(std::move(names), [ctx, schema](const std::string& n) -> std::optional<Object> {
+        const std::string b = Cat("/sys/class/rc/", n, "/");
+        auto uevent = ctx.read(b + "uevent", 8192);
+        if (!uevent) return std::nullopt;  // gone since the listing
+        std::map<std::string, std::string> ev = ParseKeyValueLines(*uevent);
+        Row r(schema);
+        SetSystemKeys(r, ctx, "Win32_InfraredDevice");
+        r.set("DeviceID", n);
+        std::optional<std::string> title;
+        if (auto it = ev.find("DEV_NAME"); it != ev.end() && !it->second.empty()) title = it->second;
+        r.set("Name", title).set("Caption", title).set("Description", title);
+        // A USB receiver names its maker; two levels up is the USB device.
+        std::string parent = ctx.fs().resolve(b + "device");
+        std::optional<std::string> maker = ctx.readText(parent + "/manufacturer");
+        if (!maker) maker = ctx.readText(DirName(parent) + "/manufacturer");
+        r.set("Manufacturer", maker);
+        r.set("ProtocolSupported", 47);  // IrBus
+        return r.build();
+    });
+}
+
 }  // namespace
 
 void RegisterDeviceClasses(Registry& reg) {
@@ -381,6 +434,8 @@ void RegisterDeviceClasses(Registry& reg) {
     reg.add("Win32_PCMCIAController", PcmciaControllers);
     reg.add("Win32_PNPEntity", PnpEntities);
     reg.add("Win32_SoundDevice", SoundDevices);
+    reg.add("Win32_FloppyController", FloppyControllers);
+    reg.add("Win32_InfraredDevice", InfraredDevices);
 }
 
 }  // namespace wmi::lnx

@@ -1,5 +1,5 @@
-// Win32_SerialPort (/sys/class/tty), Win32_USBHub (/sys/bus/usb) and
-// Win32_Bus (/sys/class/pci_bus).
+// Win32_SerialPort and Win32_SerialPortConfiguration (/sys/class/tty),
+// Win32_USBHub (/sys/bus/usb) and Win32_Bus (/sys/class/pci_bus).
 #include "wmi/linux/system_info.h"
 
 namespace wmi::lnx {
@@ -10,16 +10,26 @@ bool IsSerialName(const std::string& n) {
     return StartsWith(n, "ttyS") || StartsWith(n, "ttyUSB") || StartsWith(n, "ttyACM") || StartsWith(n, "ttyAMA");
 }
 
-std::unique_ptr<InstanceCursor> SerialPorts(const Context& ctx, const SchemaPtr& schema) {
+// Whether a tty of a serial driver has a port behind it.
+bool IsPresentSerialPort(const Context& ctx, const std::string& n) {
+    const std::string b = Cat("/sys/class/tty/", n, "/");
+    if (!ctx.fs().exists(b + "device")) return false;  // no hardware behind it
+    // The 8250 driver registers every possible port; type 0 means none answered.
+    auto type = ctx.readInt(b + "type");
+    return !StartsWith(n, "ttyS") || (type && *type != 0);
+}
+
+std::vector<std::string> SerialTtys(const Context& ctx) {
     std::vector<std::string> names;
     for (const auto& n : ctx.fs().listDir("/sys/class/tty"))
         if (IsSerialName(n)) names.push_back(n);
-    return std::make_unique<LazyCursor>(std::move(names), [ctx, schema](const std::string& n) -> std::optional<Object> {
+    return names;
+}
+
+std::unique_ptr<InstanceCursor> SerialPorts(const Context& ctx, const SchemaPtr& schema) {
+    return std::make_unique<LazyCursor>(SerialTtys(ctx), [ctx, schema](const std::string& n) -> std::optional<Object> {
+        if (!IsPresentSerialPort(ctx, n)) return std::nullopt;
         std::string b = "/sys/class/tty/" + n + "/";
-        if (!ctx.fs().exists(b + "device")) return std::nullopt;  // no hardware behind it
-        // The 8250 driver registers every possible port; type 0 means none answered.
-        auto type = ctx.readInt(b + "type");
-        if (StartsWith(n, "ttyS") && (!type || *type == 0)) return std::nullopt;
         Row r(schema);
         SetSystemKeys(r, ctx, "Win32_SerialPort");
         std::string node = "/dev/" + n;
@@ -34,6 +44,19 @@ std::unique_ptr<InstanceCursor> SerialPorts(const Context& ctx, const SchemaPtr&
         r.set("Description", desc);
         // The UART's clock divided by 16 is its highest rate.
         if (auto clk = ctx.readUInt(b + "uartclk"); clk && *clk >= 16) r.setU32("MaxBaudRate", *clk / 16);
+        return r.build();
+    });
+}
+
+// The ports' line settings (speed, framing, flow control) live in the
+// terminal driver and are only readable by opening the device, which raises
+// its modem lines and may disturb what is attached; they stay Null.
+std::unique_ptr<InstanceCursor> SerialPortConfigurations(const Context& ctx, const SchemaPtr& schema) {
+    return std::make_unique<LazyCursor>(SerialTtys(ctx), [ctx, schema](const std::string& n) -> std::optional<Object> {
+        if (!IsPresentSerialPort(ctx, n)) return std::nullopt;
+        Row r(schema);
+        const std::string node = Cat("/dev/", n);
+        r.set("Name", node).set("SettingID", node).set("Caption", node).set("Description", node);
         return r.build();
     });
 }
@@ -109,6 +132,7 @@ std::unique_ptr<InstanceCursor> Buses(const Context& ctx, const SchemaPtr& schem
 
 void RegisterPortClasses(Registry& reg) {
     reg.add("Win32_SerialPort", SerialPorts);
+    reg.add("Win32_SerialPortConfiguration", SerialPortConfigurations);
     reg.add("Win32_USBHub", UsbHubs);
     reg.add("Win32_Bus", Buses);
 }

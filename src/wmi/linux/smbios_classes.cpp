@@ -1,6 +1,7 @@
-// Classes that only the firmware's SMBIOS table describes: memory modules
-// and arrays, slots, port connectors and on-board devices. The table is
-// readable by root only on most systems; without it these sets are empty.
+// Classes that only the firmware's SMBIOS table describes: memory modules,
+// arrays and their address ranges, slots, port connectors and on-board
+// devices. The table is readable by root only on most systems; without it
+// these sets are empty.
 #include "wmi/linux/system_info.h"
 
 namespace wmi::lnx {
@@ -9,19 +10,28 @@ namespace {
 
 using Table = std::vector<SmbiosStructure>;
 
-// Lists the structures of one type lazily, one instance each.
-std::unique_ptr<InstanceCursor> PerStructure(const Context& ctx, const SchemaPtr& schema, int type,
-                                             const std::function<std::optional<Object>(const Context&, const SchemaPtr&, const SmbiosStructure&, int)>& make) {
+using Maker = std::function<std::optional<Object>(const Context&, const SchemaPtr&, const SmbiosStructure&, int)>;
+
+// Lists the structures of the given types lazily, one instance each, all of
+// the first type before the next; n counts the instances made of each type.
+std::unique_ptr<InstanceCursor> PerStructure(const Context& ctx, const SchemaPtr& schema,
+                                             std::initializer_list<int> types, const Maker& make) {
     auto table = std::make_shared<Table>(ReadSmbios(ctx));
     std::vector<std::string> keys;
-    for (std::size_t i = 0; i < table->size(); ++i)
-        if ((*table)[i].type == type) keys.push_back(std::to_string(i));
-    auto counter = std::make_shared<int>(0);
-    return std::make_unique<LazyCursor>(std::move(keys), [ctx, schema, table, make, counter](const std::string& k) {
-        auto o = make(ctx, schema, (*table)[std::stoul(k)], *counter);
-        if (o) ++*counter;
+    for (int type : types)
+        for (std::size_t i = 0; i < table->size(); ++i)
+            if ((*table)[i].type == type) keys.push_back(std::to_string(i));
+    auto counters = std::make_shared<std::map<int, int>>();
+    return std::make_unique<LazyCursor>(std::move(keys), [ctx, schema, table, make, counters](const std::string& k) {
+        const SmbiosStructure& s = (*table)[std::stoul(k)];
+        int& n = (*counters)[s.type];
+        auto o = make(ctx, schema, s, n);
+        if (o) ++n;
         return o;
     });
+}
+std::unique_ptr<InstanceCursor> PerStructure(const Context& ctx, const SchemaPtr& schema, int type, const Maker& make) {
+    return PerStructure(ctx, schema, {type}, make);
 }
 
 // A byte or word that SMBIOS marks unknown with all bits set.
@@ -107,6 +117,32 @@ std::optional<Object> MemoryArray(const Context&, const SchemaPtr& schema, const
     return r.build();
 }
 
+// A range of physical addresses that a memory array (type 19) or a memory
+// device (type 20) answers, in kilobytes as CIM counts memory addresses.
+std::optional<Object> MappedAddress(const Context& ctx, const SchemaPtr& schema, const SmbiosStructure& s, int n) {
+    const bool array = s.type == 19;
+    auto start = s.dwordAt(0x04), end = s.dwordAt(0x08);
+    if (!start || !end) return std::nullopt;
+    std::uint64_t first = *start, last = *end;
+    if (*start == 0xFFFFFFFFu) {  // the range lies beyond 4 TB: byte addresses in the extended fields
+        auto xs = s.qwordAt(array ? 0x0F : 0x13), xe = s.qwordAt(array ? 0x17 : 0x1B);
+        if (!xs || !xe) return std::nullopt;
+        first = *xs / 1024;
+        last = *xe / 1024;
+    }
+    if (last < first) return std::nullopt;  // an unused entry
+    const char* cls = array ? "Win32_MemoryArray" : "Win32_MemoryDevice";
+    const std::string title = array ? "Memory Array" : "Memory Device";
+    Row r(schema);
+    SetSystemKeys(r, ctx, cls);
+    r.set("DeviceID", Cat(title, " ", std::to_string(n)));
+    r.set("Name", title).set("Caption", title).set("Description", title);
+    r.setU64("StartingAddress", first).setU64("EndingAddress", last);
+    // CIM's rule for memory: blocks of one byte, so the count is the size.
+    r.setU64("BlockSize", 1).setU64("NumberOfBlocks", (last - first + 1) * 1024);
+    return r.build();
+}
+
 std::optional<Object> Slot(const Context&, const SchemaPtr& schema, const SmbiosStructure& s, int n) {
     Row r(schema);
     r.set("CreationClassName", "Win32_SystemSlot");
@@ -170,6 +206,17 @@ std::unique_ptr<InstanceCursor> PhysicalMemory(const Context& ctx, const SchemaP
 std::unique_ptr<InstanceCursor> PhysicalMemoryArray(const Context& ctx, const SchemaPtr& schema) {
     return PerStructure(ctx, schema, 16, MemoryArray);
 }
+std::unique_ptr<InstanceCursor> MemoryArrays(const Context& ctx, const SchemaPtr& schema) {
+    return PerStructure(ctx, schema, 19, MappedAddress);
+}
+std::unique_ptr<InstanceCursor> MemoryDevices(const Context& ctx, const SchemaPtr& schema) {
+    return PerStructure(ctx, schema, 20, MappedAddress);
+}
+// The base class answers with the instances of both kinds, as a deep
+// enumeration does.
+std::unique_ptr<InstanceCursor> SmbiosMemory(const Context& ctx, const SchemaPtr& schema) {
+    return PerStructure(ctx, schema, {19, 20}, MappedAddress);
+}
 std::unique_ptr<InstanceCursor> SystemSlots(const Context& ctx, const SchemaPtr& schema) {
     return PerStructure(ctx, schema, 9, Slot);
 }
@@ -182,6 +229,9 @@ std::unique_ptr<InstanceCursor> PortConnectors(const Context& ctx, const SchemaP
 void RegisterSmbiosClasses(Registry& reg) {
     reg.add("Win32_PhysicalMemory", PhysicalMemory);
     reg.add("Win32_PhysicalMemoryArray", PhysicalMemoryArray);
+    reg.add("Win32_MemoryArray", MemoryArrays);
+    reg.add("Win32_MemoryDevice", MemoryDevices);
+    reg.add("Win32_SMBIOSMemory", SmbiosMemory);
     reg.add("Win32_SystemSlot", SystemSlots);
     reg.add("Win32_PortConnector", PortConnectors);
     reg.add("Win32_OnBoardDevice", OnBoardDevices);

@@ -1,5 +1,5 @@
-// Win32_ComputerSystem, Win32_Processor, Win32_BIOS, Win32_BaseBoard and
-// Win32_CacheMemory: DMI identification, SMBIOS (when readable) and the
+// Win32_ComputerSystem, Win32_Processor, Win32_BIOS, Win32_BaseBoard,
+// Win32_MotherboardDevice and Win32_CacheMemory: DMI identification, SMBIOS (when readable) and the
 // processor topology of sysfs and /proc/cpuinfo.
 #include <algorithm>
 #include <cmath>
@@ -375,6 +375,24 @@ std::unique_ptr<InstanceCursor> BaseBoard(const Context& ctx, const SchemaPtr& s
     return SingleInstance(r.build());
 }
 
+// The board as a device: its buses and revision. Known when the firmware
+// names the board or the kernel sees a PCI bus on it.
+std::unique_ptr<InstanceCursor> MotherboardDevice(const Context& ctx, const SchemaPtr& schema) {
+    bool pci = !ctx.fs().listDir("/sys/bus/pci/devices").empty();
+    bool isa = !ctx.fs().listDir("/sys/bus/isa/devices").empty();
+    auto version = DmiField(ctx, "board_version");
+    if (!pci && !DmiField(ctx, "board_vendor") && !DmiField(ctx, "board_name"))
+        return std::make_unique<VectorCursor>(std::vector<Object>{});
+    Row r(schema);
+    SetSystemKeys(r, ctx, "Win32_MotherboardDevice");
+    const std::string title = "Motherboard";
+    r.set("DeviceID", title).set("Name", title).set("Caption", title).set("Description", title);
+    if (pci) r.set("PrimaryBusType", std::string("PCI"));
+    if (isa) r.set(pci ? "SecondaryBusType" : "PrimaryBusType", std::string("ISA"));
+    r.set("RevisionNumber", version);
+    return SingleInstance(r.build());
+}
+
 int AssociativityCode(std::optional<int> ways) {
     if (!ways) return 2;  // Unknown
     static const std::map<int, int> codes = {{0, 6},  {1, 3},  {2, 4},   {4, 5},   {8, 7},   {16, 8},
@@ -421,6 +439,7 @@ void RegisterSystemClasses(Registry& reg) {
     reg.add("Win32_Processor", Processors);
     reg.add("Win32_BIOS", Bios);
     reg.add("Win32_BaseBoard", BaseBoard);
+    reg.add("Win32_MotherboardDevice", MotherboardDevice);
     reg.add("Win32_CacheMemory", CacheMemory);
 }
 
