@@ -40,6 +40,7 @@ seeds() {
     linux_os_binary)
         (cd $fx && find . -type f -size +0 \( -name localtime -o -name utmp -o -name wtmp -o -name lastlog \
             -o -name cmdline \) | sed 's|^\./||') ;;
+    ipp) (cd $fx && find printserver/var/spool/cups printserver/var/cache/cups -type f -size +0) ;;
     esac
 }
 

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
 
 #include "linux_test_util.h"
 #include "wmi/linux/cups_parsers.h"
+#include "wmi/linux/file_system.h"
+#include "wmi/linux/ipp_parser.h"
 
 using namespace wmi::lnx;
 using lnxtest::CollectIn;
@@ -92,10 +97,289 @@ TEST(PrintingClasses, NamesOnlyFromPrintcapAndNothingWithoutAPrintSystem) {
     EXPECT_EQ(printers[0].Get("Description"), wmi::Value("Office laser, 2nd floor"));
     EXPECT_TRUE(printers[0].Get("PrinterStatus").isNull());
     EXPECT_TRUE(printers[0].Get("Default").isNull());
+    EXPECT_TRUE(lnxtest::Collect(wmi::MakeLinuxProvider(dir.string()), "Win32_PrintJob").empty());
     fs::remove_all(dir);
     EXPECT_TRUE(CollectIn("laptop", "Win32_Printer").empty());
-    // Print jobs live in the spooler's binary files: not answered.
-    EXPECT_THROW(CollectIn("printserver", "Win32_PrintJob"), wmi::Error);
+    EXPECT_TRUE(CollectIn("laptop", "Win32_PrintJob").empty());
+}
+
+namespace {
+
+std::string ReadFixture(const std::string& name) {
+    std::ifstream in(lnxtest::Fixture(name), std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string Counted(std::string_view s) {
+    return std::string{static_cast<char>(s.size() >> 8), static_cast<char>(s.size() & 0xff)} + std::string(s);
+}
+
+std::string Attr(std::uint8_t tag, std::string_view name, std::string_view value) {
+    return std::string(1, static_cast<char>(tag)) + Counted(name) + Counted(value);
+}
+
+// A message of one job group around body, and its end tag.
+std::string JobMessage(const std::string& body) {
+    return std::string("\x02\x00\x00\x02\x00\x00\x00\x01\x02", 9) + body + "\x03";
+}
+
+}  // namespace
+
+TEST(IppParser, ReadsAControlFileAsCupsdWroteIt) {
+    std::string bytes = ReadFixture("printserver/var/spool/cups/c00008");
+    auto m = ParseIppMessage(bytes);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->versionMajor, 2);
+    EXPECT_EQ(m->code, 0x0002);
+    EXPECT_EQ(m->requestId, 1u);
+    EXPECT_EQ(m->find("document-format")->group, 1);  // the request's operation group
+    EXPECT_EQ(m->find("job-state")->group, 2);
+    EXPECT_EQ(IppInteger(m->find("job-state")), 4);
+    EXPECT_EQ(IppString(m->find("job-name")), "Shipping labels #4");  // nameWithLanguage
+    EXPECT_EQ(IppDateTime(m->find("date-time-at-creation")), 1733480200);
+    EXPECT_FALSE(IppInteger(m->find("time-at-processing")));  // no-value
+    EXPECT_FALSE(IppString(m->find("job-priority")));
+    EXPECT_FALSE(IppInteger(m->find("no-such-attribute")));
+    // The members of media-col are walked over, not taken for attributes.
+    EXPECT_EQ(m->find("x-dimension"), nullptr);
+    EXPECT_EQ(IppString(m->find("media")), "na_letter_8.5x11in");
+    ASSERT_NE(m->find("print-color-mode"), nullptr);
+    EXPECT_EQ(m->find("print-color-mode")->values.size(), 2u);
+
+    // Cut short anywhere, the file is refused whole, as cupsd refuses it.
+    for (std::size_t n = 0; n < bytes.size(); ++n)
+        EXPECT_FALSE(ParseIppMessage(std::string_view(bytes).substr(0, n))) << n;
+}
+
+TEST(IppParser, RefusesMessagesOutOfStructure) {
+    std::string integer = Attr(0x21, "job-id", std::string("\0\0\0\x07", 4));
+    ASSERT_TRUE(ParseIppMessage(JobMessage(integer)));
+    EXPECT_FALSE(ParseIppMessage(JobMessage(Attr(0x21, "", std::string("\0\0\0\x07", 4)))));  // a further value of nothing
+    EXPECT_FALSE(ParseIppMessage(JobMessage(integer + Attr(0x37, "", ""))));    // end of no collection
+    EXPECT_FALSE(ParseIppMessage(JobMessage(integer + Attr(0x4A, "", "x"))));   // member outside one
+    EXPECT_FALSE(ParseIppMessage(JobMessage(integer + std::string(1, '\0'))));  // group tag 0
+    EXPECT_FALSE(ParseIppMessage(JobMessage(Attr(0x34, "c", "") + "\x02" + Attr(0x37, "", ""))));
+    EXPECT_FALSE(ParseIppMessage(JobMessage(Attr(0x34, "c", "") + Attr(0x21, "named", "1234"))));
+    // A value longer than what is left.
+    EXPECT_FALSE(ParseIppMessage(JobMessage(std::string("\x21\x00\x01x\x00\x09" "abc", 9))));
+
+    // cupsd reads ten nested collections, not eleven.
+    auto nested = [](int depth) {
+        std::string body = Attr(0x34, "c", "");
+        for (int i = 1; i < depth; ++i) body += Attr(0x4A, "", "m") + Attr(0x34, "", "");
+        for (int i = 0; i < depth; ++i) body += Attr(0x37, "", "");
+        return JobMessage(body + Attr(0x21, "after", std::string("\0\0\0\x01", 4)));
+    };
+    auto ten = ParseIppMessage(nested(10));
+    ASSERT_TRUE(ten);
+    EXPECT_EQ(IppInteger(ten->find("after")), 1);
+    EXPECT_FALSE(ParseIppMessage(nested(11)));
+}
+
+// One attribute of the given syntax and value, read back with a reader.
+template <class Read>
+auto Decode(Read read, std::uint8_t tag, std::string_view value) {
+    auto m = ParseIppMessage(JobMessage(Attr(tag, "a", value)));
+    EXPECT_TRUE(m);
+    return m ? read(&m->attributes.at(0)) : decltype(read(nullptr)){};
+}
+
+TEST(IppParser, ValueSyntaxes) {
+    EXPECT_EQ(Decode(IppInteger, 0x21, "\xff\xff\xff\xfe"), -2);
+    EXPECT_EQ(Decode(IppInteger, 0x23, std::string("\0\0\0\x09", 4)), 9);
+    EXPECT_FALSE(Decode(IppInteger, 0x21, std::string("\0\0\x07", 3)));  // three bytes
+    EXPECT_FALSE(Decode(IppInteger, 0x22, std::string("\0\0\0\x01", 4)));  // a boolean
+    EXPECT_EQ(Decode(IppString, 0x35, Counted("de") + Counted("Bericht")), "Bericht");
+    EXPECT_FALSE(Decode(IppString, 0x35, Counted("de") + std::string("\x00\x09short", 7)));
+    EXPECT_FALSE(Decode(IppString, 0x30, "octets"));
+    // 2024-12-06 11:16:40 at UTC+1 is 10:16:40 UTC; deci-seconds are dropped.
+    std::string date("\x07\xe8\x0c\x06\x0b\x10\x28\x05+\x01\x00", 11);
+    EXPECT_EQ(Decode(IppDateTime, 0x31, date), 1733480200);
+    date[8] = '-';
+    EXPECT_EQ(Decode(IppDateTime, 0x31, date), 1733480200 + 2 * 3600);
+    date[2] = 13;
+    EXPECT_FALSE(Decode(IppDateTime, 0x31, date));
+    EXPECT_FALSE(Decode(IppDateTime, 0x31, date.substr(0, 8)));
+}
+
+TEST(CupsParsers, JobCacheAsCupsdWritesIt) {
+    auto jobs = ParseJobCache(
+        "# Job cache file for CUPS v2.4.2\nNextJobId 20\n"
+        "<Job 3>\nState 4\nCreated 1733480200\nPriority 100\nUsername bob\n"
+        "Name Labels \\#4 \\\\ two\\nlines # a comment\nDestination Label_Writer\nKOctets 3\n"
+        "File 1 text/plain 0\nFile 2 image/png 0\n</Job>\n"
+        "<Job 0>\nState 3\n</Job>\n"
+        "<job 4>\r\nSTATE 12\r\n<Job 5>\r\nPriority many\r\nState\r\n</Job>\r\n"
+        "State 3\n<Job 6>\nState 1\n</Job>\n<Job 7>\nState 3\n");
+    ASSERT_EQ(jobs.size(), 3u);  // not 0, not 7 (cut short); 5 is inside 4
+    EXPECT_EQ(jobs[0].id, 3);
+    EXPECT_EQ(jobs[0].state, 4);
+    EXPECT_EQ(jobs[0].created, 1733480200);
+    EXPECT_EQ(jobs[0].priority, 100);
+    EXPECT_EQ(jobs[0].user, "bob");
+    EXPECT_EQ(jobs[0].name, "Labels #4 \\ two\nlines");
+    EXPECT_EQ(jobs[0].printer, "Label_Writer");
+    EXPECT_EQ(jobs[0].kOctets, 3);
+    EXPECT_EQ(jobs[0].format, "text/plain");
+    EXPECT_EQ(jobs[1].id, 4);
+    EXPECT_EQ(jobs[1].state, 9);  // clamped as cupsd does
+    EXPECT_FALSE(jobs[1].priority);
+    EXPECT_EQ(jobs[2].id, 6);
+    EXPECT_EQ(jobs[2].state, 3);
+    EXPECT_TRUE(jobs[2].queued());
+    EXPECT_FALSE(jobs[1].queued());
+
+    auto d = ParseCupsFilesConf("RequestRoot /srv/cups/spool # moved\nCacheDir relative/path\n");
+    EXPECT_EQ(d.spool, "/srv/cups/spool");
+    EXPECT_EQ(d.cache, "/var/cache/cups");
+}
+
+TEST(CupsParsers, NamesInTheSpool) {
+    EXPECT_EQ(ControlFileJobId("c00042"), 42);
+    EXPECT_EQ(ControlFileJobId("c00042.O"), 42);
+    EXPECT_EQ(ControlFileJobId("c123456"), 123456);
+    for (const char* other : {"c", "c0", "c00042.N", "d00042-001", "cabc", "c-1", "c99999999999", ".O"})
+        EXPECT_FALSE(ControlFileJobId(other)) << other;
+    EXPECT_EQ(ControlFileName(42), "c00042");
+    EXPECT_EQ(ControlFileName(123456), "c123456");
+
+    EXPECT_EQ(QueueFromPrinterUri("ipp://localhost/printers/Office_Laser"), "Office_Laser");
+    EXPECT_EQ(QueueFromPrinterUri("ipp://localhost:631/classes/All%20Floors?x=1"), "All Floors");
+    EXPECT_EQ(QueueFromPrinterUri("ipp://h/printers/odd%4"), "odd%4");
+    for (const char* other : {"ipp://h/jobs/3", "ipp://h/printers/", "ipp://h/printers/a/b", "ipp://h", ""})
+        EXPECT_FALSE(QueueFromPrinterUri(other)) << other;
+
+    auto letter = ParsePwgMediaSize("na_letter_8.5x11in");
+    ASSERT_TRUE(letter);
+    EXPECT_EQ(letter->width, 2159);
+    EXPECT_EQ(letter->length, 2794);
+    auto a4 = ParsePwgMediaSize("iso_a4_210x297mm");
+    EXPECT_EQ(a4->width, 2100);
+    EXPECT_EQ(a4->length, 2970);
+    for (const char* other : {"A4", "iso_a4_210x297", "x_0x5mm", "x_1.23456x5in", "x_5in", "x_1.2.3x4mm", "x_x4mm"})
+        EXPECT_FALSE(ParsePwgMediaSize(other)) << other;
+}
+
+TEST(PrintingClasses, QueuedJobsFromTheSpool) {
+    auto jobs = CollectIn("printserver", "Win32_PrintJob");
+    std::vector<std::string> names;
+    for (const auto& j : jobs) names.push_back(j.Get("Name").asString());
+    // Not the completed 5, the cut-short 10 or 11 whose files are gone.
+    EXPECT_EQ(names, (std::vector<std::string>{"Office_Laser, 7", "Label_Writer, 8", "Old_Queue, 9"}));
+    ASSERT_EQ(jobs.size(), 3u);
+
+    const auto& pending = jobs[0];
+    EXPECT_EQ(pending.Get("JobId"), wmi::Value(7));
+    EXPECT_EQ(pending.Get("Caption"), wmi::Value("Office_Laser, 7"));
+    EXPECT_EQ(pending.Get("Document"), wmi::Value("Quarterly report.pdf"));
+    EXPECT_EQ(pending.Get("Owner"), wmi::Value("alice"));
+    EXPECT_EQ(pending.Get("HostPrintQueue"), wmi::Value("\\\\localhost"));  // the tree has no host name
+    EXPECT_EQ(pending.Get("DataType"), wmi::Value("application/pdf"));
+    EXPECT_EQ(pending.Get("DriverName"), wmi::Value("Generic PCL 6/PCL XL Printer Foomatic/pxlcolor (recommended)"));
+    EXPECT_EQ(pending.Get("Priority"), wmi::Value(50));
+    EXPECT_EQ(pending.Get("TimeSubmitted"), wmi::Value("20241206101500.000000+000"));
+    EXPECT_TRUE(pending.Get("StartTime").isNull());
+    EXPECT_EQ(pending.Get("Size"), wmi::Value(245 * 1024));
+    EXPECT_EQ(pending.Get("TotalPages"), wmi::Value(12));
+    EXPECT_EQ(pending.Get("PagesPrinted"), wmi::Value(0));
+    EXPECT_EQ(pending.Get("Color"), wmi::Value("Monochrome"));
+    EXPECT_EQ(pending.Get("PaperSize"), wmi::Value("iso_a4_210x297mm"));
+    EXPECT_EQ(pending.Get("PaperWidth"), wmi::Value(2100));
+    EXPECT_EQ(pending.Get("PaperLength"), wmi::Value(2970));
+    EXPECT_TRUE(pending.Get("JobStatus").isNull());
+    EXPECT_EQ(pending.Get("StatusMask"), wmi::Value(0));
+    EXPECT_EQ(pending.Get("Status"), wmi::Value("OK"));
+
+    const auto& held = jobs[1];
+    EXPECT_EQ(held.Get("Document"), wmi::Value("Shipping labels #4"));
+    EXPECT_EQ(held.Get("HostPrintQueue"), wmi::Value("\\\\192.0.2.77"));
+    EXPECT_EQ(held.Get("Priority"), wmi::Value(99));  // IPP's 100
+    EXPECT_EQ(held.Get("Color"), wmi::Value("Color"));
+    EXPECT_EQ(held.Get("PaperWidth"), wmi::Value(2159));
+    EXPECT_EQ(held.Get("DriverName"), wmi::Value("DYMO LabelWriter 450"));
+    EXPECT_EQ(held.Get("JobStatus"), wmi::Value("Paused"));
+    EXPECT_EQ(held.Get("StatusMask"), wmi::Value(1));
+
+    const auto& printing = jobs[2];
+    EXPECT_EQ(printing.Get("DataType"), wmi::Value("text/plain"));  // from job.cache
+    EXPECT_EQ(printing.Get("StartTime"), wmi::Value("20241206102000.000000+000"));
+    EXPECT_EQ(printing.Get("PagesPrinted"), wmi::Value(3));  // impressions, not the 2 sheets
+    EXPECT_EQ(printing.Get("Size"), wmi::Value(0));
+    EXPECT_EQ(printing.Get("Priority"), wmi::Value(1));
+    EXPECT_TRUE(printing.Get("TotalPages").isNull());
+    EXPECT_TRUE(printing.Get("DriverName").isNull());  // the queue has no model
+    EXPECT_TRUE(printing.Get("Color").isNull());
+    EXPECT_EQ(printing.Get("JobStatus"), wmi::Value("Printing"));
+    EXPECT_EQ(printing.Get("StatusMask"), wmi::Value(16));
+    for (const char* unknown : {"InstallDate", "ElapsedTime", "UntilTime", "Notify", "Parameters", "PrintProcessor"})
+        EXPECT_TRUE(printing.Get(unknown).isNull()) << unknown;
+}
+
+namespace {
+
+// The fixture tree as a user without root's rights sees it: some paths
+// cannot be read, some not even seen, and the spool cannot be listed.
+class RestrictedFileSystem : public FileSystem {
+public:
+    using Rule = std::function<bool(const std::string& path)>;
+    RestrictedFileSystem(std::shared_ptr<FileSystem> inner, Rule readable, Rule visible)
+        : inner_(std::move(inner)), readable_(std::move(readable)), visible_(std::move(visible)) {}
+
+    std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes) const override {
+        if (!readable_(path) || !visible_(path)) return std::nullopt;
+        return inner_->readFile(path, maxBytes);
+    }
+    std::vector<std::string> listDir(const std::string& path) const override {
+        if (path.rfind("/var/spool/cups", 0) == 0) return {};
+        return inner_->listDir(path);
+    }
+    std::optional<std::string> readLink(const std::string& path) const override { return inner_->readLink(path); }
+    bool exists(const std::string& path) const override { return visible_(path) && inner_->exists(path); }
+    bool isDirectory(const std::string& path) const override { return inner_->isDirectory(path); }
+    std::optional<std::int64_t> modificationTime(const std::string& path) const override {
+        return inner_->modificationTime(path);
+    }
+    std::optional<VolumeStats> volumeStats(const std::string& path) const override {
+        return inner_->volumeStats(path);
+    }
+    bool isLiveRoot() const override { return false; }
+
+private:
+    std::shared_ptr<FileSystem> inner_;
+    Rule readable_, visible_;
+};
+
+bool InSpool(const std::string& p) { return p.rfind("/var/spool/cups/", 0) == 0; }
+
+}  // namespace
+
+TEST(PrintingClasses, PrintJobsAsOtherUsersSeeThem) {
+    auto tree = MakeLocalFileSystem(lnxtest::Fixture("printserver"));
+    // Group lp: job.cache is readable, the control files are there but root's.
+    auto lp = std::make_shared<RestrictedFileSystem>(
+        tree, [](const std::string& p) { return !InSpool(p); }, [](const std::string&) { return true; });
+    auto jobs = lnxtest::Collect(wmi::lnx::MakeLinuxProvider(lp), "Win32_PrintJob");
+    std::vector<std::string> names;
+    for (const auto& j : jobs) names.push_back(j.Get("Name").asString());
+    // 10 is listed as job.cache has it: its damage cannot be seen from here.
+    EXPECT_EQ(names, (std::vector<std::string>{"Office_Laser, 7", "Label_Writer, 8", "Old_Queue, 9", "Office_Laser, 10"}));
+    ASSERT_EQ(jobs.size(), 4u);
+    EXPECT_EQ(jobs[1].Get("Document"), wmi::Value("Shipping labels #4"));
+    EXPECT_EQ(jobs[1].Get("Priority"), wmi::Value(99));
+    EXPECT_EQ(jobs[1].Get("DataType"), wmi::Value("text/plain"));
+    EXPECT_EQ(jobs[1].Get("TimeSubmitted"), wmi::Value("20241206101640.000000+000"));
+    EXPECT_EQ(jobs[1].Get("Size"), wmi::Value(3 * 1024));
+    EXPECT_TRUE(jobs[1].Get("HostPrintQueue").isNull());  // not in job.cache
+    EXPECT_TRUE(jobs[1].Get("PagesPrinted").isNull());
+
+    // Anyone else: neither the spool nor the cache, and no error.
+    auto other = std::make_shared<RestrictedFileSystem>(
+        tree, [](const std::string& p) { return p.rfind("/var/cache/cups", 0) != 0; },
+        [](const std::string& p) { return !InSpool(p); });
+    EXPECT_TRUE(lnxtest::Collect(wmi::lnx::MakeLinuxProvider(other), "Win32_PrintJob").empty());
+    EXPECT_EQ(lnxtest::Collect(wmi::lnx::MakeLinuxProvider(other), "Win32_Printer").size(), 3u);
 }
 
 TEST(StartMenu, DesktopEntriesGroupedByMainCategory) {
@@ -113,3 +397,22 @@ TEST(StartMenu, DesktopEntriesGroupedByMainCategory) {
     EXPECT_EQ(CollectIn("printserver", "Win32_ProgramGroup").size(), 3u);
     EXPECT_TRUE(CollectIn("laptop", "Win32_LogicalProgramGroup").empty());
 }
+
+TEST(PrintingClasses, SpoolElsewhereAndAnInterruptedSave) {
+    // RequestRoot moved by cups-files.conf; only the backup of a save that
+    // was cut off by a crash is left, which cupsd reads in its place.
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() / ("kestrane-spool-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "etc/cups");
+    fs::create_directories(dir / "srv/spool");
+    std::ofstream(dir / "etc/cups/cups-files.conf") << "RequestRoot /srv/spool\n";
+    fs::copy_file(lnxtest::Fixture("printserver/var/spool/cups/c00007"), dir / "srv/spool/c00012.O",
+                  fs::copy_options::overwrite_existing);
+    auto jobs = lnxtest::Collect(wmi::MakeLinuxProvider(dir.string()), "Win32_PrintJob");
+    fs::remove_all(dir);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].Get("Name"), wmi::Value("Office_Laser, 12"));  // the id is the file's, not job-id's
+    EXPECT_EQ(jobs[0].Get("JobId"), wmi::Value(12));
+    EXPECT_TRUE(jobs[0].Get("DriverName").isNull());  // no printers.conf
+}
+
