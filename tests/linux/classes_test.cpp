@@ -209,6 +209,17 @@ TEST(LogicalDisk, LaptopMountsTypesLabelsAndSerials) {
     EXPECT_EQ(FindBy(v, "DeviceID", "/media/alice/DVD")->Get("Access"), Value(1));
 }
 
+TEST(MappedLogicalDisk, OnlyNetworkMountsWithTheirRemotePath) {
+    auto v = CollectIn("server", "Win32_MappedLogicalDisk");
+    ASSERT_EQ(v.size(), 2u);  // the cifs share and the NFS export, no local disks
+    EXPECT_EQ(v[0].Get("DeviceID"), Value("/mnt/office"));
+    EXPECT_EQ(v[0].Get("ProviderName"), Value("//files.example.net/office"));
+    EXPECT_EQ(v[0].Get("FileSystem"), Value("cifs"));
+    EXPECT_EQ(v[1].Get("ProviderName"), Value("nas.example.net:/export/media"));
+    EXPECT_TRUE(v[1].Get("Size").isNull());  // a copied tree has no file system to ask
+    EXPECT_EQ(CollectIn("laptop", "Win32_MappedLogicalDisk").size(), 1u);
+}
+
 TEST(LogicalDisk, ThisMachineHasRootAndNoPseudoFileSystems) {
     auto v = CollectIn("thismachine", "Win32_LogicalDisk");
     ASSERT_NE(FindBy(v, "DeviceID", "/"), nullptr);
@@ -537,6 +548,27 @@ TEST(Devices, MotherboardWithItsBusesAndRevision) {
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
     EXPECT_TRUE(lnxtest::Collect(wmi::MakeLinuxProvider(tmpl), "Win32_MotherboardDevice").empty());
     ::rmdir(tmpl);
+}
+
+TEST(Ports, ParallelPortCapabilitiesFromTheKernelsModes) {
+    auto p = Only(CollectIn("server", "Win32_ParallelPort"));  // "default" holds settings, not a port
+    EXPECT_EQ(p.Get("DeviceID"), Value("parport0"));
+    EXPECT_EQ(p.Get("Capabilities"), Value(Value::Array{Value(2), Value(3), Value(4), Value(5)}));
+    EXPECT_EQ(p.Get("CapabilityDescriptions"),
+              Value(Value::Array{Value("XT/AT Compatible"), Value("PS/2 Compatible"), Value("ECP"), Value("EPP")}));
+    EXPECT_EQ(p.Get("DMASupport"), Value(true));
+    EXPECT_TRUE(CollectIn("laptop", "Win32_ParallelPort").empty());
+}
+
+TEST(Power, UpsFromPowerSupplyOfTypeUpsOnly) {
+    auto u = Only(CollectIn("server", "Win32_UninterruptiblePowerSupply"));
+    EXPECT_EQ(u.Get("Name"), Value("Back-UPS ES 700G"));
+    EXPECT_EQ(u.Get("EstimatedChargeRemaining"), Value(87));
+    EXPECT_EQ(u.Get("EstimatedRunTime"), Value(41));  // minutes from time_to_empty_now seconds
+    EXPECT_EQ(u.Get("RemainingCapacityStatus"), Value(2));
+    EXPECT_EQ(u.Get("BatteryInstalled"), Value(true));
+    EXPECT_TRUE(CollectIn("laptop", "Win32_UninterruptiblePowerSupply").empty());  // batteries are no UPS
+    EXPECT_TRUE(CollectIn("server", "Win32_Battery").empty());
 }
 
 TEST(Ports, UsbHubsAndPciBuses) {

@@ -1,5 +1,6 @@
 // Win32_SerialPort and Win32_SerialPortConfiguration (/sys/class/tty),
-// Win32_USBHub (/sys/bus/usb) and Win32_Bus (/sys/class/pci_bus).
+// Win32_ParallelPort (/proc/sys/dev/parport), Win32_USBHub (/sys/bus/usb) and
+// Win32_Bus (/sys/class/pci_bus).
 #include "wmi/linux/system_info.h"
 
 namespace wmi::lnx {
@@ -57,6 +58,41 @@ std::unique_ptr<InstanceCursor> SerialPortConfigurations(const Context& ctx, con
         Row r(schema);
         const std::string node = Cat("/dev/", n);
         r.set("Name", node).set("SettingID", node).set("Caption", node).set("Description", node);
+        return r.build();
+    });
+}
+
+// Ports the parport core found; its modes name what the hardware can do.
+std::unique_ptr<InstanceCursor> ParallelPorts(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<std::string> names;
+    for (const auto& n : ctx.fs().listDir("/proc/sys/dev/parport"))
+        if (StartsWith(n, "parport")) names.push_back(n);
+    return std::make_unique<LazyCursor>(std::move(names), [ctx, schema](const std::string& n) -> std::optional<Object> {
+        const std::string b = Cat("/proc/sys/dev/parport/", n, "/");
+        auto modes = ctx.readText(b + "modes");
+        if (!modes && !ctx.fs().isDirectory(b)) return std::nullopt;  // gone since the listing
+        Row r(schema);
+        SetSystemKeys(r, ctx, "Win32_ParallelPort");
+        r.set("DeviceID", n).set("Name", n).set("Caption", n).set("Description", std::string("Parallel Port"));
+        r.set("ProtocolSupported", 17);  // Parallel Protocol
+        r.set("OSAutoDiscovered", true);  // probed by the kernel's driver
+        if (modes) {
+            // Capabilities: 2 XT/AT compatible, 3 PS/2 (bidirectional), 4 ECP, 5 EPP.
+            static const std::pair<const char*, std::pair<int, const char*>> kModes[] = {
+                {"PCSPP", {2, "XT/AT Compatible"}}, {"TRISTATE", {3, "PS/2 Compatible"}},
+                {"ECP", {4, "ECP"}}, {"EPP", {5, "EPP"}}};
+            const std::string list = Cat(",", *modes, ",");
+            auto has = [&](const char* m) { return list.find(Cat(",", m, ",")) != std::string::npos; };
+            std::vector<int> caps;
+            std::vector<std::string> texts;
+            for (const auto& [mode, cap] : kModes)
+                if (has(mode)) {
+                    caps.push_back(cap.first);
+                    texts.emplace_back(cap.second);
+                }
+            if (!caps.empty()) r.setInts("Capabilities", caps).setStrings("CapabilityDescriptions", texts);
+            r.set("DMASupport", has("DMA"));
+        }
         return r.build();
     });
 }
@@ -133,6 +169,7 @@ std::unique_ptr<InstanceCursor> Buses(const Context& ctx, const SchemaPtr& schem
 void RegisterPortClasses(Registry& reg) {
     reg.add("Win32_SerialPort", SerialPorts);
     reg.add("Win32_SerialPortConfiguration", SerialPortConfigurations);
+    reg.add("Win32_ParallelPort", ParallelPorts);
     reg.add("Win32_USBHub", UsbHubs);
     reg.add("Win32_Bus", Buses);
 }

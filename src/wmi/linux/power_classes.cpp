@@ -1,16 +1,22 @@
-// Win32_Battery and Win32_PortableBattery from /sys/class/power_supply;
-// temperature, fan, voltage and current probes from /sys/class/hwmon.
+// Win32_Battery, Win32_PortableBattery and Win32_UninterruptiblePowerSupply
+// from /sys/class/power_supply; temperature, fan, voltage and current probes from /sys/class/hwmon.
 #include "wmi/linux/system_info.h"
 
 namespace wmi::lnx {
 
 namespace {
 
+std::vector<std::string> SuppliesOfType(const Context& ctx, const char* type) {
+    std::vector<std::string> out;
+    for (const auto& n : ctx.fs().listDir("/sys/class/power_supply"))
+        if (ctx.readText(Cat("/sys/class/power_supply/", n, "/type")) == std::optional<std::string>(type)) out.push_back(n);
+    return out;
+}
+
 std::vector<std::string> Batteries(const Context& ctx) {
     std::vector<std::string> out;
-    for (const auto& n : ctx.fs().listDir("/sys/class/power_supply")) {
+    for (const auto& n : SuppliesOfType(ctx, "Battery")) {
         std::string b = "/sys/class/power_supply/" + n;
-        if (ctx.readText(b + "/type") != std::optional<std::string>("Battery")) continue;
         // Batteries of mice and keyboards do not power the computer.
         if (ctx.readText(b + "/scope") == std::optional<std::string>("Device")) continue;
         out.push_back(n);
@@ -92,6 +98,37 @@ std::unique_ptr<InstanceCursor> BatteryClass(const Context& ctx, const SchemaPtr
 std::unique_ptr<InstanceCursor> Battery(const Context& ctx, const SchemaPtr& schema) { return BatteryClass(ctx, schema, false); }
 std::unique_ptr<InstanceCursor> PortableBattery(const Context& ctx, const SchemaPtr& schema) { return BatteryClass(ctx, schema, true); }
 
+std::optional<Object> UpsInstance(const Context& ctx, const SchemaPtr& schema, const std::string& name) {
+    const std::string b = Cat("/sys/class/power_supply/", name, "/");
+    if (!ctx.fs().exists(b + "type")) return std::nullopt;  // removed while listing
+    Row r(schema);
+    SetSystemKeys(r, ctx, "Win32_UninterruptiblePowerSupply");
+    r.set("DeviceID", name);
+    auto model = ctx.readText(b + "model_name");
+    r.set("Name", model ? model : std::optional<std::string>(name));
+    r.set("Caption", std::string("Uninterruptible Power Supply")).set("Description", std::string("Uninterruptible Power Supply"));
+    if (auto present = ctx.readInt(b + "present")) r.set("BatteryInstalled", *present == 1);
+    auto capacity = ctx.readInt(b + "capacity");
+    if (capacity && *capacity >= 0 && *capacity <= 100) r.set("EstimatedChargeRemaining", static_cast<int>(*capacity));
+    // RemainingCapacityStatus: 2 normal, 3 low, 4 depleted; 1 unknown.
+    if (auto level = ctx.readText(b + "capacity_level")) {
+        int code = 1;
+        if (*level == "Normal" || *level == "High" || *level == "Full") code = 2;
+        else if (*level == "Low") code = 3;
+        else if (*level == "Critical") code = 4;
+        r.set("RemainingCapacityStatus", code);
+    }
+    // The run time the UPS itself predicts, in minutes.
+    if (auto s = ctx.readUInt(b + "time_to_empty_now")) r.setU32("EstimatedRunTime", *s / 60);
+    return r.build();
+}
+
+std::unique_ptr<InstanceCursor> Upses(const Context& ctx, const SchemaPtr& schema) {
+    return std::make_unique<LazyCursor>(SuppliesOfType(ctx, "UPS"), [ctx, schema](const std::string& n) {
+        return UpsInstance(ctx, schema, n);
+    });
+}
+
 // Sensor channels of one kind ("temp", "fan", "in", "curr") over all hwmon chips.
 std::vector<std::string> SensorChannels(const Context& ctx, const std::string& kind) {
     std::vector<std::string> out;
@@ -171,6 +208,7 @@ std::unique_ptr<InstanceCursor> Fans(const Context& ctx, const SchemaPtr& schema
 void RegisterPowerClasses(Registry& reg) {
     reg.add("Win32_Battery", Battery);
     reg.add("Win32_PortableBattery", PortableBattery);
+    reg.add("Win32_UninterruptiblePowerSupply", Upses);
     reg.add("Win32_TemperatureProbe", Temperatures);
     reg.add("Win32_VoltageProbe", Voltages);
     reg.add("Win32_CurrentProbe", Currents);

@@ -1,5 +1,6 @@
-// Win32_DiskDrive and Win32_CDROMDrive from /sys/block, Win32_LogicalDisk
-// from the mount table, labels and UUIDs from /dev/disk links.
+// Win32_DiskDrive and Win32_CDROMDrive from /sys/block, Win32_LogicalDisk and
+// Win32_MappedLogicalDisk from the mount table, labels and UUIDs from
+// /dev/disk links.
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -287,10 +288,19 @@ std::optional<bool> RemovableByDevNumber(const Context& ctx, unsigned major, uns
     return *r == 1;
 }
 
-struct LogicalDiskSource {
-    std::vector<MountEntry> mounts;  // the visible real mounts, in mount order
-    std::set<std::string> nodev;
-};
+// Properties that logical and mapped disks share: read-only or not, and the
+// file system's figures (live root only).
+void SetAccessAndVolumeStats(Row& r, const Context& ctx, const MountEntry& m) {
+    bool ro = Cat(",", m.options, ",").find(",ro,") != std::string::npos;
+    r.set("Access", ro ? 1 : 3);
+    if (auto vs = ctx.fs().volumeStats(m.mountPoint)) {
+        r.setU64("Size", vs->totalBlocks * vs->fragmentSize);
+        r.setU64("FreeSpace", vs->availableBlocks * vs->fragmentSize);
+        r.setU64("BlockSize", vs->fragmentSize);
+        r.setU64("NumberOfBlocks", vs->totalBlocks);
+        r.setU32("MaximumComponentLength", vs->maxNameLength);
+    }
+}
 
 std::optional<Object> LogicalDiskInstance(const Context& ctx, const SchemaPtr& schema, const MountEntry& m,
                                           const std::map<std::string, std::string>& labels,
@@ -311,26 +321,21 @@ std::optional<Object> LogicalDiskInstance(const Context& ctx, const SchemaPtr& s
     if (driveType == 3) r.set("MediaType", 12);
     if (driveType == 2) r.set("MediaType", 11);
     if (driveType == 4) r.set("ProviderName", m.source);
-    bool ro = ("," + m.options + ",").find(",ro,") != std::string::npos;
-    r.set("Access", ro ? 1 : 3);
     if (m.source.size() > 1 && m.source[0] == '/') {
         std::string dev = ctx.fs().resolve(m.source);
         if (auto it = labels.find(dev); it != labels.end()) r.set("VolumeName", it->second);
         if (auto it = uuids.find(dev); it != uuids.end()) r.set("VolumeSerialNumber", VolumeSerial(it->second, m.fsType));
     }
-    if (auto vs = ctx.fs().volumeStats(m.mountPoint)) {
-        r.setU64("Size", vs->totalBlocks * vs->fragmentSize);
-        r.setU64("FreeSpace", vs->availableBlocks * vs->fragmentSize);
-        r.setU64("BlockSize", vs->fragmentSize);
-        r.setU64("NumberOfBlocks", vs->totalBlocks);
-        r.setU32("MaximumComponentLength", vs->maxNameLength);
-    }
+    SetAccessAndVolumeStats(r, ctx, m);
     return r.build();
 }
 
-std::unique_ptr<InstanceCursor> LogicalDisks(const Context& ctx, const SchemaPtr& schema) {
+// The mounts that hold files, in mount-point order; a later mount on the same
+// point hides the earlier one.
+std::shared_ptr<std::vector<MountEntry>> StorageMounts(const Context& ctx) {
+    auto mounts = std::make_shared<std::vector<MountEntry>>();
     auto text = ctx.read("/proc/self/mountinfo");
-    if (!text) return std::make_unique<VectorCursor>(std::vector<Object>{});
+    if (!text) return mounts;
     std::set<std::string> nodev;
     if (auto fsText = ctx.read("/proc/filesystems", 64 * 1024)) nodev = ParseNodevFileSystems(*fsText);
     // A later mount on the same point hides the earlier one.
@@ -349,12 +354,16 @@ std::unique_ptr<InstanceCursor> LogicalDisks(const Context& ctx, const SchemaPtr
         byPoint[m.mountPoint] = visible.size();
         visible.push_back(std::move(m));
     }
-    auto mounts = std::make_shared<std::vector<MountEntry>>();
     for (auto& m : visible)
         if (m.id != -1) mounts->push_back(std::move(m));
     // Listed by mount point, so "/" comes first as a system drive would.
     std::sort(mounts->begin(), mounts->end(),
               [](const MountEntry& a, const MountEntry& b) { return a.mountPoint < b.mountPoint; });
+    return mounts;
+}
+
+std::unique_ptr<InstanceCursor> LogicalDisks(const Context& ctx, const SchemaPtr& schema) {
+    auto mounts = StorageMounts(ctx);
     auto labels = std::make_shared<std::map<std::string, std::string>>(LinksByTarget(ctx, "/dev/disk/by-label", true));
     auto uuids = std::make_shared<std::map<std::string, std::string>>(LinksByTarget(ctx, "/dev/disk/by-uuid", false));
     std::vector<std::string> keys;
@@ -364,12 +373,31 @@ std::unique_ptr<InstanceCursor> LogicalDisks(const Context& ctx, const SchemaPtr
     });
 }
 
+// Network file systems mounted here: what Windows calls mapped drives.
+std::unique_ptr<InstanceCursor> MappedLogicalDisks(const Context& ctx, const SchemaPtr& schema) {
+    auto mounts = StorageMounts(ctx);
+    std::vector<std::string> keys;
+    for (std::size_t i = 0; i < mounts->size(); ++i)
+        if (NetworkFileSystems().count((*mounts)[i].fsType)) keys.push_back(std::to_string(i));
+    return std::make_unique<LazyCursor>(std::move(keys), [ctx, schema, mounts](const std::string& k) {
+        const MountEntry& m = (*mounts)[std::stoul(k)];
+        Row r(schema);
+        SetSystemKeys(r, ctx, "Win32_MappedLogicalDisk");
+        r.set("DeviceID", m.mountPoint).set("Name", m.mountPoint).set("Caption", m.mountPoint);
+        r.set("Description", std::string("Network Connection"));
+        r.set("FileSystem", m.fsType).set("ProviderName", m.source);
+        SetAccessAndVolumeStats(r, ctx, m);
+        return std::optional<Object>(r.build());
+    });
+}
+
 }  // namespace
 
 void RegisterStorageClasses(Registry& reg) {
     reg.add("Win32_DiskDrive", DiskDrives);
     reg.add("Win32_CDROMDrive", CdromDrives);
     reg.add("Win32_LogicalDisk", LogicalDisks);
+    reg.add("Win32_MappedLogicalDisk", MappedLogicalDisks);
     reg.add("Win32_FloppyDrive", FloppyDrives);
     reg.add("Win32_TapeDrive", TapeDrives);
 }
