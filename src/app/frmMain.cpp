@@ -483,7 +483,16 @@ void frmMain::Form_Unload() {
     v.rightPaneWidth = list_rect_.width;
     v.dataWidth = firstColumnTwips();
     WriteShutdownSettings(settings_, v);
-    settings_.sync();
+    saveSettings();
+}
+
+// Without a word the window would come back next time as it was before.
+void frmMain::saveSettings() {
+    if (settings_.sync()) return;
+    const std::string where = settings_.location();
+    message(QMessageBox::Warning,
+            QString("The settings could not be saved%1. The next start uses the settings saved before.")
+                .arg(where.empty() ? QString() : " to " + QString::fromStdString(where)));
 }
 
 void frmMain::closeEvent(QCloseEvent* e) {
@@ -712,7 +721,7 @@ void frmMain::mnuViewRefresh_Click() {
 
 void frmMain::mnuLevel_Click(int index) {
     WriteLevel(settings_, index);
-    settings_.sync();
+    saveSettings();
     Form_Load();
 }
 

@@ -129,6 +129,8 @@ private:
     void setCurrentTreeItem(QTreeWidgetItem* item);
     void setListMode(int mode);
     void applyGeometry();
+    // Makes the settings durable; says so when they could not be written.
+    void saveSettings();
     QMessageBox::StandardButton message(QMessageBox::Icon icon, const QString& text,
                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok);
     wmi::Services GetWMIServices();

@@ -21,6 +21,7 @@ public:
     void set(const std::string& section, const std::string& key, const std::string& value) override;
     void remove(const std::string& section, const std::string& key) override;
     bool sync() override;
+    std::string location() const override { return fileName().toStdString(); }
     QString fileName() const { return settings_->fileName(); }
 
 private:

@@ -19,6 +19,8 @@ public:
     virtual void remove(const std::string& section, const std::string& key) = 0;
     // Makes what was written durable; returns false when it could not.
     virtual bool sync() { return true; }
+    // Where the settings are kept, for messages; "" when there is no file.
+    virtual std::string location() const { return {}; }
 };
 
 // Where passwords live instead: the operating system's keyring.

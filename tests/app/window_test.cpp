@@ -102,6 +102,30 @@ TEST_F(WindowTest, ClosingAndRestartingRestoresGeometryAndTreeWidth) {
     EXPECT_EQ(w->geometry().size(), QSize(900, 700));
 }
 
+TEST_F(WindowTest, SettingsThatCannotBeWrittenAreReportedAtClose) {
+    // A regular file where the settings folder should be: no one can write there.
+    QFile blocker(dir_.filePath("blocked"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    iniPath_ = dir_.filePath("blocked/kestrane.ini");
+    ReopenSettings();
+    auto w = MakeWindow();
+    w->ShowThisForm();
+    w->close();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].icon, QMessageBox::Warning);
+    EXPECT_TRUE(messages_[0].text.contains(iniPath_)) << messages_[0].text.toStdString();
+    EXPECT_FALSE(w->isVisible());  // closing is not held up
+
+    messages_.clear();
+    iniPath_ = dir_.filePath("kestrane.ini");
+    ReopenSettings();
+    auto ok = MakeWindow();
+    ok->ShowThisForm();
+    ok->close();
+    EXPECT_TRUE(messages_.empty());
+}
+
 TEST_F(WindowTest, ExitAsksAndNoSavesNothing) {
     auto w = MakeWindow();
     w->ShowThisForm();
