@@ -5,8 +5,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <future>
 
 #include "linux_test_util.h"
+#include "wmi/linux/bounded_call.h"
 #include "wmi/linux/file_system.h"
 
 using namespace wmi::lnx;
@@ -107,6 +109,21 @@ TEST(LiveFileSystem, RootIsLiveAndHasCapacity) {
     ASSERT_TRUE(vs);
     EXPECT_GT(vs->totalBlocks, 0u);
     EXPECT_TRUE(fs->readFile("/proc/self/mountinfo").has_value());
+}
+
+TEST(BoundedCall, AnAnswerInTimeIsKeptAndABlockedCallIsGivenUp) {
+    EXPECT_EQ(CallWithin<int>([] { return std::optional<int>(7); }, std::chrono::seconds(5)), 7);
+    EXPECT_EQ(CallWithin<int>([] { return std::optional<int>(); }, std::chrono::seconds(5)), std::nullopt);
+    // A call stuck like statvfs on a dead server: the caller goes on.
+    auto release = std::make_shared<std::promise<void>>();
+    auto start = std::chrono::steady_clock::now();
+    auto r = CallWithin<int>([gate = release->get_future().share()] {
+        gate.wait();
+        return std::optional<int>(1);
+    }, std::chrono::milliseconds(50));
+    EXPECT_EQ(r, std::nullopt);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    release->set_value();  // lets the abandoned thread finish
 }
 
 TEST(RelativeRoot, IsTakenFromTheWorkingDirectory) {

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+#include "wmi/linux/bounded_call.h"
+
 namespace wmi::lnx {
 
 std::string NormalizePath(const std::string& path) {
@@ -138,14 +140,20 @@ public:
 
     std::optional<VolumeStats> volumeStats(const std::string& path) const override {
         if (!isLiveRoot()) return std::nullopt;  // a copied tree has no capacity of its own
-        struct statvfs sv;
-        if (::statvfs(path.c_str(), &sv) != 0) return std::nullopt;
-        VolumeStats vs;
-        vs.fragmentSize = sv.f_frsize ? sv.f_frsize : sv.f_bsize;
-        vs.totalBlocks = sv.f_blocks;
-        vs.availableBlocks = sv.f_bavail;
-        vs.maxNameLength = sv.f_namemax;
-        return vs;
+        // A mount whose server or device stopped answering leaves its figures
+        // unknown rather than freezing the listing.
+        return CallWithin<VolumeStats>(
+            [path]() -> std::optional<VolumeStats> {
+                struct statvfs sv;
+                if (::statvfs(path.c_str(), &sv) != 0) return std::nullopt;
+                VolumeStats vs;
+                vs.fragmentSize = sv.f_frsize ? sv.f_frsize : sv.f_bsize;
+                vs.totalBlocks = sv.f_blocks;
+                vs.availableBlocks = sv.f_bavail;
+                vs.maxNameLength = sv.f_namemax;
+                return vs;
+            },
+            std::chrono::milliseconds(1500));
     }
 
     bool isLiveRoot() const override { return root_.empty(); }
