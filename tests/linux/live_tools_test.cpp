@@ -2,8 +2,12 @@
 // Only the test runs them; the provider reads files.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <cstdio>
+#include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "linux_test_util.h"
@@ -26,6 +30,15 @@ std::optional<std::string> Output(const std::string& cmd) {
 }
 
 std::uint64_t U64(const wmi::Value& v) { return v.isString() ? std::stoull(v.asString()) : 0; }
+
+// One spelling per address, whichever tool wrote it.
+std::string CanonicalAddress(const std::string& text) {
+    unsigned char bin[16];
+    char out[INET6_ADDRSTRLEN];
+    int family = text.find(':') == std::string::npos ? AF_INET : AF_INET6;
+    if (::inet_pton(family, text.c_str(), bin) != 1) return "bad:" + text;
+    return ::inet_ntop(family, bin, out, sizeof out) ? out : "bad:" + text;
+}
 
 }  // namespace
 
@@ -77,4 +90,41 @@ TEST(LiveTools, FileSystemSizesMatchDf) {
     // Free space moves while other programs write; within 1 %.
     double free = static_cast<double>(U64(root->Get("FreeSpace")));
     EXPECT_NEAR(free, static_cast<double>(avail), static_cast<double>(size) * 0.01);
+}
+
+TEST(LiveTools, AddressesMatchIp) {
+    auto out = Output("ip -o addr show");
+    if (!out) GTEST_SKIP() << "ip not installed";
+    // "4: eth0    inet 192.0.2.2/24 brd ..." per address.
+    std::map<std::uint64_t, std::set<std::string>> expected;
+    std::istringstream lines(*out);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream f(line);
+        std::string index, name, family, address;
+        f >> index >> name >> family >> address;
+        if (family != "inet" && family != "inet6") continue;
+        expected[std::stoull(index)].insert(CanonicalAddress(address.substr(0, address.find('/'))));
+    }
+    std::map<std::uint64_t, std::set<std::string>> got;
+    for (const auto& c : Collect(wmi::MakeLinuxProvider("/"), "Win32_NetworkAdapterConfiguration")) {
+        const wmi::Value& ips = c.Get("IPAddress");
+        if (!ips.isArray()) continue;
+        const wmi::Value& index = c.Get("Index");
+        std::uint64_t i = index.isString() ? std::stoull(index.asString()) : static_cast<std::uint64_t>(index.asInt());
+        for (const auto& ip : ips.asArray()) got[i].insert(CanonicalAddress(ip.asString()));
+    }
+    EXPECT_EQ(got, expected);
+}
+
+TEST(LiveTools, OperatingSystemNameMatchesOsRelease) {
+    std::ifstream f("/etc/os-release");
+    if (!f) GTEST_SKIP() << "no /etc/os-release";
+    std::string pretty;
+    for (std::string line; std::getline(f, line);)
+        if (line.rfind("PRETTY_NAME=", 0) == 0) pretty = line.substr(12);
+    if (pretty.size() >= 2 && (pretty.front() == '"' || pretty.front() == '\'')) pretty = pretty.substr(1, pretty.size() - 2);
+    if (pretty.empty()) GTEST_SKIP() << "os-release has no PRETTY_NAME";
+    auto os = Collect(wmi::MakeLinuxProvider("/"), "Win32_OperatingSystem");
+    ASSERT_EQ(os.size(), 1u);
+    EXPECT_EQ(os[0].Get("Caption"), wmi::Value(pretty));
 }
