@@ -474,6 +474,23 @@ link(IR + "/1-3:1.0/rc/rc0/device", "../../../1-3:1.0")
 link("/sys/bus/usb/devices/1-3", "../../../devices/pci0000:00/0000:00:14.0/usb1/1-3")
 link("/sys/class/rc/rc0", "../../devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.0/rc/rc0")
 
+# ---- a USB modem, and a board that claims AT commands but is no modem ----
+for dev, tty, vid, pid, product, maker in (("1-4", "ttyACM0", "0572", "1329", "USB Modem", "Conexant"),
+                                           ("1-5", "ttyACM1", "2341", "0043", "Arduino Uno", "Arduino (www.arduino.cc)")):
+    D = PCI + "/0000:00:14.0/usb1/" + dev
+    for k, v in {"idVendor": vid, "idProduct": pid, "bDeviceClass": "02", "product": product,
+                 "manufacturer": maker}.items():
+        w(D + "/" + k, v + "\n")
+    I = D + "/" + dev + ":1.0"
+    for k, v in {"bInterfaceClass": "02", "bInterfaceSubClass": "02", "bInterfaceProtocol": "01"}.items():
+        w(I + "/" + k, v + "\n")
+    w(I + f"/tty/{tty}/dev", f"166:{tty[-1]}\n")
+    link(I + f"/tty/{tty}/device", "../../../" + dev + ":1.0")
+    link(f"/sys/class/tty/{tty}", f"../../devices/pci0000:00/0000:00:14.0/usb1/{dev}/{dev}:1.0/tty/{tty}")
+    link(f"/sys/bus/usb/devices/{dev}", f"../../../devices/pci0000:00/0000:00:14.0/usb1/{dev}")
+# ModemManager's udev rules mark the board as no modem.
+w("/run/udev/data/c166:1", "E:ID_MM_CANDIDATE=1\nE:ID_MM_DEVICE_IGNORE=1\n")
+
 # ---- serial ports, hubs, buses ----
 SER = "/sys/devices/pnp0/00:05/tty/ttyS0"
 w(SER + "/type", "4\n")

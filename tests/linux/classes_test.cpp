@@ -506,17 +506,21 @@ TEST(Smbios, UnreadableTableGivesEmptySets) {
 
 TEST(Ports, SerialPortsWithHardwareOnly) {
     auto s = CollectIn("laptop", "Win32_SerialPort");
-    ASSERT_EQ(s.size(), 2u);  // ttyS1 has no UART behind it, tty0 is a console
-    EXPECT_EQ(s[0].Get("DeviceID"), Value("/dev/ttyS0"));
-    EXPECT_EQ(s[0].Get("MaxBaudRate"), Value(115200));
-    EXPECT_EQ(s[1].Get("Description"), Value("FT232R USB UART"));
+    ASSERT_EQ(s.size(), 4u);  // ttyS1 has no UART behind it, tty0 is a console
+    const auto* uart = FindBy(s, "DeviceID", "/dev/ttyS0");
+    ASSERT_NE(uart, nullptr);
+    EXPECT_EQ(uart->Get("MaxBaudRate"), Value(115200));
+    const auto* usb = FindBy(s, "DeviceID", "/dev/ttyUSB0");
+    ASSERT_NE(usb, nullptr);
+    EXPECT_EQ(usb->Get("Description"), Value("FT232R USB UART"));
+    EXPECT_NE(FindBy(s, "DeviceID", "/dev/ttyACM0"), nullptr);
 }
 
 TEST(Ports, SerialPortConfigurationsNameThePortsAndLeaveLineSettingsNull) {
     auto c = CollectIn("laptop", "Win32_SerialPortConfiguration");
-    ASSERT_EQ(c.size(), 2u);  // the same ports as Win32_SerialPort
-    EXPECT_EQ(c[0].Get("Name"), Value("/dev/ttyS0"));
-    EXPECT_EQ(c[1].Get("SettingID"), Value("/dev/ttyUSB0"));
+    auto ports = CollectIn("laptop", "Win32_SerialPort");
+    ASSERT_EQ(c.size(), ports.size());  // the same ports as Win32_SerialPort
+    for (std::size_t i = 0; i < c.size(); ++i) EXPECT_EQ(c[i].Get("SettingID"), ports[i].Get("DeviceID"));
     for (const char* p : {"BaudRate", "BitsPerByte", "Parity", "StopBits", "IsBusy"}) EXPECT_TRUE(c[0].Get(p).isNull()) << p;
 }
 
@@ -536,6 +540,34 @@ TEST(Devices, InfraredReceiverNamedByItsDriverWithTheUsbMaker) {
     EXPECT_EQ(ir[0].Get("Name"), Value("Formosa21 eHome Infrared Transceiver"));
     EXPECT_EQ(ir[0].Get("Manufacturer"), Value("Formosa21"));
     EXPECT_TRUE(CollectIn("server", "Win32_InfraredDevice").empty());
+}
+
+TEST(Devices, ModemsByPciClassOrUsbAtCommandInterface) {
+    auto m = CollectIn("laptop", "Win32_POTSModem");
+    ASSERT_EQ(m.size(), 1u);  // the Arduino claims AT commands but udev marks it no modem
+    EXPECT_EQ(m[0].Get("AttachedTo"), Value("/dev/ttyACM0"));
+    EXPECT_EQ(m[0].Get("DeviceID"), Value("USB\\VID_0572&PID_1329\\1-4:1.0"));
+    EXPECT_EQ(m[0].Get("DeviceType"), Value("External Modem"));
+    EXPECT_EQ(m[0].Get("Name"), Value("USB Modem"));
+
+    char tmpl[] = "/tmp/kestrane-modem-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    std::string root = tmpl;
+    auto pci = [&](const char* addr, const char* cls) {
+        std::string d = root + "/sys/bus/pci/devices/" + addr;
+        std::system(("mkdir -p " + d).c_str());
+        std::ofstream(d + "/vendor") << "0x8086\n";
+        std::ofstream(d + "/device") << "0x2416\n";
+        std::ofstream(d + "/class") << cls << "\n";
+    };
+    pci("0000:00:1f.6", "0x070300");  // a modem controller
+    pci("0000:00:1f.5", "0x040100");  // audio beside it
+    auto internal = lnxtest::Collect(wmi::MakeLinuxProvider(root), "Win32_POTSModem");
+    std::system(("rm -rf " + root).c_str());
+    ASSERT_EQ(internal.size(), 1u);
+    EXPECT_EQ(internal[0].Get("DeviceType"), Value("Internal Modem"));
+    EXPECT_TRUE(internal[0].Get("AttachedTo").isNull());
+    EXPECT_TRUE(CollectIn("server", "Win32_POTSModem").empty());
 }
 
 TEST(Devices, MotherboardWithItsBusesAndRevision) {

@@ -1,7 +1,8 @@
 // Input devices (/proc/bus/input/devices), system resources (/proc/interrupts,
 // /proc/dma, /proc/ioports, /proc/iomem), sound cards (/proc/asound), the
-// PCI and USB devices of /sys/bus, floppy controllers (ACPI's PnP devices)
-// and infrared receivers (/sys/class/rc).
+// PCI and USB devices of /sys/bus, floppy controllers (ACPI's PnP devices),
+// infrared receivers (/sys/class/rc) and modems (PCI modem controllers and
+// USB interfaces that declare AT commands).
 #include <algorithm>
 
 #include "wmi/linux/system_info.h"
@@ -417,6 +418,56 @@ std::unique_ptr<InstanceCursor> InfraredDevices(const Context& ctx, const Schema
     });
 }
 
+// Modems: PCI controllers of class 07 03 inside the computer, and USB
+// communication interfaces (CDC ACM) whose protocol is AT commands (1 to 6),
+// each with its tty. Boards that claim AT commands without being modems
+// (Arduino and the like) are left out where ModemManager's udev rules mark
+// them ignored. A stick that hides its modem behind a vendor class is not
+// recognised without talking to it, which the provider never does.
+std::unique_ptr<InstanceCursor> Modems(const Context& ctx, const SchemaPtr& schema) {
+    std::vector<std::string> keys;
+    for (const auto& a : ctx.fs().listDir("/sys/bus/pci/devices")) keys.push_back("pci:" + a);
+    for (const auto& t : ctx.fs().listDir("/sys/class/tty"))
+        if (StartsWith(t, "ttyACM")) keys.push_back("tty:" + t);
+    return std::make_unique<LazyCursor>(std::move(keys), [ctx, schema](const std::string& key) -> std::optional<Object> {
+        Row r(schema);
+        SetSystemKeys(r, ctx, "Win32_POTSModem");
+        if (StartsWith(key, "pci:")) {
+            auto p = ReadPci(ctx, key.substr(4));
+            if (!p || (p->cls >> 8) != 0x0703) return std::nullopt;
+            const std::string id = Cat(PciHardwareId(*p), "\\", p->address);
+            r.set("DeviceID", id).set("PNPDeviceID", id);
+            auto title = PciTitle(*p);
+            r.set("Name", title).set("Caption", title).set("Description", title).set("Model", p->deviceName);
+            r.set("DeviceType", std::string("Internal Modem"));
+            return r.build();
+        }
+        const std::string tty = key.substr(4);
+        const std::string iface = ctx.fs().resolve(Cat("/sys/class/tty/", tty, "/device"));
+        auto cls = ctx.readUInt(iface + "/bInterfaceClass", 16), sub = ctx.readUInt(iface + "/bInterfaceSubClass", 16),
+             proto = ctx.readUInt(iface + "/bInterfaceProtocol", 16);
+        if (!cls || !sub || !proto || *cls != 0x02 || *sub != 0x02 || *proto < 1 || *proto > 6) return std::nullopt;
+        if (auto dev = ctx.readText(Cat("/sys/class/tty/", tty, "/dev")))
+            if (auto udev = ctx.read(Cat("/run/udev/data/c", *dev), 64 * 1024);
+                udev && udev->find("E:ID_MM_DEVICE_IGNORE=1") != std::string::npos)
+                return std::nullopt;
+        const std::string usb = DirName(iface);
+        auto v = ctx.readUInt(usb + "/idVendor", 16), pr = ctx.readUInt(usb + "/idProduct", 16);
+        if (!v || !pr) return std::nullopt;
+        char hw[64];
+        std::snprintf(hw, sizeof hw, "USB\\VID_%04X&PID_%04X", static_cast<unsigned>(*v), static_cast<unsigned>(*pr));
+        const std::string id = Cat(hw, "\\", BaseName(iface));
+        r.set("DeviceID", id).set("PNPDeviceID", id);
+        IdNames names = ctx.usbNames(static_cast<unsigned>(*v), static_cast<unsigned>(*pr));
+        auto title = ctx.readText(usb + "/product");
+        if (!title) title = names.device;
+        r.set("Name", title).set("Caption", title).set("Description", title).set("Model", title);
+        r.set("AttachedTo", Cat("/dev/", tty));
+        r.set("DeviceType", std::string("External Modem"));
+        return r.build();
+    });
+}
+
 }  // namespace
 
 void RegisterDeviceClasses(Registry& reg) {
@@ -436,6 +487,7 @@ void RegisterDeviceClasses(Registry& reg) {
     reg.add("Win32_SoundDevice", SoundDevices);
     reg.add("Win32_FloppyController", FloppyControllers);
     reg.add("Win32_InfraredDevice", InfraredDevices);
+    reg.add("Win32_POTSModem", Modems);
 }
 
 }  // namespace wmi::lnx
