@@ -1,12 +1,7 @@
 // Per-class values over the fixture trees.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-
-#include <unistd.h>
-
-#include "linux_test_util.h"
+#include "os_test_util.h"
 
 using lnxtest::CollectIn;
 using lnxtest::FindBy;
@@ -321,12 +316,9 @@ TEST(Resources, PortRangesAsDecimalStrings) {
 }
 
 TEST(Resources, RangesHiddenFromUnprivilegedUsersAreNull) {
-    char tmpl[] = "/tmp/kestrane-iomem-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    std::string root = tmpl;
-    std::system(("mkdir -p " + root + "/proc && printf '00000000-00000000 : Reserved\\n00000000-00000000 : System RAM\\n' > " + root + "/proc/iomem").c_str());
-    auto v = lnxtest::Collect(wmi::MakeLinuxProvider(root), "Win32_DeviceMemoryAddress");
-    std::system(("rm -rf " + root).c_str());
+    lnxtest::TempTree t;
+    t.write("/proc/iomem", "00000000-00000000 : Reserved\n00000000-00000000 : System RAM\n");
+    auto v = t.collect("Win32_DeviceMemoryAddress");
     ASSERT_EQ(v.size(), 2u);
     EXPECT_TRUE(v[0].Get("StartingAddress").isNull());
     EXPECT_TRUE(v[0].Get("EndingAddress").isNull());
@@ -463,9 +455,6 @@ TEST(Smbios, MappedAddressRangesInKilobytesAndTheBaseClassHoldsBothKinds) {
 }
 
 TEST(Smbios, RangesBeyondFourTerabytesUseTheExtendedByteAddresses) {
-    char tmpl[] = "/tmp/kestrane-smbios-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    std::string root = tmpl;
     auto le = [](std::string& out, std::uint64_t v, int bytes) {
         for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(v >> (8 * i) & 0xFF));
     };
@@ -486,10 +475,9 @@ TEST(Smbios, RangesBeyondFourTerabytesUseTheExtendedByteAddresses) {
     le(t, 0, 2);
     le(t, 1, 1);
     t += std::string("\0\0\x7F\x04\x03\x00\0\0", 8);
-    std::system(("mkdir -p " + root + "/sys/firmware/dmi/tables").c_str());
-    std::ofstream(root + "/sys/firmware/dmi/tables/DMI", std::ios::binary) << t;
-    auto arrays = lnxtest::Collect(wmi::MakeLinuxProvider(root), "Win32_MemoryArray");
-    std::system(("rm -rf " + root).c_str());
+    lnxtest::TempTree tree;
+    tree.write("/sys/firmware/dmi/tables/DMI", t);
+    auto arrays = tree.collect("Win32_MemoryArray");
     ASSERT_EQ(arrays.size(), 1u);
     EXPECT_EQ(arrays[0].Get("StartingAddress"), Value("5368709120"));  // kilobytes
     EXPECT_EQ(arrays[0].Get("EndingAddress"), Value("5369757695"));
@@ -550,20 +538,16 @@ TEST(Devices, ModemsByPciClassOrUsbAtCommandInterface) {
     EXPECT_EQ(m[0].Get("DeviceType"), Value("External Modem"));
     EXPECT_EQ(m[0].Get("Name"), Value("USB Modem"));
 
-    char tmpl[] = "/tmp/kestrane-modem-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    std::string root = tmpl;
-    auto pci = [&](const char* addr, const char* cls) {
-        std::string d = root + "/sys/bus/pci/devices/" + addr;
-        std::system(("mkdir -p " + d).c_str());
-        std::ofstream(d + "/vendor") << "0x8086\n";
-        std::ofstream(d + "/device") << "0x2416\n";
-        std::ofstream(d + "/class") << cls << "\n";
+    lnxtest::TempTree t;
+    auto pci = [&](const std::string& addr, const std::string& cls) {
+        std::string d = "/sys/bus/pci/devices/" + addr;
+        t.write(d + "/vendor", "0x8086\n");
+        t.write(d + "/device", "0x2416\n");
+        t.write(d + "/class", cls + "\n");
     };
     pci("0000:00:1f.6", "0x070300");  // a modem controller
     pci("0000:00:1f.5", "0x040100");  // audio beside it
-    auto internal = lnxtest::Collect(wmi::MakeLinuxProvider(root), "Win32_POTSModem");
-    std::system(("rm -rf " + root).c_str());
+    auto internal = t.collect("Win32_POTSModem");
     ASSERT_EQ(internal.size(), 1u);
     EXPECT_EQ(internal[0].Get("DeviceType"), Value("Internal Modem"));
     EXPECT_TRUE(internal[0].Get("AttachedTo").isNull());
@@ -576,10 +560,7 @@ TEST(Devices, MotherboardWithItsBusesAndRevision) {
     EXPECT_EQ(m.Get("PrimaryBusType"), Value("PCI"));
     EXPECT_TRUE(m.Get("SecondaryBusType").isNull());  // no ISA devices
     EXPECT_EQ(m.Get("RevisionNumber"), Value("SDK0J40697 WIN"));
-    char tmpl[] = "/tmp/kestrane-board-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    EXPECT_TRUE(lnxtest::Collect(wmi::MakeLinuxProvider(tmpl), "Win32_MotherboardDevice").empty());
-    ::rmdir(tmpl);
+    EXPECT_TRUE(lnxtest::TempTree().collect("Win32_MotherboardDevice").empty());
 }
 
 TEST(Ports, ParallelPortCapabilitiesFromTheKernelsModes) {
@@ -616,18 +597,16 @@ TEST(Ports, UsbHubsAndPciBuses) {
 }
 
 TEST(Vanishing, DeviceRemovedBetweenListingAndReadingIsSkipped) {
-    char tmpl[] = "/tmp/kestrane-vanish-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    std::string root = tmpl;
-    for (const char* d : {"sda", "sdb", "sdc"})
-        std::system(("mkdir -p " + root + "/sys/block/" + d + "/queue && echo 2048 > " + root + "/sys/block/" + d +
-                     "/size && echo 512 > " + root + "/sys/block/" + d + "/queue/logical_block_size").c_str());
-    auto cursor = wmi::MakeLinuxProvider(root)->enumerate("Win32_DiskDrive");
+    lnxtest::TempTree t;
+    for (std::string d : {"sda", "sdb", "sdc"}) {
+        t.write("/sys/block/" + d + "/size", "2048\n");
+        t.write("/sys/block/" + d + "/queue/logical_block_size", "512\n");
+    }
+    auto cursor = wmi::MakeLinuxProvider(t.path())->enumerate("Win32_DiskDrive");
     auto first = cursor->next();
-    std::system(("rm -rf " + root + "/sys/block/sdb").c_str());  // unplugged while listing
+    std::filesystem::remove_all(t.path("/sys/block/sdb"));  // unplugged while listing
     auto second = cursor->next();
     auto third = cursor->next();
-    std::system(("rm -rf " + root).c_str());
     ASSERT_TRUE(first);
     ASSERT_TRUE(second);
     EXPECT_EQ(first->Get("DeviceID"), Value("/dev/sda"));
@@ -637,24 +616,15 @@ TEST(Vanishing, DeviceRemovedBetweenListingAndReadingIsSkipped) {
 }
 
 TEST(Processor, LoadPercentageIsMeasuredBetweenTwoQueries) {
-    char tmpl[] = "/tmp/kestrane-load-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    std::string root = tmpl;
-    auto write = [&](const std::string& rel, const std::string& text) {
-        std::system(("mkdir -p \"$(dirname '" + root + rel + "')\"").c_str());
-        FILE* f = std::fopen((root + rel).c_str(), "w");
-        std::fputs(text.c_str(), f);
-        std::fclose(f);
-    };
-    write("/proc/cpuinfo", "processor : 0\nmodel name : Test CPU\n\nprocessor : 1\nmodel name : Test CPU\n");
-    write("/sys/devices/system/cpu/online", "0-1\n");
-    write("/proc/stat", "cpu0 100 0 0 900\ncpu1 100 0 0 900\n");
-    auto provider = wmi::MakeLinuxProvider(root);
+    lnxtest::TempTree t;
+    t.write("/proc/cpuinfo", "processor : 0\nmodel name : Test CPU\n\nprocessor : 1\nmodel name : Test CPU\n");
+    t.write("/sys/devices/system/cpu/online", "0-1\n");
+    t.write("/proc/stat", "cpu0 100 0 0 900\ncpu1 100 0 0 900\n");
+    auto provider = wmi::MakeLinuxProvider(t.path());
     auto first = lnxtest::Collect(provider, "Win32_Processor");
-    write("/proc/stat", "cpu0 160 0 0 940\ncpu1 130 0 0 970\n");  // 60+30 busy of 200 ticks
+    t.write("/proc/stat", "cpu0 160 0 0 940\ncpu1 130 0 0 970\n");  // 60+30 busy of 200 ticks
     auto second = lnxtest::Collect(provider, "Win32_Processor");
-    auto other = lnxtest::Collect(wmi::MakeLinuxProvider(root), "Win32_Processor");
-    std::system(("rm -rf '" + root + "'").c_str());
+    auto other = t.collect("Win32_Processor");
     ASSERT_EQ(first.size(), 1u);
     ASSERT_EQ(second.size(), 1u);
     EXPECT_TRUE(first[0].Get("LoadPercentage").isNull());  // one sample says nothing about load
@@ -686,15 +656,11 @@ TEST(Resources, SystemMemoryIsTheTopLevelRamRanges) {
 }
 
 TEST(Processor, ArmDesignerFromImplementerCode) {
-    char tmpl[] = "/tmp/kestrane-arm-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    std::string root = tmpl;
-    std::system(("mkdir -p " + root + "/proc/sys/kernel && printf 'processor\\t: 0\\nBogoMIPS\\t: 108.00\\n"
-                 "CPU implementer\\t: 0x41\\nCPU part\\t: 0xd08\\n\\n' > " + root + "/proc/cpuinfo && echo aarch64 > " +
-                 root + "/proc/sys/kernel/arch").c_str());
-    auto v = lnxtest::Collect(wmi::MakeLinuxProvider(root), "Win32_Processor");
-    auto cs = lnxtest::Collect(wmi::MakeLinuxProvider(root), "Win32_ComputerSystem");
-    std::system(("rm -rf '" + root + "'").c_str());
+    lnxtest::TempTree t;
+    t.write("/proc/cpuinfo", "processor\t: 0\nBogoMIPS\t: 108.00\nCPU implementer\t: 0x41\nCPU part\t: 0xd08\n\n");
+    t.write("/proc/sys/kernel/arch", "aarch64\n");
+    auto v = t.collect("Win32_Processor");
+    auto cs = t.collect("Win32_ComputerSystem");
     ASSERT_EQ(v.size(), 1u);
     EXPECT_EQ(v[0].Get("Manufacturer"), Value("ARM"));
     EXPECT_EQ(v[0].Get("Architecture"), Value(12));

@@ -3,11 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <future>
 
-#include "linux_test_util.h"
+#include "os_test_util.h"
 #include "wmi/linux/bounded_call.h"
 #include "wmi/linux/file_system.h"
 
@@ -18,21 +16,10 @@ namespace {
 // A scratch tree under /tmp, removed afterwards.
 class ScratchTree : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/kestrane-fs-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-    }
-    void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
-    void write(const std::string& rel, const std::string& content) {
-        std::system(("mkdir -p \"$(dirname '" + root_ + rel + "')\"").c_str());
-        std::ofstream(root_ + rel, std::ios::binary) << content;
-    }
-    void link(const std::string& rel, const std::string& target) {
-        std::system(("mkdir -p \"$(dirname '" + root_ + rel + "')\"").c_str());
-        ASSERT_EQ(::symlink(target.c_str(), (root_ + rel).c_str()), 0);
-    }
-    std::string root_;
+    void write(const std::string& rel, const std::string& content) { tree_.write(rel, content); }
+    void link(const std::string& rel, const std::string& target) { tree_.link(rel, target); }
+    lnxtest::TempTree tree_;
+    const std::string root_ = tree_.path();
 };
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Helpers shared by the Linux provider tests.
 #pragma once
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,14 @@
 namespace lnxtest {
 
 inline std::string Fixture(const std::string& name) { return std::string(KESTRANE_FIXTURES) + "/" + name; }
+
+// A fixture file's bytes ("laptop/run/utmp").
+inline std::string ReadFixtureFile(const std::string& rel) {
+    std::ifstream f(Fixture(rel), std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
 
 // Every instance of a class, read to the end.
 inline std::vector<wmi::Object> Collect(const std::shared_ptr<wmi::Provider>& p, const std::string& cls) {

@@ -9,16 +9,7 @@
 
 using namespace wmi::lnx;
 
-namespace {
-
-std::string ReadFixtureFile(const std::string& rel) {
-    std::ifstream f(lnxtest::Fixture(rel), std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-}  // namespace
+using lnxtest::ReadFixtureFile;
 
 TEST(TextHelpers, ParseIntRejectsTrailingGarbageAndEmpty) {
     struct Case { const char* in; std::optional<std::int64_t> out; };

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 
-#include "linux_test_util.h"
+#include "os_test_util.h"
 #include "wmi/linux/cups_parsers.h"
 #include "wmi/linux/file_system.h"
 #include "wmi/linux/ipp_parser.h"
@@ -87,30 +86,19 @@ TEST(PrintingClasses, PrintersFromTheConfiguration) {
 
 TEST(PrintingClasses, NamesOnlyFromPrintcapAndNothingWithoutAPrintSystem) {
     // A copy of the tree without printers.conf, as an ordinary user sees it.
-    namespace fs = std::filesystem;
-    fs::path dir = fs::temp_directory_path() / ("kestrane-printcap-" + std::to_string(::getpid()));
-    fs::create_directories(dir / "run/cups");
-    fs::copy_file(lnxtest::Fixture("printserver/run/cups/printcap"), dir / "run/cups/printcap",
-                  fs::copy_options::overwrite_existing);
-    auto printers = lnxtest::Collect(wmi::MakeLinuxProvider(dir.string()), "Win32_Printer");
+    lnxtest::TempTree t;
+    t.write("/run/cups/printcap", lnxtest::ReadFixtureFile("printserver/run/cups/printcap"));
+    auto printers = t.collect("Win32_Printer");
     ASSERT_EQ(printers.size(), 2u);
     EXPECT_EQ(printers[0].Get("Description"), wmi::Value("Office laser, 2nd floor"));
     EXPECT_TRUE(printers[0].Get("PrinterStatus").isNull());
     EXPECT_TRUE(printers[0].Get("Default").isNull());
-    EXPECT_TRUE(lnxtest::Collect(wmi::MakeLinuxProvider(dir.string()), "Win32_PrintJob").empty());
-    fs::remove_all(dir);
+    EXPECT_TRUE(t.collect("Win32_PrintJob").empty());
     EXPECT_TRUE(CollectIn("laptop", "Win32_Printer").empty());
     EXPECT_TRUE(CollectIn("laptop", "Win32_PrintJob").empty());
 }
 
 namespace {
-
-std::string ReadFixture(const std::string& name) {
-    std::ifstream in(lnxtest::Fixture(name), std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 std::string Counted(std::string_view s) {
     return std::string{static_cast<char>(s.size() >> 8), static_cast<char>(s.size() & 0xff)} + std::string(s);
@@ -128,7 +116,7 @@ std::string JobMessage(const std::string& body) {
 }  // namespace
 
 TEST(IppParser, ReadsAControlFileAsCupsdWroteIt) {
-    std::string bytes = ReadFixture("printserver/var/spool/cups/c00008");
+    std::string bytes = lnxtest::ReadFixtureFile("printserver/var/spool/cups/c00008");
     auto m = ParseIppMessage(bytes);
     ASSERT_TRUE(m);
     EXPECT_EQ(m->versionMajor, 2);
@@ -401,15 +389,10 @@ TEST(StartMenu, DesktopEntriesGroupedByMainCategory) {
 TEST(PrintingClasses, SpoolElsewhereAndAnInterruptedSave) {
     // RequestRoot moved by cups-files.conf; only the backup of a save that
     // was cut off by a crash is left, which cupsd reads in its place.
-    namespace fs = std::filesystem;
-    fs::path dir = fs::temp_directory_path() / ("kestrane-spool-" + std::to_string(::getpid()));
-    fs::create_directories(dir / "etc/cups");
-    fs::create_directories(dir / "srv/spool");
-    std::ofstream(dir / "etc/cups/cups-files.conf") << "RequestRoot /srv/spool\n";
-    fs::copy_file(lnxtest::Fixture("printserver/var/spool/cups/c00007"), dir / "srv/spool/c00012.O",
-                  fs::copy_options::overwrite_existing);
-    auto jobs = lnxtest::Collect(wmi::MakeLinuxProvider(dir.string()), "Win32_PrintJob");
-    fs::remove_all(dir);
+    lnxtest::TempTree t;
+    t.write("/etc/cups/cups-files.conf", "RequestRoot /srv/spool\n");
+    t.write("/srv/spool/c00012.O", lnxtest::ReadFixtureFile("printserver/var/spool/cups/c00007"));
+    auto jobs = t.collect("Win32_PrintJob");
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].Get("Name"), wmi::Value("Office_Laser, 12"));  // the id is the file's, not job-id's
     EXPECT_EQ(jobs[0].Get("JobId"), wmi::Value(12));

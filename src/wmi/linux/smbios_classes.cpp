@@ -12,6 +12,16 @@ using Table = std::vector<SmbiosStructure>;
 
 using Maker = std::function<std::optional<Object>(const Context&, const SchemaPtr&, const SmbiosStructure&, int)>;
 
+// A row with the class and the constant texts Windows gives these
+// structures: Name, Caption and Description the title, Tag "<title> <n>".
+Row Titled(const SchemaPtr& schema, const char* cls, const std::string& title, int n) {
+    Row r(schema);
+    r.set("CreationClassName", cls);
+    r.set("Name", title).set("Caption", title).set("Description", title);
+    r.set("Tag", Cat(title, " ", std::to_string(n)));
+    return r;
+}
+
 // Lists the structures of the given types lazily, one instance each, all of
 // the first type before the next; n counts the instances made of each type.
 std::unique_ptr<InstanceCursor> PerStructure(const Context& ctx, const SchemaPtr& schema,
@@ -69,10 +79,7 @@ std::optional<Object> MemoryModule(const Context&, const SchemaPtr& schema, cons
     } else if (*size != 0xFFFF) {
         bytes = static_cast<std::uint64_t>(*size & 0x7FFF) << ((*size & 0x8000) ? 10 : 20);
     }
-    Row r(schema);
-    r.set("CreationClassName", "Win32_PhysicalMemory");
-    r.set("Name", "Physical Memory").set("Caption", "Physical Memory").set("Description", "Physical Memory");
-    r.set("Tag", "Physical Memory " + std::to_string(n));
+    Row r = Titled(schema, "Win32_PhysicalMemory", "Physical Memory", n);
     r.setU64("Capacity", bytes);
     r.set("TotalWidth", Known(s.wordAt(0x08), 0xFFFF));
     r.set("DataWidth", Known(s.wordAt(0x0A), 0xFFFF));
@@ -97,10 +104,7 @@ std::optional<Object> MemoryModule(const Context&, const SchemaPtr& schema, cons
 }
 
 std::optional<Object> MemoryArray(const Context&, const SchemaPtr& schema, const SmbiosStructure& s, int n) {
-    Row r(schema);
-    r.set("CreationClassName", "Win32_PhysicalMemoryArray");
-    r.set("Name", "Physical Memory Array").set("Caption", "Physical Memory Array").set("Description", "Physical Memory Array");
-    r.set("Tag", "Physical Memory Array " + std::to_string(n));
+    Row r = Titled(schema, "Win32_PhysicalMemoryArray", "Physical Memory Array", n);
     // Location, use and error correction share SMBIOS's codes.
     r.set("Location", s.byteAt(0x04));
     r.set("Use", s.byteAt(0x05));
@@ -144,10 +148,7 @@ std::optional<Object> MappedAddress(const Context& ctx, const SchemaPtr& schema,
 }
 
 std::optional<Object> Slot(const Context&, const SchemaPtr& schema, const SmbiosStructure& s, int n) {
-    Row r(schema);
-    r.set("CreationClassName", "Win32_SystemSlot");
-    r.set("Name", "System Slot").set("Caption", "System Slot").set("Description", "System Slot");
-    r.set("Tag", "System Slot " + std::to_string(n));
+    Row r = Titled(schema, "Win32_SystemSlot", "System Slot", n);
     r.set("SlotDesignation", s.stringAt(0x04));
     if (auto w = s.byteAt(0x06); w && *w >= 3 && *w <= 7) r.set("MaxDataWidth", *w - 3);  // 8 to 128 bits
     if (auto u = s.byteAt(0x07); u && *u >= 1 && *u <= 4) r.set("CurrentUsage", *u);
@@ -166,10 +167,7 @@ std::optional<Object> Slot(const Context&, const SchemaPtr& schema, const Smbios
 }
 
 std::optional<Object> Connector(const Context&, const SchemaPtr& schema, const SmbiosStructure& s, int n) {
-    Row r(schema);
-    r.set("CreationClassName", "Win32_PortConnector");
-    r.set("Name", "Port Connector").set("Caption", "Port Connector").set("Description", "Port Connector");
-    r.set("Tag", "Port Connector " + std::to_string(n));
+    Row r = Titled(schema, "Win32_PortConnector", "Port Connector", n);
     r.set("InternalReferenceDesignator", s.stringAt(0x04));
     r.set("ExternalReferenceDesignator", s.stringAt(0x06));
     // WMI port types are SMBIOS's, with 0xFF (other) widened.
