@@ -7,6 +7,7 @@ packages=(
   g++ cmake make ccache pkg-config
   qt6-base-dev qtkeychain-qt6-dev libgl-dev adwaita-icon-theme
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev libsystemd-dev
+  libssh-dev libssl-dev openssh-server openssh-client
 )
 if [ "${1:-}" = "--extra" ]; then
   shift

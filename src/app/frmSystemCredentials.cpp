@@ -1,5 +1,7 @@
 #include "app/frmSystemCredentials.h"
 
+#include <algorithm>
+
 #include <QEvent>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -12,6 +14,11 @@
 
 namespace kestrane::app {
 
+namespace {
+// Room for fully qualified names, ssh://user@host:port and generated passwords.
+constexpr int kMaxLength = 255;
+}  // namespace
+
 frmSystemCredentials::frmSystemCredentials(AppState& state, QWidget* parent)
     : QDialog(parent), state_(state) {
     setObjectName("frmSystemCredentials");
@@ -23,7 +30,6 @@ frmSystemCredentials::frmSystemCredentials(AppState& state, QWidget* parent)
     auto make = [&](const char* name, const char* label) {
         auto* e = new QLineEdit(frame);
         e->setObjectName(name);
-        e->setMaxLength(30);
         e->installEventFilter(this);
         form->addRow(label, e);
         return e;
@@ -63,10 +69,15 @@ frmSystemCredentials::frmSystemCredentials(AppState& state, QWidget* parent)
     setTabOrder(txtPassword_, cmdOK_);
     setTabOrder(cmdOK_, cmdCancel_);
 
-    // Form_Load
-    txtCompName_->setText(QString::fromStdString(state_.gstrComputer));
-    txtUserName_->setText(QString::fromStdString(state_.gstrUserName));
-    txtPassword_->setText(QString::fromStdString(state_.gstrPassword));
+    // Form_Load. The limit comes after the text, and never below it, so a
+    // longer stored value is shown and kept whole instead of cut.
+    auto load = [](QLineEdit* e, const std::string& value) {
+        e->setText(QString::fromStdString(value));
+        e->setMaxLength(std::max(kMaxLength, static_cast<int>(e->text().size())));
+    };
+    load(txtCompName_, state_.gstrComputer);
+    load(txtUserName_, state_.gstrUserName);
+    load(txtPassword_, state_.gstrPassword);
     txtCompName_->setFocus();
 }
 

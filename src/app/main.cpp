@@ -4,6 +4,7 @@
 
 #include "app/frmMain.h"
 #include "app/qt_stores.h"
+#include "app/remote_hooks.h"
 #include "backends/backends.h"
 
 int main(int argc, char** argv) {
@@ -18,9 +19,15 @@ int main(int argc, char** argv) {
         kestrane::app::QtSettingsStore settings(appName);
         kestrane::app::FallbackSecretStore secrets(
             std::make_unique<kestrane::app::KeychainSecretStore>(appName));
-        kestrane::app::frmMain form(settings, secrets, kestrane::DefaultBackends());
+        // The window's hooks are set once it exists; the back-end reads them
+        // at each connection.
+        auto ssh = std::make_shared<wmi::ssh::Options>();
+        kestrane::app::frmMain form(settings, secrets, kestrane::DefaultBackends("/", ssh));
+        *ssh = *kestrane::app::WindowSshOptions(settings, &form);
         form.ShowThisForm();
-        return app.exec();
+        int rc = app.exec();
+        wmi::ssh::CloseAllSessions();
+        return rc;
     } catch (...) {
         return 1;
     }

@@ -14,14 +14,15 @@ bool NamesSnapshotFile(const std::string& server) {
     return ::stat(server.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-wmi::Backends DefaultBackends(const std::string& root) {
+wmi::Backends DefaultBackends(const std::string& root, std::shared_ptr<const wmi::ssh::Options> ssh) {
+    if (!ssh) ssh = std::make_shared<wmi::ssh::Options>();
     wmi::Backends b;
     b.local = [root] { return wmi::MakeLinuxProvider(root); };
     // A recorded computer is browsed by naming its snapshot file as the
-    // computer; there is no remote back-end yet for real names.
-    b.remote = [](const std::string& server, const std::string&,
-                  const std::string&) -> std::shared_ptr<wmi::Provider> {
-        if (!NamesSnapshotFile(server)) throw wmi::MakeError(wmi::RPC_S_SERVER_UNAVAILABLE, "SWbemLocator");
+    // computer.
+    b.remote = [ssh](const std::string& server, const std::string& user,
+                     const std::string& password) -> std::shared_ptr<wmi::Provider> {
+        if (!NamesSnapshotFile(server)) return wmi::ssh::Connect(server, user, password, *ssh);
         try {
             return wmi::LoadSnapshot(server);
         } catch (const FileError& e) {

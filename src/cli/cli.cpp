@@ -6,8 +6,10 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 
 #include "backends/backends.h"
+#include "cli/serve.h"
 #include "catalogue/catalogue.h"
 #include "core/file_error.h"
 #include "export/html_export.h"
@@ -20,7 +22,8 @@ namespace kestrane::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kestrane-cli [--snapshot FILE | --root DIR] [--json] COMMAND [ARGS]\n"
+    "usage: kestrane-cli [--snapshot FILE | --root DIR | --computer NAME [LOGIN]] [--json]\n"
+    "                    COMMAND [ARGS]\n"
     "\n"
     "Commands:\n"
     "  summary                  the computer's one-page summary\n"
@@ -36,14 +39,31 @@ constexpr const char* kUsage =
     "                           into a snapshot file\n"
     "  coverage                 one line per catalogue class: the instance count or\n"
     "                           the error number\n"
+    "  serve                    answers another computer's Kestrane on standard\n"
+    "                           input and output (it runs this over SSH)\n"
     "\n"
     "Options:\n"
     "  --snapshot FILE          inspect the computer recorded in a snapshot file\n"
     "  --root DIR               inspect the Linux system whose files lie under DIR\n"
+    "  --computer NAME          inspect a remote Linux computer over SSH:\n"
+    "                           ssh://[USER@]HOST[:PORT], or a bare name or address\n"
     "  --json                   one JSON object per line instead of aligned text\n"
     "  --help                   this text\n"
     "\n"
-    "Without --snapshot or --root the local computer is inspected.\n"
+    "Login (with --computer):\n"
+    "  --user NAME              the user to log in as (a user in ssh://USER@HOST wins;\n"
+    "                           default: your own user name)\n"
+    "  --password-stdin         read the password from the first line of standard\n"
+    "                           input; KESTRANE_PASSWORD in the environment does the\n"
+    "                           same. Without a password the SSH agent and the keys\n"
+    "                           ~/.ssh/id_ed25519, id_ecdsa and id_rsa are used.\n"
+    "  --accept-new-host-key    record an unknown host key in ~/.ssh/known_hosts\n"
+    "                           (otherwise an unknown key is refused; a changed key\n"
+    "                           is always refused)\n"
+    "  --remote-cli PATH        the kestrane-cli to run there (default: kestrane-cli\n"
+    "                           in the login's PATH)\n"
+    "\n"
+    "Without --snapshot, --root or --computer the local computer is inspected.\n"
     "Exit status: 0 success, 2 bad usage, 3 WMI error (number:description on\n"
     "standard error), 4 a file that cannot be read, parsed or written.\n";
 
@@ -52,8 +72,8 @@ struct UsageError : std::runtime_error {
 };
 
 struct Options {
-    std::optional<std::string> snapshot, root;
-    bool json = false, horizontal = false;
+    std::optional<std::string> snapshot, root, computer, user, remoteCli;
+    bool json = false, horizontal = false, passwordStdin = false, acceptNewHostKey = false;
     std::optional<int> level;
     std::vector<std::string> positional;
 };
@@ -70,6 +90,19 @@ Options Parse(const std::vector<std::string>& args) {
             o.snapshot = value("--snapshot");
         } else if (a == "--root") {
             o.root = value("--root");
+        } else if (a == "--computer") {
+            o.computer = value("--computer");
+        } else if (a == "--user") {
+            o.user = value("--user");
+        } else if (a == "--remote-cli") {
+            o.remoteCli = value("--remote-cli");
+        } else if (a == "--password-stdin") {
+            o.passwordStdin = true;
+        } else if (a == "--accept-new-host-key") {
+            o.acceptNewHostKey = true;
+        } else if (a == "--password") {
+            throw UsageError("a password is never taken from the command line (other users can read it there): "
+                             "use --password-stdin or KESTRANE_PASSWORD");
         } else if (a == "--json") {
             o.json = true;
         } else if (a == "--horizontal") {
@@ -84,7 +117,10 @@ Options Parse(const std::vector<std::string>& args) {
             o.positional.push_back(a);
         }
     }
-    if (o.snapshot && o.root) throw UsageError("--snapshot and --root exclude each other");
+    if ((o.snapshot ? 1 : 0) + (o.root ? 1 : 0) + (o.computer ? 1 : 0) > 1)
+        throw UsageError("--snapshot, --root and --computer exclude each other");
+    if (!o.computer && (o.user || o.remoteCli || o.passwordStdin || o.acceptNewHostKey))
+        throw UsageError("--user, --password-stdin, --accept-new-host-key and --remote-cli go with --computer");
     return o;
 }
 
@@ -144,8 +180,19 @@ struct Session {
     AppState state;
     std::shared_ptr<wmi::SnapshotProvider> snapshot;
 
-    explicit Session(Options o) : opt(std::move(o)) {
-        if (opt.snapshot) {
+    Session(Options o, std::string password) : opt(std::move(o)) {
+        if (opt.computer) {
+            auto ssh = std::make_shared<wmi::ssh::Options>();
+            if (opt.remoteCli) ssh->remoteCli = *opt.remoteCli;
+            if (opt.acceptNewHostKey)
+                ssh->unknownHost = [](const wmi::ssh::HostKeyQuestion&) { return wmi::ssh::HostKeyChoice::Remember; };
+            ssh->unknownHostAdvice = "Check the fingerprint with the computer's administrator, then run again with "
+                                     "--accept-new-host-key to record it in " + wmi::ssh::KnownHostsPath() + ".";
+            backends = DefaultBackends("/", ssh);
+            state.gstrComputer = *opt.computer;
+            state.gstrUserName = opt.user.value_or("");
+            state.gstrPassword = std::move(password);
+        } else if (opt.snapshot) {
             snapshot = wmi::LoadSnapshot(*opt.snapshot);
             auto snap = snapshot;
             backends.local = [snap] { return snap; };
@@ -164,8 +211,10 @@ struct Session {
         return [this] { return wmi::GetWMIServices(state, backends); };
     }
 
-    std::string computerName() const {
+    std::string computerName(const wmi::Provider* provider = nullptr) const {
         if (snapshot) return snapshot->computer();
+        if (provider && !provider->computerName().empty()) return provider->computerName();
+        if (opt.computer) return *opt.computer;
         return GetLocalComputerName();
     }
 };
@@ -278,15 +327,37 @@ int Capture(Session& s, const std::string& file, std::ostream& out) {
         while (!key.empty() && key.back() == ' ') key.pop_back();
         if (seen.insert(key).second) classes.push_back(key);
     }
-    auto res = wmi::CaptureSnapshot(file, *services.provider(), classes, s.computerName(), wmi::DmtfNowUtc());
+    auto res = wmi::CaptureSnapshot(file, *services.provider(), classes, s.computerName(services.provider().get()),
+                                    wmi::DmtfNowUtc());
     out << "recorded " << res.recorded.size() << " classes, " << res.skipped.size()
         << " not answered, into " << file << '\n';
     return 0;
 }
 
+
+// The password from the environment or standard input, never from an
+// argument, which other users can read in the process list.
+std::string ReadPassword(const Options& opt, std::istream& in) {
+    std::string password;
+    if (opt.passwordStdin) {
+        if (!std::getline(in, password)) throw UsageError("--password-stdin found no line on standard input");
+        if (!password.empty() && password.back() == '\r') password.pop_back();
+    } else if (const char* env = std::getenv("KESTRANE_PASSWORD")) {
+        password = env;
+    }
+    // Programs started later need not see it.
+    ::unsetenv("KESTRANE_PASSWORD");
+    return password;
+}
+
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::istringstream none;
+    return Run(args, none, out, err);
+}
+
+int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
     try {
         if (std::find(args.begin(), args.end(), "--help") != args.end() ||
             std::find(args.begin(), args.end(), "-h") != args.end()) {
@@ -305,10 +376,17 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             if (opt.snapshot || opt.root) throw UsageError("tree inspects no computer");
             return Tree(opt, out);
         }
-        if (cmd != "summary" && cmd != "list" && cmd != "export" && cmd != "capture" && cmd != "coverage")
+        if (cmd != "summary" && cmd != "list" && cmd != "export" && cmd != "capture" && cmd != "coverage" &&
+            cmd != "serve")
             throw UsageError("unknown command " + cmd);
         if (opt.level) throw UsageError("--level goes with tree");
-        Session s(opt);
+        if (cmd == "serve" && opt.computer) throw UsageError("serve answers for this computer, not for --computer");
+        Session s(opt, opt.computer ? ReadPassword(opt, in) : std::string());
+        if (cmd == "serve") {
+            need(0);
+            wmi::Services services = s.services()();
+            return Serve(0, 1, *services.provider(), s.computerName());
+        }
         if (cmd == "summary") {
             need(0);
             ListModel list;
@@ -352,7 +430,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 int Main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::ios::sync_with_stdio(false);
-    int rc = Run(args, std::cout, std::cerr);
+    int rc = Run(args, std::cin, std::cout, std::cerr);
+    wmi::ssh::CloseAllSessions();
     std::cout.flush();
     if (!std::cout) {
         std::cerr << "kestrane-cli: cannot write to standard output\n";

@@ -66,6 +66,9 @@ void ShowRootSummary(ListModel& list, ListingHost& host, const ServicesFactory& 
         // A horizontal listing may have left its own columns behind.
         if (!HasDefaultColumns(list)) list.setDefaultColumns();
         wmi::Services services = GetWMIServices();
+        std::vector<std::string> classes;
+        for (const auto& g : SummaryGroups()) classes.emplace_back(g.className);
+        services.provider()->prefetch(classes);
         ListRowSink sink(list);
         for (const auto& g : SummaryGroups()) {
             wmi::ObjectSet set =

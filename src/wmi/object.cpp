@@ -30,10 +30,12 @@ const char* StandardDescription(std::uint32_t number) {
     case WBEM_E_INVALID_PARAMETER: return "Invalid parameter";
     case WBEM_E_INVALID_NAMESPACE: return "Invalid namespace";
     case WBEM_E_INVALID_CLASS: return "Invalid class";
+    case WBEM_E_PROVIDER_LOAD_FAILURE: return "Provider load failure";
     case WBEM_E_INVALID_QUERY: return "Invalid query";
     case WBEM_E_INVALID_QUERY_TYPE: return "Invalid query language";
     case E_ACCESSDENIED_WIN32: return "Access is denied.";
     case RPC_S_SERVER_UNAVAILABLE: return "The RPC server is unavailable.";
+    case RPC_S_CALL_FAILED: return "The remote procedure call failed.";
     default: return "";
     }
 }

@@ -4,7 +4,9 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "wmi/object.h"
 
@@ -24,6 +26,11 @@ public:
     // Called at the first enumeration of a query's result, not at the query:
     // a class the computer lacks throws 0x80041010 here.
     virtual std::unique_ptr<InstanceCursor> enumerate(std::string_view className) = 0;
+    // Classes about to be enumerated one after the other: a remote provider
+    // may ask for them all at once. Enumeration stays the only way to read.
+    virtual void prefetch(const std::vector<std::string>& /*classNames*/) {}
+    // The computer's own name where the provider learnt it, or "".
+    virtual std::string computerName() const { return {}; }
 };
 
 // A cursor over instances already in memory.

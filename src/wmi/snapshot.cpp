@@ -194,6 +194,18 @@ std::string ToValueCell(const Json& v, const PropertyDecl& decl, ClassData& d, C
     return {};
 }
 
+}  // namespace
+
+std::string snapshot_detail::ValueFromJson(const Json& v, const PropertyDecl& decl, Value& out) {
+    ClassData d;
+    Cell c;
+    std::string why = ToValueCell(v, decl, d, c);
+    if (why.empty()) out = d.value(c);
+    return why;
+}
+
+namespace {
+
 class SnapshotSax : public nlohmann::json_sax<Json> {
 public:
     SnapshotSax(std::string_view text, const char* const* mark) : text_(text), mark_(mark), lastEnd_(text.data()) {}

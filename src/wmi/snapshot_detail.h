@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "wmi/object.h"
 
 namespace wmi::snapshot_detail {
@@ -63,6 +65,20 @@ std::optional<Integer> ParseDecimal(std::string_view text);
 
 // Exactly one character of the Basic Multilingual Plane in well-formed UTF-8.
 bool IsChar16(std::string_view utf8);
+
+// JSON text of a string appended to out. Bytes that are not UTF-8 (a
+// provider may pass on whatever a system file holds) become U+FFFD, since
+// readers accept only well-formed text.
+void AppendJsonString(std::string& out, std::string_view s);
+
+// Appends a value as a snapshot records it under its declaration (64-bit
+// integers as decimal strings, absent arrays as JSON arrays). Returns what is
+// wrong when the value does not fit the declared type, or "".
+std::string AppendJsonValue(std::string& out, const Value& v, const PropertyDecl& decl);
+
+// The object model's value for a JSON member under its declaration, with the
+// loader's rules. Returns what is wrong, or "" and sets out.
+std::string ValueFromJson(const nlohmann::ordered_json& v, const PropertyDecl& decl, Value& out);
 
 // Text with every byte sequence that is not UTF-8 replaced by U+FFFD, for
 // messages that quote file contents or provider values.

@@ -23,12 +23,7 @@ namespace sd = snapshot_detail;
 
 namespace {
 
-// JSON text of a string. Bytes that are not UTF-8 (a provider may pass on
-// whatever a system file holds) become U+FFFD, since the loader accepts
-// only well-formed text.
-void AppendString(std::string& out, std::string_view s) {
-    out += nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
+void AppendString(std::string& out, std::string_view s) { sd::AppendJsonString(out, s); }
 
 // Appends one scalar; returns what is wrong, or "" when it fits the type.
 std::string AppendScalar(std::string& out, const Value& v, int type) {
@@ -88,7 +83,13 @@ std::string AppendScalar(std::string& out, const Value& v, int type) {
     return {};
 }
 
-std::string AppendValue(std::string& out, const Value& v, const PropertyDecl& decl) {
+}  // namespace
+
+void sd::AppendJsonString(std::string& out, std::string_view s) {
+    out += nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string sd::AppendJsonValue(std::string& out, const Value& v, const PropertyDecl& decl) {
     if (!decl.isArray) {
         if (v.isArray()) return "an array cannot be recorded for a property that is not an array";
         return AppendScalar(out, v, decl.cimType);
@@ -105,6 +106,12 @@ std::string AppendValue(std::string& out, const Value& v, const PropertyDecl& de
     }
     out += ']';
     return {};
+}
+
+namespace {
+
+std::string AppendValue(std::string& out, const Value& v, const PropertyDecl& decl) {
+    return sd::AppendJsonValue(out, v, decl);
 }
 
 std::string TempName(const std::string& path) {

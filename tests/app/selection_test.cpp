@@ -171,7 +171,7 @@ TEST_F(SelectionTest, ConnectToStoresTheLoginAndRenamesTheRoot) {
     w->setCredentialsHook([](QWidget* d) {
         auto* dlg = static_cast<frmSystemCredentials*>(d);
         EXPECT_EQ(dlg->windowTitle(), "Connect To Remote Computer");
-        EXPECT_EQ(dlg->txtCompName()->maxLength(), 30);
+        EXPECT_EQ(dlg->txtCompName()->maxLength(), 255);
         EXPECT_EQ(dlg->txtPassword()->echoMode(), QLineEdit::Password);
         EXPECT_TRUE(dlg->lblDescription()->text().startsWith("        Please enter"));
         dlg->txtCompName()->setText(" Server7 ");
@@ -218,6 +218,19 @@ TEST_F(SelectionTest, ConnectToStoresTheLoginAndRenamesTheRoot) {
     EXPECT_EQ(secrets_.read(kPasswordSecretKey), std::optional<std::string>(""));
 }
 
+TEST(CredentialsDialog, AStoredValueLongerThanTheLimitIsShownAndKeptWhole) {
+    AppState st;
+    st.gstrComputer = "ssh://operator@" + std::string(280, 'h') + ".example.org:2222";
+    st.gstrPassword = std::string(300, 'p');
+    frmSystemCredentials dlg(st);
+    EXPECT_EQ(dlg.txtCompName()->text().toStdString(), st.gstrComputer);
+    EXPECT_EQ(dlg.txtPassword()->text().size(), 300);
+    const std::string before = st.gstrComputer;
+    dlg.cmdOK_Click();
+    EXPECT_EQ(st.gstrComputer, before);
+    EXPECT_EQ(st.gstrPassword.size(), 300u);
+}
+
 TEST(CredentialsDialog, LimitsTabOrderAndSelectAllOnFocus) {
     AppState st;
     st.gstrComputer = "host1";
@@ -227,8 +240,9 @@ TEST(CredentialsDialog, LimitsTabOrderAndSelectAllOnFocus) {
     QApplication::setActiveWindow(&dlg);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
     for (QLineEdit* e : {dlg.txtCompName(), dlg.txtUserName(), dlg.txtPassword()}) {
-        e->setText(QString(40, 'x'));
-        EXPECT_EQ(e->text().size(), 30);  // a 31st character cannot be typed
+        // Fully qualified names and generated passwords fit; a 256th character does not.
+        e->setText(QString(300, 'x'));
+        EXPECT_EQ(e->text().size(), 255);
     }
     dlg.txtCompName()->setText("host1");
     dlg.txtUserName()->setText("me");

@@ -1,0 +1,32 @@
+// What the SSH back-end asks of the window: the question about an unknown
+// host key, a painted window while it waits, and the kept sessions' end.
+#pragma once
+
+#include <QString>
+#include <memory>
+
+#include "core/settings.h"
+#include "wmi/ssh/ssh_client.h"
+
+class QMessageBox;
+class QWidget;
+
+namespace kestrane::app {
+
+// The settings key naming the kestrane-cli to run on remote computers.
+inline constexpr const char* kRemoteSection = "Remote";
+inline constexpr const char* kRemoteCliKey = "CliPath";
+
+// The question "Connect Once / Remember / Cancel" about an unknown host key,
+// not yet shown. Its buttons carry the object names hostKeyConnectOnce,
+// hostKeyRemember and hostKeyCancel.
+QMessageBox* MakeHostKeyBox(QWidget* parent, const wmi::ssh::HostKeyQuestion& q);
+// Shows that question and returns the choice (Cancel and closing refuse).
+wmi::ssh::HostKeyChoice AskHostKey(QWidget* parent, const wmi::ssh::HostKeyQuestion& q);
+
+// SSH options for the window: the remote program from the settings, the
+// host-key question over `window`, and event processing while waiting. Also
+// closes idle sessions from a timer owned by `window`.
+std::shared_ptr<wmi::ssh::Options> WindowSshOptions(const SettingsStore& settings, QWidget* window);
+
+}  // namespace kestrane::app
