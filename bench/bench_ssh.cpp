@@ -68,6 +68,36 @@ void BM_ProcessListOverSsh(benchmark::State& state) {
 }
 BENCHMARK(BM_ProcessListOverSsh)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// One small class on a kept session: the cost of a round trip.
+void BM_SmallClassOverSsh(benchmark::State& state) {
+    if (!Server()) return state.SkipWithError("no sshd");
+    const std::string url = Url(Server()->port());
+    const wmi::ssh::Options o = Opts();
+    for (auto _ : state) {
+        wmi::Services svc(wmi::ssh::Connect(url, "", "", o));
+        auto set = svc.ExecQuery("SELECT * FROM Win32_OperatingSystem");
+        while (set.Next()) {
+        }
+    }
+    wmi::ssh::CloseAllSessions();
+}
+BENCHMARK(BM_SmallClassOverSsh)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ProcessDrainOverSsh(benchmark::State& state) {
+    if (!Server()) return state.SkipWithError("no sshd");
+    const std::string url = Url(Server()->port());
+    const wmi::ssh::Options o = Opts();
+    std::size_t n = 0;
+    for (auto _ : state) {
+        wmi::Services svc(wmi::ssh::Connect(url, "", "", o));
+        auto set = svc.ExecQuery("SELECT * FROM Win32_Process");
+        while (set.Next()) ++n;
+    }
+    state.counters["instances"] = benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsRate);
+    wmi::ssh::CloseAllSessions();
+}
+BENCHMARK(BM_ProcessDrainOverSsh)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The root summary with a round-trip time added by a relay (argument: RTT
 // in ms): on a kept session, and with the connection opened each time.
 void BM_RootSummaryOverSsh(benchmark::State& state) {

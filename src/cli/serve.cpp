@@ -26,7 +26,7 @@ public:
 
     // False once the reader has gone away.
     bool maybeFlush() {
-        if (buf_.size() >= 64 * 1024 || Clock::now() - last_ >= std::chrono::milliseconds(20)) return flush();
+        if (buf_.size() >= 32 * 1024 || Clock::now() - last_ >= std::chrono::milliseconds(20)) return flush();
         return ok_;
     }
 
