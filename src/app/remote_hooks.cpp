@@ -28,6 +28,8 @@ QMessageBox* MakeHostKeyBox(QWidget* parent, const wmi::ssh::HostKeyQuestion& q)
     remember->setObjectName("hostKeyRemember");
     cancel->setObjectName("hostKeyCancel");
     box->setDefaultButton(cancel);
+    // Wide enough that the fingerprint stays on one line.
+    box->setStyleSheet("QLabel { min-width: 34em; }");
     box->setEscapeButton(cancel);
     return box;
 }

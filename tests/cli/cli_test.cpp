@@ -196,3 +196,34 @@ TEST_F(CliTest, LinuxProviderCoverageOnAFixtureTree) {
         }
     }
 }
+
+TEST(CliRemote, LoginOptionsAndThePasswordsWayIn) {
+    auto run = [](std::vector<std::string> args, const std::string& input = "") {
+        std::istringstream in(input);
+        std::ostringstream out, err;
+        int code = kestrane::cli::Run(args, in, out, err);
+        return Result{code, out.str(), err.str()};
+    };
+    // Never from an argument, where every user of the computer can read it.
+    Result r = run({"--computer", "web01", "--password", "s3cret", "summary"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("never taken from the command line"), std::string::npos);
+    for (auto args : std::vector<std::vector<std::string>>{{"--user", "me", "summary"},
+                                                           {"--accept-new-host-key", "summary"},
+                                                           {"--computer", "web01", "--snapshot", kSample, "summary"},
+                                                           {"--computer", "web01", "serve"},
+                                                           {"--computer", "web01", "--password-stdin", "summary"}})
+        EXPECT_EQ(run(args).code, 2) << args[0];
+
+    // A password from the environment is read once and leaves it; no error
+    // text repeats it.
+    ::setenv("KESTRANE_PASSWORD", "env-s3cret", 1);
+    r = run({"--computer", "not a name", "list", "Win32_BIOS"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err.rfind("-2147023174:The RPC server is unavailable.", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find("env-s3cret"), std::string::npos);
+    EXPECT_EQ(std::getenv("KESTRANE_PASSWORD"), nullptr);
+    r = run({"--computer", "not a name", "--password-stdin", "summary"}, "stdin-s3cret\n");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err.find("stdin-s3cret"), std::string::npos);
+}

@@ -344,6 +344,15 @@ TEST_F(SshTest, OneRoundTripPerClassAndOneForTheWholeSummary) {
     auto bios = p->enumerate("win32_bios");
     auto biosDirect = snap->enumerate("Win32_BIOS");
     EXPECT_EQ(bios->next()->values(), biosDirect->next()->values());
+    p.reset();
+
+    // A session idle for its time is closed; the next selection connects anew.
+    opts->idleClose = std::chrono::seconds(0);
+    Listing(b, url, "Win32_BIOS", false);
+    ssh::CloseIdleSessions();
+    relay.resetCounters();
+    Listing(b, url, "Win32_BIOS", false);
+    EXPECT_GT(relay.roundTrips(), 3);
 }
 
 TEST_F(SshTest, TheCliBrowsesARemoteComputer) {
