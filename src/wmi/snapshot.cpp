@@ -28,7 +28,9 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr std::string_view kFormat = "kestrane-snapshot";
-constexpr std::int64_t kVersion = 1;
+// Version 2 added subclasses; a file that uses none may still say 1.
+constexpr std::int64_t kOldestVersion = 1;
+constexpr std::int64_t kVersion = 2;
 constexpr std::size_t kNoPosition = std::string::npos;
 
 // A fault at a byte offset of the text (kNoPosition when none applies).
@@ -243,10 +245,15 @@ public:
     std::string captured;
 
 private:
-    enum class Level { Start, Root, Classes, Class, Properties, Instances, Instance, End };
+    enum class Level { Start, Root, Classes, Class, Subclasses, Properties, Instances, Instance, End };
 
     struct ClassState {
         std::string name;
+        std::string label;   // how messages name it: "C" or "C, subclass S"
+        std::size_t keyAt = 0;
+        bool hasSubclasses = false;
+        std::vector<std::shared_ptr<const ClassData>> parts;
+        std::unordered_map<std::string, std::string> partLower;  // lower-cased -> as spelled
         bool hasProperties = false;
         bool hasInstances = false;
         std::string member;  // "properties" or "instances" while inside one
@@ -274,7 +281,7 @@ private:
 
     std::string context() const {
         if (!cls_) return {};
-        std::string c = "class " + cls_->name;
+        std::string c = "class " + cls_->label;
         if (level_ == Level::Instance || (level_ == Level::Instances && cls_->member == "instances"))
             c += ", instances[" + std::to_string(cls_->instanceIndex) + "]";
         if (level_ == Level::Instance && cls_->property >= 0)
@@ -306,6 +313,9 @@ private:
     bool seenFormat_ = false, seenVersion_ = false, seenComputer_ = false, seenCaptured_ = false,
          seenClasses_ = false;
     std::unique_ptr<ClassState> cls_;
+    std::unique_ptr<ClassState> outer_;  // the class whose subclass cls_ is
+    std::int64_t version_ = 0;           // 0 until read
+    std::size_t subclassesAt_ = kNoPosition;  // first use of a version 2 member
     std::string classKey_;
     std::size_t classKeyAt_ = 0;
     std::unordered_map<std::string, std::string> classLower_;  // lower-cased -> as spelled
@@ -366,10 +376,26 @@ bool SnapshotSax::open(bool object) {
     case Level::Classes:
         if (!object) fail(at, "class " + classKey_ + " must be an object, not an array");
         cls_ = std::make_unique<ClassState>();
-        cls_->name = classKey_;
+        cls_->name = cls_->label = classKey_;
+        cls_->keyAt = classKeyAt_;
         level_ = Level::Class;
         return true;
+    case Level::Subclasses: {
+        if (!object) fail(at, "must be an object, not an array");
+        auto sub = std::make_unique<ClassState>();
+        sub->name = classKey_;
+        sub->label = cls_->name + ", subclass " + classKey_;
+        sub->keyAt = classKeyAt_;
+        outer_ = std::move(cls_);
+        cls_ = std::move(sub);
+        level_ = Level::Class;
+        return true;
+    }
     case Level::Class:
+        if (object && cls_->member == "subclasses") {
+            level_ = Level::Subclasses;
+            return true;
+        }
         if (!object && cls_->member == "properties") {
             level_ = Level::Properties;
             return true;
@@ -443,12 +469,36 @@ bool SnapshotSax::key(string_t& k) {
         return true;
     }
     case Level::Class: {
+        const bool sub = outer_ != nullptr;
+        if (k == "subclasses" && !sub) {
+            if (cls_->hasSubclasses) fail(at, "member " + Quote(k) + " is given twice");
+            cls_->hasSubclasses = true;
+            if (version_ == 1) fail(at, "member \"subclasses\" needs version 2 (the file says version 1)");
+            if (subclassesAt_ == kNoPosition) subclassesAt_ = at;
+            cls_->member = k;
+            return true;
+        }
         if (k != "properties" && k != "instances")
-            fail(at, "unknown member " + Quote(k) + " (a class has \"properties\" and \"instances\")");
+            fail(at, "unknown member " + Quote(k) +
+                         (sub ? " (a subclass has \"properties\" and \"instances\")"
+                              : " (a class has \"properties\", \"instances\" and, from version 2, \"subclasses\")"));
         bool& seen = k == "properties" ? cls_->hasProperties : cls_->hasInstances;
         if (seen) fail(at, "member " + Quote(k) + " is given twice");
         seen = true;
         cls_->member = k;
+        return true;
+    }
+    case Level::Subclasses: {
+        if (!snapshot_detail::IsIdentifier(k))
+            fail(at, "subclass name " + Quote(k) + " is not a valid name (letters, digits, '_')");
+        if (EqualsNoCase(k, cls_->name)) fail(at, "subclass " + k + " has the name of its class");
+        auto [it, inserted] = cls_->partLower.emplace(ToLowerAscii(k), k);
+        if (!inserted) {
+            if (it->second == k) fail(at, "subclass " + k + " is given twice");
+            fail(at, "subclasses " + it->second + " and " + k + " differ only in letter case");
+        }
+        classKey_ = k;
+        classKeyAt_ = at;
         return true;
     }
     case Level::Instance:
@@ -520,6 +570,14 @@ bool SnapshotSax::close() {
     case Level::Class:
         finishClass();
         level_ = Level::Classes;
+        if (outer_) {
+            cls_ = std::move(outer_);
+            level_ = Level::Subclasses;
+        }
+        break;
+    case Level::Subclasses:
+        cls_->member.clear();
+        level_ = Level::Class;
         break;
     case Level::Properties:
         finishProperties();
@@ -551,9 +609,12 @@ void SnapshotSax::deliver(Json v, std::size_t at) {
             if (!v.is_string() || v.get_ref<const std::string&>() != kFormat)
                 fail(at, "not a Kestrane snapshot: \"format\" is " + Shown(v) + ", not \"" + std::string(kFormat) + "\"");
         } else if (rootMember_ == "version") {
-            if (!v.is_number_integer() || v.get<std::int64_t>() != kVersion)
-                fail(at, "unsupported snapshot version " + Shown(v) + " (this program reads version " +
-                             std::to_string(kVersion) + ")");
+            if (!v.is_number_integer() || v.get<std::int64_t>() < kOldestVersion || v.get<std::int64_t>() > kVersion)
+                fail(at, "unsupported snapshot version " + Shown(v) + " (this program reads versions " +
+                             std::to_string(kOldestVersion) + " to " + std::to_string(kVersion) + ")");
+            version_ = v.get<std::int64_t>();
+            if (version_ == 1 && subclassesAt_ != kNoPosition)
+                throw LoadError{subclassesAt_, "member \"subclasses\" needs version 2 (the file says version 1)"};
         } else if (rootMember_ == "computer") {
             if (!v.is_string()) fail(at, "\"computer\" must be a string, not " + std::string(JsonTypeName(v)));
             computer = v.get<std::string>();
@@ -568,7 +629,10 @@ void SnapshotSax::deliver(Json v, std::size_t at) {
     case Level::Classes:
         fail(at, "class " + classKey_ + " must be an object, not " + JsonTypeName(v));
     case Level::Class:
-        fail(at, Quote(cls_->member) + " must be an array, not " + JsonTypeName(v));
+        fail(at, Quote(cls_->member) + " must be " + (cls_->member == "subclasses" ? "an object" : "an array") +
+                     ", not " + JsonTypeName(v));
+    case Level::Subclasses:
+        fail(at, "subclass " + classKey_ + " must be an object, not " + JsonTypeName(v));
     case Level::Properties:
         addDecl(v, at);
         return;
@@ -652,14 +716,18 @@ void SnapshotSax::storePending(ClassState& c) {
 
 void SnapshotSax::finishClass() {
     ClassState& c = *cls_;
-    if (!c.hasProperties) fail(classKeyAt_, "missing member \"properties\"");
-    if (!c.hasInstances) fail(classKeyAt_, "missing member \"instances\"");
+    if (!c.hasProperties) fail(c.keyAt, "missing member \"properties\"");
+    if (!c.hasInstances) fail(c.keyAt, "missing member \"instances\"");
     if (!c.pending.empty()) storePending(c);
     ClassData& d = *c.data;
     d.cells.shrink_to_fit();
     d.elements.shrink_to_fit();
     d.text.shrink_to_fit();
-    classes_.push_back({c.name, std::move(c.data)});
+    d.parts = std::move(c.parts);
+    if (outer_)
+        outer_->parts.push_back(std::move(c.data));
+    else
+        classes_.push_back({c.name, std::move(c.data)});
     cls_.reset();
 }
 
@@ -697,17 +765,23 @@ std::string Where(std::string_view text, std::size_t at) {
 
 namespace {
 
+// The class's own rows, then those of each subclass in file order.
 class SnapshotCursor : public InstanceCursor {
 public:
-    explicit SnapshotCursor(std::shared_ptr<const ClassData> data) : data_(std::move(data)) {}
+    explicit SnapshotCursor(std::shared_ptr<const ClassData> data) : data_(std::move(data)), table_(data_.get()) {}
     std::optional<Object> next() override {
-        if (row_ >= data_->rows) return std::nullopt;
-        return data_->object(row_++);
+        while (row_ >= table_->rows) {
+            if (part_ >= data_->parts.size()) return std::nullopt;
+            table_ = data_->parts[part_++].get();
+            row_ = 0;
+        }
+        return table_->object(row_++);
     }
 
 private:
     std::shared_ptr<const ClassData> data_;
-    std::size_t row_ = 0;
+    const ClassData* table_;
+    std::size_t part_ = 0, row_ = 0;
 };
 
 }  // namespace
@@ -744,7 +818,10 @@ SchemaPtr SnapshotProvider::schemaOf(std::string_view className) const {
 
 std::size_t SnapshotProvider::instanceCount(std::string_view className) const {
     const Class* c = find(className);
-    return c ? c->data->rows : 0;
+    if (!c) return 0;
+    std::size_t n = c->data->rows;
+    for (const auto& p : c->data->parts) n += p->rows;
+    return n;
 }
 
 // ---- Loading ----------------------------------------------------------

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,9 @@ struct Cell {
 struct ClassData {
     SchemaPtr schema;
     std::size_t rows = 0;
+    // Instances of subclasses that a query of this class also delivers,
+    // after its own rows, each table with its own schema (version 2).
+    std::vector<std::shared_ptr<const ClassData>> parts;
     std::vector<Cell> cells;     // rows * schema->size(), row after row
     std::vector<Cell> elements;  // array elements
     std::string text;            // string bytes

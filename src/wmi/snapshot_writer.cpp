@@ -142,6 +142,8 @@ private:
 struct SnapshotWriter::Out {
     std::ofstream file;
     bool firstClass = true;
+    std::streamoff versionAt = 0;  // where the version digit stands
+    bool needsVersion2 = false;
 };
 
 SnapshotWriter::SnapshotWriter(std::string path, const std::string& computer, const std::string& captured)
@@ -154,7 +156,9 @@ SnapshotWriter::SnapshotWriter(std::string path, const std::string& computer, co
         out_.reset();
         throw kestrane::FileError(path_, "cannot be written (cannot create " + tempPath_ + ")");
     }
-    std::string head = "{\n  \"format\": \"kestrane-snapshot\",\n  \"version\": 1,\n  \"computer\": ";
+    std::string head = "{\n  \"format\": \"kestrane-snapshot\",\n  \"version\": ";
+    out_->versionAt = static_cast<std::streamoff>(head.size());
+    head += "1,\n  \"computer\": ";
     AppendString(head, computer);
     head += ",\n  \"captured\": ";
     AppendString(head, captured);
@@ -180,6 +184,40 @@ void SnapshotWriter::fail(const std::string& what) {
     throw kestrane::FileError(path_, sd::ValidUtf8(what));
 }
 
+namespace {
+
+// One class's recorded declarations and instance text: the queried class
+// itself, or one of the subclasses whose instances the query delivered.
+struct Table {
+    std::string name;
+    std::vector<PropertyDecl> decls;
+    std::unordered_map<std::string, std::size_t> index;  // lower-cased name -> decls
+    std::string body;
+    std::size_t count = 0;
+};
+
+void AppendTable(std::string& text, const Table& t, const std::string& indent) {
+    text += indent + "  \"properties\": [";
+    for (std::size_t k = 0; k < t.decls.size(); ++k) {
+        text += k ? ",\n" : "\n";
+        text += indent + "    {\"name\": ";
+        AppendString(text, t.decls[k].name);
+        text += ", \"cimtype\": " + std::to_string(t.decls[k].cimType) +
+                ", \"array\": " + (t.decls[k].isArray ? "true" : "false") + ", \"origin\": ";
+        AppendString(text, t.decls[k].origin);
+        text += '}';
+    }
+    text += t.decls.empty() ? "]" : "\n" + indent + "  ]";
+}
+
+void AppendInstances(std::string& text, const Table& t, const std::string& indent) {
+    text += ",\n" + indent + "  \"instances\": [";
+    text += t.body;
+    text += t.count ? "\n" + indent + "  ]" : "]";
+}
+
+}  // namespace
+
 void SnapshotWriter::addClass(std::string_view name, const SchemaPtr& schema, InstanceCursor& instances) {
     if (!out_) throw kestrane::FileError(path_, "cannot be written: an earlier step failed");
     std::string className(name);
@@ -188,79 +226,102 @@ void SnapshotWriter::addClass(std::string_view name, const SchemaPtr& schema, In
     for (const auto& n : lowerNames_)
         if (n == lower) fail("class " + className + " is recorded twice");
 
-    std::vector<PropertyDecl> decls;
-    std::unordered_map<std::string, std::size_t> index;  // lower-cased name -> decls
-    auto declare = [&](const PropertyDecl& d) -> std::size_t {
-        if (!sd::IsIdentifier(d.name)) fail("class " + className + ": property name \"" + d.name + "\" is not valid");
+    // tables[0] is the class itself; instances of other classes (a query of
+    // an abstract class delivers its subclasses') keep their own schemas.
+    std::vector<Table> tables(1);
+    std::unordered_map<std::string, std::size_t> tableIndex;  // lower-cased subclass name -> tables
+    auto label = [&](std::size_t t) {
+        return t == 0 ? "class " + tables[0].name : "class " + tables[0].name + ", subclass " + tables[t].name;
+    };
+    auto declare = [&](std::size_t t, const PropertyDecl& d) -> std::size_t {
+        Table& tab = tables[t];
+        if (!sd::IsIdentifier(d.name)) fail(label(t) + ": property name \"" + d.name + "\" is not valid");
         if (!IsKnownCimType(d.cimType))
-            fail("class " + className + ", property " + d.name + ": unknown CIM type " + std::to_string(d.cimType));
-        auto [it, inserted] = index.emplace(ToLowerAscii(d.name), decls.size());
+            fail(label(t) + ", property " + d.name + ": unknown CIM type " + std::to_string(d.cimType));
+        auto [it, inserted] = tab.index.emplace(ToLowerAscii(d.name), tab.decls.size());
         if (inserted) {
-            decls.push_back(d);
+            tab.decls.push_back(d);
         } else {
-            const PropertyDecl& old = decls[it->second];
+            const PropertyDecl& old = tab.decls[it->second];
             if (old.cimType != d.cimType || old.isArray != d.isArray)
-                fail("class " + className + ", property " + d.name + ": declared with two different types");
+                fail(label(t) + ", property " + d.name + ": declared with two different types");
         }
         return it->second;
     };
+    tables[0].name = className;
     if (schema)
         for (const auto& d : schema->properties()) {
-            if (index.count(ToLowerAscii(d.name)))
+            if (tables[0].index.count(ToLowerAscii(d.name)))
                 fail("class " + className + ", property " + d.name + ": declared twice");
-            declare(d);
+            declare(0, d);
         }
 
     // Instances are gathered as text first: the declarations they add go
     // before them in the file, and a class that fails half-way leaves no trace.
-    std::string body;
     const ClassSchema* lastSchema = nullptr;
+    std::size_t table = 0;
     std::vector<std::size_t> map;  // instance property -> decls
-    std::size_t count = 0;
+    bool first = true;
     while (auto obj = instances.next()) {
-        if (count == 0 && EqualsNoCase(obj->className(), className) && sd::IsIdentifier(obj->className()))
-            className = obj->className();
         if (&obj->schema() != lastSchema) {
             lastSchema = &obj->schema();
+            const std::string& own = obj->className();
+            if (EqualsNoCase(own, className) || !sd::IsIdentifier(own)) {
+                table = 0;
+                if (first && EqualsNoCase(own, className) && sd::IsIdentifier(own)) tables[0].name = className = own;
+            } else {
+                auto [it, inserted] = tableIndex.emplace(ToLowerAscii(own), tables.size());
+                if (inserted) {
+                    tables.emplace_back();
+                    tables.back().name = own;
+                }
+                table = it->second;
+            }
             map.clear();
-            for (const auto& d : obj->schema().properties()) map.push_back(declare(d));
+            for (const auto& d : obj->schema().properties()) map.push_back(declare(table, d));
         }
-        body += count ? ",\n        {" : "\n        {";
-        bool first = true;
+        first = false;
+        Table& tab = tables[table];
+        const std::string indent = table ? "            " : "        ";
+        tab.body += tab.count ? ",\n" + indent + "{" : "\n" + indent + "{";
+        bool firstMember = true;
         const auto& values = obj->values();
         for (std::size_t k = 0; k < values.size(); ++k) {
             if (values[k].isNull()) continue;  // an absent member is Null
-            const PropertyDecl& d = decls[map[k]];
-            body += first ? "" : ", ";
-            first = false;
-            AppendString(body, d.name);
-            body += ": ";
-            std::string why = AppendValue(body, values[k], d);
-            if (!why.empty()) {
-                std::string where = "class ";
-                where.append(className).append(", instances[").append(std::to_string(count));
-                where.append("], property ").append(d.name).append(": ").append(why);
-                fail(where);
-            }
+            const PropertyDecl& d = tab.decls[map[k]];
+            tab.body += firstMember ? "" : ", ";
+            firstMember = false;
+            AppendString(tab.body, d.name);
+            tab.body += ": ";
+            std::string why = AppendValue(tab.body, values[k], d);
+            if (!why.empty())
+                fail(label(table) + ", instances[" + std::to_string(tab.count) + "], property " + d.name + ": " + why);
         }
-        body += '}';
-        ++count;
+        tab.body += '}';
+        ++tab.count;
     }
 
     std::string text = out_->firstClass ? "\n    " : ",\n    ";
     AppendString(text, className);
-    text += ": {\n      \"properties\": [";
-    for (std::size_t k = 0; k < decls.size(); ++k) {
-        text += k ? ",\n        {\"name\": " : "\n        {\"name\": ";
-        AppendString(text, decls[k].name);
-        text += ", \"cimtype\": " + std::to_string(decls[k].cimType) +
-                ", \"array\": " + (decls[k].isArray ? "true" : "false") + ", \"origin\": ";
-        AppendString(text, decls[k].origin);
-        text += '}';
+    text += ": {\n";
+    AppendTable(text, tables[0], "    ");
+    if (tables.size() > 1) {
+        // Subclasses exist from version 2 on; a file without them stays
+        // readable by programs that know only version 1.
+        out_->needsVersion2 = true;
+        text += ",\n      \"subclasses\": {";
+        for (std::size_t t = 1; t < tables.size(); ++t) {
+            text += t > 1 ? ",\n        " : "\n        ";
+            AppendString(text, tables[t].name);
+            text += ": {\n";
+            AppendTable(text, tables[t], "        ");
+            AppendInstances(text, tables[t], "        ");
+            text += "\n        }";
+        }
+        text += "\n      }";
     }
-    text += decls.empty() ? "],\n      \"instances\": [" : "\n      ],\n      \"instances\": [";
-    text += body;
-    text += count ? "\n      ]\n    }" : "]\n    }";
+    AppendInstances(text, tables[0], "    ");
+    text += "\n    }";
     out_->file << text;
     if (!out_->file) fail("cannot be written (disk full or device error)");
     out_->firstClass = false;
@@ -271,6 +332,10 @@ void SnapshotWriter::commit() {
     if (!out_) throw kestrane::FileError(path_, "cannot be written: an earlier step failed");
     if (committed_) return;
     out_->file << (out_->firstClass ? "}\n}\n" : "\n  }\n}\n");
+    if (out_->needsVersion2) {
+        out_->file.seekp(out_->versionAt);
+        out_->file << '2';
+    }
     out_->file.flush();
     if (!out_->file) fail("cannot be written (disk full or device error)");
     out_->file.close();

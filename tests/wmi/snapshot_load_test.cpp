@@ -207,7 +207,8 @@ TEST(SnapshotErrors, WrongOrMissingTopLevelMembers) {
         {"number at top", "42", {"not a snapshot"}},
         {"other format", R"({"format": "other", "version": 1})", {"line 1, column 12:", "not a Kestrane snapshot", "\"other\""}},
         {"format not text", R"({"format": 1})", {"not a Kestrane snapshot"}},
-        {"version 2", R"({"format": "kestrane-snapshot", "version": 2})", {"unsupported snapshot version 2"}},
+        {"version 3", R"({"format": "kestrane-snapshot", "version": 3})", {"unsupported snapshot version 3", "versions 1 to 2"}},
+        {"version 0", R"({"format": "kestrane-snapshot", "version": 0})", {"unsupported snapshot version 0"}},
         {"version as text", R"({"format": "kestrane-snapshot", "version": "1"})", {"unsupported snapshot version \"1\""}},
         {"version real", R"({"format": "kestrane-snapshot", "version": 1.5})", {"unsupported snapshot version 1.5"}},
         {"no format", R"({"version": 1, "computer": "H", "captured": "", "classes": {}})", {"missing member \"format\""}},
@@ -423,4 +424,80 @@ TEST(SnapshotErrors, AFaultInALaterClassRefusesTheWholeFile) {
     const std::string msg = FileErrorOf([&] { p = wmi::LoadSnapshot(path); });
     ExpectContainsAll(msg, {"class Win32_Bus, instances[0], property BusNum: -3 is out of range for uint32"});
     EXPECT_EQ(p, nullptr);
+}
+
+namespace {
+
+std::string V2(const std::string& classes, const char* version = "2") {
+    std::string head = kHead;
+    head.replace(head.find("\"version\": 1"), 12, std::string("\"version\": ") + version);
+    return head + R"("classes": {)" + classes + "}}";
+}
+
+}  // namespace
+
+TEST(SnapshotSubclasses, AQueryOfTheClassDeliversItsOwnRowsThenEachSubclassInFileOrder) {
+    // Members in an unusual order too: instances before properties, and
+    // subclasses after instances.
+    const std::string text = V2(
+        R"("Kst_Perf": {"instances": [{"Name": "own"}], "properties": [)" + Decl("Name", 8) +
+        R"(], "subclasses": {"Kst_PerfB": {"properties": [)" + Decl("Name", 8) + "," + Decl("Load", 19) +
+        R"(], "instances": [{"Name": "b0", "Load": 7}, {"Load": 8}]}, "Kst_PerfA": {"instances": [{"Load": "x"}], "properties": [)" +
+        Decl("Load", 8, false, "Kst_PerfA") + R"(]}}}, "Kst_Other": {"properties": [], "instances": []})");
+    ScratchDir dir;
+    auto p = wmi::LoadSnapshot(dir.write("v2.json", text));
+    EXPECT_EQ(p->classNames(), (std::vector<std::string>{"Kst_Perf", "Kst_Other"}));  // subclasses are no classes
+    EXPECT_EQ(p->instanceCount("kst_perf"), 4u);
+    EXPECT_THROW(p->enumerate("Kst_PerfB"), wmi::Error);
+    auto cursor = p->enumerate("Kst_Perf");
+    std::vector<std::string> got;
+    while (auto o = cursor->next()) {
+        std::string row = o->className() + ":";
+        for (const auto& v : o->values()) row += " " + (v.isNull() ? std::string("Null") : wmi::ValueText(v));
+        got.push_back(row);
+    }
+    // "Load" is uint32 in one subclass and a string in the other, which
+    // version 1 could not hold in one class.
+    EXPECT_EQ(got, (std::vector<std::string>{"Kst_Perf: own", "Kst_PerfB: b0 7", "Kst_PerfB: Null 8", "Kst_PerfA: x"}));
+}
+
+TEST(SnapshotSubclasses, MalformedSubclassesAreRefusedWithTheirNames) {
+    const std::string d = Decl("Name", 8);
+    struct Case {
+        const char* label;
+        std::string text;
+        std::vector<std::string> want;
+    } cases[] = {
+        {"in version 1", V2(R"("C": {"properties": [], "subclasses": {}, "instances": []})", "1"),
+         {"class C: member \"subclasses\" needs version 2"}},
+        {"version given last", R"({"format": "kestrane-snapshot", "computer": "H", "captured": "", "classes": {"C": {"properties": [], "subclasses": {}, "instances": []}}, "version": 1})",
+         {"line 1, column 102:", "member \"subclasses\" needs version 2"}},
+        {"not an object", V2(R"("C": {"properties": [], "subclasses": [], "instances": []})"),
+         {"class C: \"subclasses\" must be an object, not an array"}},
+        {"subclass not an object", V2(R"("C": {"properties": [], "subclasses": {"S": 1}, "instances": []})"),
+         {"class C: subclass S must be an object"}},
+        {"bad name", V2(R"("C": {"properties": [], "subclasses": {"S 1": {}}, "instances": []})"),
+         {"class C: subclass name \"S 1\" is not a valid name"}},
+        {"the class's own name", V2(R"("C": {"properties": [], "subclasses": {"c": {}}, "instances": []})"),
+         {"class C: subclass c has the name of its class"}},
+        {"differ in case", V2(R"("C": {"properties": [], "subclasses": {"S": {"properties": [], "instances": []}, "s": {}}, "instances": []})"),
+         {"class C: subclasses S and s differ only in letter case"}},
+        {"twice", V2(R"("C": {"properties": [], "subclasses": {}, "subclasses": {}, "instances": []})"),
+         {"member \"subclasses\" is given twice"}},
+        {"nested", V2(R"("C": {"properties": [], "subclasses": {"S": {"properties": [], "instances": [], "subclasses": {}}}, "instances": []})"),
+         {"class C, subclass S: unknown member \"subclasses\""}},
+        {"no instances", V2(R"("C": {"properties": [], "subclasses": {"S": {"properties": []}}, "instances": []})"),
+         {"class C, subclass S: missing member \"instances\""}},
+        {"bad value", V2(R"("C": {"properties": [], "subclasses": {"S": {"properties": [)" + d +
+                         R"(], "instances": [{}, {"Name": 5}]}}, "instances": []})"),
+         {"class C, subclass S, instances[1], property Name: a number (5) cannot be string"}},
+        {"undeclared", V2(R"("C": {"properties": [)" + d + R"(], "subclasses": {"S": {"properties": [], "instances": [{"Name": "x"}]}}, "instances": []})"),
+         {"class C, subclass S, instances[0]: member \"Name\" is not declared"}},
+    };
+    ScratchDir dir;
+    for (const auto& c : cases) {
+        const std::string path = dir.write("sub.json", c.text);
+        const std::string msg = FileErrorOf([&] { wmi::LoadSnapshot(path); });
+        for (const auto& w : c.want) EXPECT_NE(msg.find(w), std::string::npos) << c.label << ": wanted " << w << " in " << msg;
+    }
 }

@@ -270,6 +270,58 @@ TEST(SnapshotWrite, InstancesWithTheirOwnSchemasAddTheirProperties) {
                       {"class Win32_Fan, property DeviceID: declared with two different types"});
 }
 
+TEST(SnapshotWrite, SubclassInstancesKeepTheirOwnClassAndTypes) {
+    // An abstract class's query delivers instances of its subclasses, which
+    // may declare one property with different types.
+    auto perf = Schema("Kst_Perf", {{"Name", wmi::CIM_STRING, false, "Kst_Perf"}});
+    auto mem = Schema("Kst_PerfMemory", {{"Name", wmi::CIM_STRING, false, "Kst_Perf"},
+                                         {"PoolBytes", wmi::CIM_UINT32, false, "Kst_PerfMemory"}});
+    auto memFormatted = Schema("Kst_PerfMemoryFormatted", {{"Name", wmi::CIM_STRING, false, "Kst_Perf"},
+                                                           {"PoolBytes", wmi::CIM_UINT64, false, "Kst_PerfMemoryFormatted"}});
+    ScriptedProvider computer;
+    computer.classes["kst_perf"] = {{wmi::Object(perf, {Value("own")}), wmi::Object(mem, {Value("m"), Value(4096)}),
+                                     wmi::Object(memFormatted, {Value("f"), Value("8589934592")}),
+                                     wmi::Object(mem, {Value(), Value(1)})}};
+    computer.classes["win32_fan"] = {{Fan(kFanSchema, "F1", 1)}};
+    ScratchDir dir;
+    const std::string path = dir.file("v2.json");
+    wmi::CaptureSnapshot(path, computer, {"Kst_Perf"}, "H", "");
+    EXPECT_NE(ReadAll(path).find("\"version\": 2,"), std::string::npos);
+    auto p = wmi::LoadSnapshot(path);
+    auto got = Instances(*p, "Kst_Perf");
+    // Delivered grouped by class, in the order each class first appeared.
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0].className(), "Kst_Perf");
+    EXPECT_EQ(got[1].className(), "Kst_PerfMemory");
+    EXPECT_EQ(got[2].values(), (std::vector<Value>{Value(), Value(1)}));
+    EXPECT_EQ(got[3].className(), "Kst_PerfMemoryFormatted");
+    ExpectSameDecls(got[3].schema(), *memFormatted, "formatted");
+    EXPECT_EQ(got[3].values(), (std::vector<Value>{Value("f"), Value("8589934592")}));
+
+    // Recorded again from the snapshot, it stays the same; a file without
+    // subclasses stays version 1 for older readers.
+    const std::string again = dir.file("again.json");
+    wmi::CaptureSnapshot(again, *p, p->classNames(), "H", "");
+    auto q = wmi::LoadSnapshot(again);
+    auto got2 = Instances(*q, "Kst_Perf");
+    ASSERT_EQ(got2.size(), got.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got2[i].className(), got[i].className());
+        EXPECT_EQ(got2[i].values(), got[i].values());
+    }
+    const std::string plain = dir.file("v1.json");
+    wmi::CaptureSnapshot(plain, computer, {"Win32_Fan"}, "H", "");
+    EXPECT_NE(ReadAll(plain).find("\"version\": 1,"), std::string::npos);
+
+    auto clash = Schema("Kst_PerfMemory", {{"PoolBytes", wmi::CIM_STRING, false, "Kst_PerfMemory"}});
+    ExpectContainsAll(FileErrorOf([&] {
+                          wmi::WriteSnapshot(path, {"H", "", {{"Kst_Perf", nullptr,
+                                                               {wmi::Object(mem, {Value("m"), Value(1)}),
+                                                                wmi::Object(clash, {Value("x")})}}}});
+                      }),
+                      {"class Kst_Perf, subclass Kst_PerfMemory, property PoolBytes: declared with two different types"});
+}
+
 TEST(SnapshotCapture, SkipsClassesTheComputerLacksAndRecordsTheRest) {
     ScriptedProvider computer;
     computer.classes["win32_fan"] = {{Fan(kFanSchema, "F1", 1200), Fan(kFanSchema, "F2", 900)}, 0};

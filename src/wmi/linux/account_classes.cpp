@@ -118,13 +118,17 @@ std::unique_ptr<InstanceCursor> Groups(const Context& ctx, const SchemaPtr& sche
     return std::make_unique<VectorCursor>(std::move(out));
 }
 
-// The abstract class answers with the instances of its subclasses, as WMI does.
+// The abstract class answers with the instances of its subclasses, one
+// subclass after the other, as WMI does.
 std::unique_ptr<InstanceCursor> Accounts(const Context& ctx, const SchemaPtr&) {
     AccountData a = ReadAccounts(ctx);
     auto user = LookupSchema("Win32_UserAccount"), sys = LookupSchema("Win32_SystemAccount"),
          group = LookupSchema("Win32_Group");
     std::vector<Object> out;
-    for (const auto& u : a.users) out.push_back(UserRow(a.isPerson(u) ? user : sys, a, u));
+    for (const auto& u : a.users)
+        if (a.isPerson(u)) out.push_back(UserRow(user, a, u));
+    for (const auto& u : a.users)
+        if (!a.isPerson(u)) out.push_back(UserRow(sys, a, u));
     for (const auto& g : a.groups) out.push_back(GroupRow(group, a, g));
     return std::make_unique<VectorCursor>(std::move(out));
 }

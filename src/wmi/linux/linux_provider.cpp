@@ -47,6 +47,13 @@ public:
         return e->collect(ctx, LookupSchema(e->name));
     }
 
+    // A tree under --root is another computer: its own host name, not the
+    // one of the computer reading it (which the caller knows on "/").
+    std::string computerName() const override {
+        if (fs_->isLiveRoot()) return {};
+        return Context(fs_, cache_).hostName().value_or("");
+    }
+
 private:
     std::shared_ptr<FileSystem> fs_;
     std::shared_ptr<SharedCache> cache_;
