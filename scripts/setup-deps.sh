@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Kestrane builds and tests with (as root, or
 # through sudo). Packages already present are left alone.
+#   setup-deps.sh [--packaging | --extra PACKAGE...]
 set -euo pipefail
 
 packages=(
@@ -9,9 +10,18 @@ packages=(
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev libsystemd-dev
   libssh-dev libssl-dev openssh-server openssh-client
 )
+# scripts/package.sh and scripts/test-package.sh: man pages, icons, the
+# packages' dependencies, lintian, the desktop and AppStream validators, the
+# MIME lookup and a virtual display for the installed window.
+packaging=(
+  scdoc librsvg2-bin dpkg-dev file
+  lintian desktop-file-utils appstream libglib2.0-bin xvfb xdotool
+)
 if [ "${1:-}" = "--extra" ]; then
   shift
   packages+=("$@")
+elif [ "${1:-}" = "--packaging" ]; then
+  packages+=("${packaging[@]}")
 fi
 
 missing=()
