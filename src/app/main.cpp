@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
         *ssh = *kestrane::app::WindowSshOptions(settings, &form);
         form.ShowThisForm();
         int rc = app.exec();
-        wmi::ssh::CloseAllSessions();
+        kestrane::CloseAllRemoteSessions();
         return rc;
     } catch (...) {
         return 1;

@@ -1,5 +1,7 @@
 #include "app/remote_hooks.h"
 
+#include "backends/backends.h"
+
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -55,7 +57,7 @@ std::shared_ptr<wmi::ssh::Options> WindowSshOptions(const SettingsStore& setting
     o->unknownHost = [parent](const wmi::ssh::HostKeyQuestion& q) { return AskHostKey(parent, q); };
     o->whileWaiting = [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); };
     auto* timer = new QTimer(window);
-    QObject::connect(timer, &QTimer::timeout, [] { wmi::ssh::CloseIdleSessions(); });
+    QObject::connect(timer, &QTimer::timeout, [] { kestrane::CloseIdleRemoteSessions(); });
     timer->start(10000);
     return o;
 }

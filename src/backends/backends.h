@@ -6,15 +6,24 @@
 
 #include "wmi/services.h"
 #include "wmi/ssh/ssh_client.h"
+#include "wmi/wsman/wsman_client.h"
 
 namespace kestrane {
 
 // The local computer answered by the Linux provider over the files under
 // `root`. A computer named by the path of a snapshot file (".json") is that
-// recorded computer; any other name is a Linux computer reached over SSH with
-// `ssh` (read at each connection, so a window can set its hooks later).
+// recorded computer; "http(s)://..." a Windows computer over WS-Management;
+// "ssh://..." a Linux computer over SSH; a bare name or address is tried over
+// WS-Management on 5985 first, then over SSH on 22, each bounded to 3 s to
+// connect. The options are read at each connection, so a window can set its
+// hooks later.
 wmi::Backends DefaultBackends(const std::string& root = "/",
-                              std::shared_ptr<const wmi::ssh::Options> ssh = nullptr);
+                              std::shared_ptr<const wmi::ssh::Options> ssh = nullptr,
+                              std::shared_ptr<const wmi::wsman::Options> wsman = nullptr);
+
+// Closes the remote sessions kept idle too long (or all that are not in use).
+void CloseIdleRemoteSessions();
+void CloseAllRemoteSessions();
 
 bool NamesSnapshotFile(const std::string& server);
 

@@ -45,23 +45,30 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --snapshot FILE          inspect the computer recorded in a snapshot file\n"
     "  --root DIR               inspect the Linux system whose files lie under DIR\n"
-    "  --computer NAME          inspect a remote Linux computer over SSH:\n"
-    "                           ssh://[USER@]HOST[:PORT], or a bare name or address\n"
+    "  --computer NAME          inspect a remote computer: a Windows computer over\n"
+    "                           WS-Management, http(s)://HOST[:PORT]/wsman; a Linux\n"
+    "                           computer over SSH, ssh://[USER@]HOST[:PORT]; or a bare\n"
+    "                           name or address (WS-Management on 5985, then SSH)\n"
     "  --json                   one JSON object per line instead of aligned text\n"
     "  --help                   this text\n"
     "\n"
     "Login (with --computer):\n"
-    "  --user NAME              the user to log in as (a user in ssh://USER@HOST wins;\n"
-    "                           default: your own user name)\n"
+    "  --user NAME              the user to log in as: user, DOMAIN\\user or\n"
+    "                           user@domain (a user in ssh://USER@HOST wins; default\n"
+    "                           for SSH: your own user name)\n"
     "  --password-stdin         read the password from the first line of standard\n"
     "                           input; KESTRANE_PASSWORD in the environment does the\n"
     "                           same. Without a password the SSH agent and the keys\n"
-    "                           ~/.ssh/id_ed25519, id_ecdsa and id_rsa are used.\n"
+    "                           ~/.ssh/id_ed25519, id_ecdsa and id_rsa are used (SSH),\n"
+    "                           or your Kerberos ticket (WS-Management).\n"
     "  --accept-new-host-key    record an unknown host key in ~/.ssh/known_hosts\n"
     "                           (otherwise an unknown key is refused; a changed key\n"
     "                           is always refused)\n"
-    "  --remote-cli PATH        the kestrane-cli to run there (default: kestrane-cli\n"
-    "                           in the login's PATH)\n"
+    "  --remote-cli PATH        the kestrane-cli to run there over SSH (default:\n"
+    "                           kestrane-cli in the login's PATH)\n"
+    "  --trust-certificate SHA256:HEX\n"
+    "                           accept the HTTPS certificate with this fingerprint\n"
+    "                           although the system does not trust it\n"
     "\n"
     "Without --snapshot, --root or --computer the local computer is inspected.\n"
     "Exit status: 0 success, 2 bad usage, 3 WMI error (number:description on\n"
@@ -72,7 +79,7 @@ struct UsageError : std::runtime_error {
 };
 
 struct Options {
-    std::optional<std::string> snapshot, root, computer, user, remoteCli;
+    std::optional<std::string> snapshot, root, computer, user, remoteCli, trustCertificate;
     bool json = false, horizontal = false, passwordStdin = false, acceptNewHostKey = false;
     std::optional<int> level;
     std::vector<std::string> positional;
@@ -96,6 +103,10 @@ Options Parse(const std::vector<std::string>& args) {
             o.user = value("--user");
         } else if (a == "--remote-cli") {
             o.remoteCli = value("--remote-cli");
+        } else if (a == "--trust-certificate") {
+            o.trustCertificate = value("--trust-certificate");
+            if (!wmi::wsman::ParseFingerprint(*o.trustCertificate))
+                throw UsageError("--trust-certificate takes SHA256: and 64 hexadecimal digits");
         } else if (a == "--password-stdin") {
             o.passwordStdin = true;
         } else if (a == "--accept-new-host-key") {
@@ -119,8 +130,9 @@ Options Parse(const std::vector<std::string>& args) {
     }
     if ((o.snapshot ? 1 : 0) + (o.root ? 1 : 0) + (o.computer ? 1 : 0) > 1)
         throw UsageError("--snapshot, --root and --computer exclude each other");
-    if (!o.computer && (o.user || o.remoteCli || o.passwordStdin || o.acceptNewHostKey))
-        throw UsageError("--user, --password-stdin, --accept-new-host-key and --remote-cli go with --computer");
+    if (!o.computer && (o.user || o.remoteCli || o.passwordStdin || o.acceptNewHostKey || o.trustCertificate))
+        throw UsageError(
+            "--user, --password-stdin, --accept-new-host-key, --remote-cli and --trust-certificate go with --computer");
     return o;
 }
 
@@ -188,7 +200,11 @@ struct Session {
                 ssh->unknownHost = [](const wmi::ssh::HostKeyQuestion&) { return wmi::ssh::HostKeyChoice::Remember; };
             ssh->unknownHostAdvice = "Check the fingerprint with the computer's administrator, then run again with "
                                      "--accept-new-host-key to record it in " + wmi::ssh::KnownHostsPath() + ".";
-            backends = DefaultBackends("/", ssh);
+            auto wsman = std::make_shared<wmi::wsman::Options>();
+            if (opt.trustCertificate) wsman->trustedCertificate = *wmi::wsman::ParseFingerprint(*opt.trustCertificate);
+            wsman->untrustedAdvice = "If that is the computer's certificate, run again with --trust-certificate "
+                                     "and that fingerprint.";
+            backends = DefaultBackends("/", ssh, wsman);
             state.gstrComputer = *opt.computer;
             state.gstrUserName = opt.user.value_or("");
             state.gstrPassword = std::move(password);
@@ -431,7 +447,7 @@ int Main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::ios::sync_with_stdio(false);
     int rc = Run(args, std::cin, std::cout, std::cerr);
-    wmi::ssh::CloseAllSessions();
+    CloseAllRemoteSessions();
     std::cout.flush();
     if (!std::cout) {
         std::cerr << "kestrane-cli: cannot write to standard output\n";

@@ -22,6 +22,7 @@ enum : std::uint32_t {
     E_ACCESSDENIED_WIN32 = 0x80070005,
     RPC_S_SERVER_UNAVAILABLE = 0x800706BA,
     RPC_S_CALL_FAILED = 0x800706BE,
+    CERT_E_UNTRUSTEDROOT = 0x800B0109,
 };
 
 class Error : public std::runtime_error {

@@ -36,6 +36,9 @@ const char* StandardDescription(std::uint32_t number) {
     case E_ACCESSDENIED_WIN32: return "Access is denied.";
     case RPC_S_SERVER_UNAVAILABLE: return "The RPC server is unavailable.";
     case RPC_S_CALL_FAILED: return "The remote procedure call failed.";
+    case CERT_E_UNTRUSTEDROOT:
+        return "A certificate chain processed, but terminated in a root certificate which is not trusted by the "
+               "trust provider.";
     default: return "";
     }
 }

@@ -1,0 +1,325 @@
+// The WS-Management back-end against the Python test server (NTLM inside
+// Negotiate, sealed messages, Enumerate/Pull, CIM-XML classes, faults,
+// HTTPS), which python3-winrm validates in tests of its own.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "backends/backends.h"
+#include "listing/listing.h"
+#include "support/sshd_harness.h"
+#include "support/tcp_forwarder.h"
+#include "wmi/connection.h"
+#include "wmi/snapshot.h"
+#include "wmi/wsman/wsman_client.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using kestrane::testing::RunProcess;
+using kestrane::testing::Subprocess;
+using kestrane::testing::TcpForwarder;
+namespace ws = wmi::wsman;
+
+namespace {
+
+const std::string kSample = std::string(KESTRANE_FIXTURES) + "/snapshots/sample.json";
+const std::string kServer = std::string(KESTRANE_SOURCE_DIR) + "/tests/wsman/wsman_server.py";
+const std::string kUser = "tester";
+const std::string kPassword = "Pa55-w0rd!";
+
+// A test server on a free port, stopped with the object.
+struct Server {
+    std::unique_ptr<Subprocess> proc;
+    int port = 0;
+
+    static std::unique_ptr<Server> Start(const std::string& snapshot, std::vector<std::string> extra, std::string* why) {
+        std::vector<std::string> argv = {"/usr/bin/python3", kServer, "--snapshot", snapshot, "--user", kUser,
+                                         "--password", kPassword, "--port", "0"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        auto s = std::make_unique<Server>();
+        s->proc = Subprocess::Spawn(argv, why);
+        if (!s->proc || !s->proc->waitForOutput("PORT ", 20s)) {
+            if (why && s->proc) *why = "no PORT line: " + s->proc->output();
+            return nullptr;
+        }
+        std::istringstream in(s->proc->output().substr(s->proc->output().find("PORT ") + 5));
+        in >> s->port;
+        return s;
+    }
+    std::string url(bool https = false) const {
+        return std::string(https ? "https" : "http") + "://127.0.0.1:" + std::to_string(port) + "/wsman";
+    }
+};
+
+// The same computer as a snapshot whose properties are in the order WMI
+// delivers them (by name, ignoring case), which WS-Management answers.
+std::string SortedCopy(const std::string& from, const fs::path& to) {
+    nlohmann::ordered_json j = nlohmann::ordered_json::parse(std::ifstream(from));
+    for (auto& [name, cls] : j["classes"].items()) {
+        auto& props = cls["properties"];
+        std::stable_sort(props.begin(), props.end(), [](const auto& a, const auto& b) {
+            return wmi::ToLowerAscii(a["name"].template get<std::string>()) <
+                   wmi::ToLowerAscii(b["name"].template get<std::string>());
+        });
+    }
+    std::ofstream(to) << j.dump(1);
+    return to.string();
+}
+
+// Every value shape WS-Management has a rendering for.
+std::string ShapesSnapshot(const fs::path& to) {
+    std::ofstream(to) << R"({"format": "kestrane-snapshot", "version": 1, "computer": "WIN01", "captured": "",
+ "classes": {"Win32_Shapes": {"properties": [
+  {"name": "Big", "cimtype": 21, "array": false, "origin": "Win32_Shapes"},
+  {"name": "Codes", "cimtype": 18, "array": true, "origin": "CIM_Shapes"},
+  {"name": "Empty", "cimtype": 8, "array": true, "origin": "Win32_Shapes"},
+  {"name": "Flag", "cimtype": 11, "array": false, "origin": "Win32_Shapes"},
+  {"name": "Letter", "cimtype": 103, "array": false, "origin": "Win32_Shapes"},
+  {"name": "Name", "cimtype": 8, "array": false, "origin": "CIM_Shapes"},
+  {"name": "Negative", "cimtype": 20, "array": false, "origin": "Win32_Shapes"},
+  {"name": "Nothing", "cimtype": 19, "array": false, "origin": "Win32_Shapes"},
+  {"name": "Ratio", "cimtype": 5, "array": false, "origin": "Win32_Shapes"},
+  {"name": "Ref", "cimtype": 102, "array": false, "origin": "Win32_Shapes"},
+  {"name": "Since", "cimtype": 101, "array": false, "origin": "Win32_Shapes"},
+  {"name": "Uptime", "cimtype": 101, "array": false, "origin": "Win32_Shapes"}],
+ "instances": [
+  {"Big": "18446744073709551615", "Codes": [3, 65535], "Flag": true, "Letter": "\u00e9", "Name": "<a&b> \"q\"",
+   "Negative": "-9223372036854775808", "Ratio": 0.1, "Ref": "Win32_Directory.Name=\"C:\\\\Windows\"",
+   "Since": "20230517094112.000000-420", "Uptime": "00000012030405.500000:000"},
+  {"Codes": [], "Flag": false, "Name": "", "Since": "20240101000000.123456+330"}]}}})";
+    return to.string();
+}
+
+std::string Dump(const kestrane::ListModel& list) {
+    std::ostringstream o;
+    for (const auto& c : list.columns()) o << "[" << c.caption << "]";
+    o << "\n";
+    for (const auto& r : list.rows()) {
+        o << r.key << "|" << r.text << "|" << r.icon << "|" << r.bold << r.subBold;
+        for (const auto& s : r.sub) o << "|" << s;
+        o << "\n";
+    }
+    return o.str();
+}
+
+std::string Listing(const wmi::Backends& b, const std::string& computer, const std::string& cls, bool horizontal,
+                    kestrane::HeadlessHost* hostIn = nullptr, const std::string& password = kPassword) {
+    kestrane::AppState st;
+    st.gstrComputer = computer;
+    st.gstrUserName = kUser;
+    st.gstrPassword = password;
+    kestrane::ListModel list;
+    kestrane::HeadlessHost local;
+    kestrane::HeadlessHost& host = hostIn ? *hostIn : local;
+    host.selectedKey = cls;
+    kestrane::ServicesFactory f = [&] { return wmi::GetWMIServices(st, b); };
+    try {
+        if (cls.empty())
+            kestrane::ShowRootSummary(list, host, f);
+        else if (horizontal)
+            kestrane::List_Items_Horizontally({cls, cls, "Info"}, list, host, f);
+        else
+            kestrane::List_Items_Vertically({cls, cls, "Info"}, list, host, f);
+    } catch (const wmi::Error& e) {
+        return "error " + std::to_string(e.number()) + ":" + e.description();
+    }
+    return Dump(list);
+}
+
+wmi::Error ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const wmi::Error& e) {
+        return e;
+    }
+    return wmi::Error(0, "", "no error");
+}
+
+class WsmanTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ws::CloseAllSessions();
+        dir = fs::temp_directory_path() / ("kestrane-wsman-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        ws::CloseAllSessions();
+        fs::remove_all(dir);
+    }
+    std::unique_ptr<Server> Start(const std::string& snapshot, std::vector<std::string> extra = {}) {
+        std::string why;
+        auto s = Server::Start(snapshot, std::move(extra), &why);
+        if (!s) ADD_FAILURE() << "the test server did not start: " << why;
+        return s;
+    }
+    fs::path dir;
+};
+
+}  // namespace
+
+TEST_F(WsmanTest, EveryClassAndValueShapeEqualsTheSnapshotOfTheSameData) {
+    const std::string sorted = SortedCopy(kSample, dir / "sample.json");
+    auto server = Start(sorted);
+    ASSERT_TRUE(server);
+    wmi::Backends remote = kestrane::DefaultBackends("/");
+    wmi::Backends file = kestrane::DefaultBackends("/");
+    auto snap = wmi::LoadSnapshot(sorted);
+    EXPECT_EQ(Listing(remote, server->url(), "", false), Listing(file, sorted, "", false));
+    for (const auto& cls : snap->classNames())
+        for (bool horizontal : {false, true})
+            EXPECT_EQ(Listing(remote, server->url(), cls, horizontal), Listing(file, sorted, cls, horizontal)) << cls;
+
+    const std::string shapes = ShapesSnapshot(dir / "shapes.json");
+    auto shapeServer = Start(shapes);
+    ASSERT_TRUE(shapeServer);
+    auto p = ws::Connect(*ws::ParseEndpoint(shapeServer->url()), kUser, kPassword, {});
+    auto cursor = p->enumerate("win32_shapes");
+    auto direct = wmi::LoadSnapshot(shapes)->enumerate("Win32_Shapes");
+    for (int i = 0; i < 2; ++i) {
+        auto got = cursor->next();
+        auto want = direct->next();
+        ASSERT_TRUE(got && want);
+        for (std::size_t k = 0; k < want->schema().size(); ++k) {
+            const auto& d = want->schema().properties()[k];
+            EXPECT_EQ(got->schema().properties()[k].name, d.name);
+            EXPECT_EQ(got->schema().properties()[k].cimType, d.cimType) << d.name;
+            EXPECT_EQ(got->schema().properties()[k].isArray, d.isArray) << d.name;
+            EXPECT_EQ(got->schema().properties()[k].origin, d.origin) << d.name;
+            // An empty array travels as no element at all, which reads as Null.
+            if (d.name == "Empty" || (d.name == "Codes" && i == 1)) {
+                EXPECT_TRUE(got->values()[k].isNull()) << d.name;
+                continue;
+            }
+            EXPECT_EQ(got->values()[k], want->values()[k]) << i << " " << d.name;
+        }
+    }
+    EXPECT_FALSE(cursor->next());
+}
+
+TEST_F(WsmanTest, FaultsBecomeTheErrorsWmiWouldGive) {
+    auto server = Start(kSample, {"--fail-class", "Win32_DiskDrive=0x80041003"});
+    ASSERT_TRUE(server);
+    wmi::Backends b = kestrane::DefaultBackends("/");
+    EXPECT_EQ(Listing(b, server->url(), "Win32_Keyboard", false), "error -2147217392:Invalid class");
+    std::string denied = Listing(b, server->url(), "Win32_DiskDrive", false);
+    EXPECT_EQ(denied.rfind("error -2147217405:Access denied", 0), 0u) << denied;
+    // The session goes on after a fault.
+    EXPECT_EQ(Listing(b, server->url(), "Win32_BIOS", false).find("error"), std::string::npos);
+
+    std::string wrong = Listing(b, server->url(), "Win32_BIOS", false, nullptr, "not-the-password");
+    EXPECT_EQ(wrong.rfind("error -2147024891:Access is denied.", 0), 0u) << wrong;
+    EXPECT_EQ(wrong.find("not-the-password"), std::string::npos);
+
+    int closed;
+    {
+        TcpForwarder f(server->port);
+        closed = f.port();
+    }
+    std::string refused = Listing(b, "http://127.0.0.1:" + std::to_string(closed) + "/wsman", "Win32_BIOS", false);
+    EXPECT_EQ(refused.rfind("error -2147023174:The RPC server is unavailable.", 0), 0u) << refused;
+    // A bare name tries WS-Management, then SSH, and names both.
+    std::string bare = Listing(b, "127.0.0.2", "Win32_BIOS", false);
+    EXPECT_EQ(bare.rfind("error -2147023174:The RPC server is unavailable. Tried WS-Management", 0), 0u) << bare;
+    EXPECT_NE(bare.find("SSH to 127.0.0.2"), std::string::npos) << bare;
+}
+
+TEST_F(WsmanTest, HttpsCertificatesUntrustedTrustedAndAskedFor) {
+    auto made = RunProcess({"sh", std::string(KESTRANE_SOURCE_DIR) + "/tests/wsman/make_cert.sh", dir.string()});
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    auto server = Start(kSample, {"--https", (dir / "cert.pem").string(), (dir / "key.pem").string()});
+    ASSERT_TRUE(server);
+    auto fp = RunProcess({"openssl", "x509", "-in", (dir / "cert.pem").string(), "-noout", "-fingerprint", "-sha256"});
+    std::string expected = "SHA256:" + fp.output.substr(fp.output.find('=') + 1);
+    while (!expected.empty() && (expected.back() == '\n' || expected.back() == '\r')) expected.pop_back();
+    const ws::Endpoint e = *ws::ParseEndpoint(server->url(true));
+
+    ws::Options o;
+    o.untrustedAdvice = "Run again with --trust-certificate.";
+    wmi::Error untrusted = ErrorOf([&] { ws::Connect(e, kUser, kPassword, o); });
+    EXPECT_EQ(untrusted.unsignedNumber(), wmi::CERT_E_UNTRUSTEDROOT);
+    EXPECT_NE(untrusted.description().find(expected), std::string::npos) << untrusted.description() << " " << expected;
+
+    ws::Options trusted = o;
+    trusted.trustedCertificate = *ws::ParseFingerprint(expected);
+    auto p = ws::Connect(e, kUser, kPassword, trusted);
+    EXPECT_TRUE(p->enumerate("Win32_BIOS")->next());
+    ws::CloseAllSessions();
+
+    ws::Options asking = o;
+    ws::CertificateQuestion asked;
+    asking.untrustedCertificate = [&](const ws::CertificateQuestion& q) {
+        asked = q;
+        return ws::CertificateChoice::TrustOnce;
+    };
+    p = ws::Connect(e, kUser, kPassword, asking);
+    EXPECT_TRUE(p->enumerate("Win32_BIOS")->next());
+    EXPECT_EQ(asked.fingerprint, expected);
+
+    // A certificate trusted for another fingerprint is still refused.
+    ws::CloseAllSessions();
+    ws::Options other = o;
+    other.trustedCertificate = std::string(32, '\x11');
+    EXPECT_EQ(ErrorOf([&] { ws::Connect(e, kUser, kPassword, other); }).unsignedNumber(), wmi::CERT_E_UNTRUSTEDROOT);
+}
+
+TEST_F(WsmanTest, StreamsPagesCancelsAndReportsALostOrSilentServer) {
+    auto server = Start(kSample, {"--generate", "Win32_Process=100000"});
+    ASSERT_TRUE(server);
+    TcpForwarder relay(server->port);
+    const std::string url = "http://127.0.0.1:" + std::to_string(relay.port()) + "/wsman";
+    auto opts = std::make_shared<ws::Options>();
+    opts->maxElements = 1000;
+    wmi::Backends b = kestrane::DefaultBackends("/", nullptr, opts);
+
+    // Round trips: the first read of a class adds one GetClass; then one
+    // Enumerate and one Pull per page.
+    Listing(b, url, "Win32_BIOS", false);  // logs in
+    relay.resetCounters();
+    Listing(b, url, "Win32_BIOS", false);
+    EXPECT_EQ(relay.roundTrips(), 1);
+
+    kestrane::HeadlessHost all;
+    relay.resetCounters();
+    Listing(b, url, "Win32_Process", true, &all);
+    EXPECT_EQ(all.listedCount, 100000);
+    EXPECT_EQ(relay.roundTrips(), 1 + 100);
+
+    kestrane::HeadlessHost cancelled;
+    cancelled.onInstance = [&](long n) { cancelled.cancel = n >= 1500; };
+    Listing(b, url, "Win32_Process", false, &cancelled);
+    EXPECT_EQ(cancelled.listedCount, 1501);
+    // Released, and the session answers the next selection.
+    EXPECT_EQ(Listing(b, url, "Win32_BIOS", false).find("error"), std::string::npos);
+
+    auto dropping = Start(kSample, {"--generate", "Win32_Process=5000", "--drop-after-pulls", "2"});
+    ASSERT_TRUE(dropping);
+    std::string lost = Listing(b, dropping->url(), "Win32_Process", false);
+    EXPECT_EQ(lost.rfind("error -2147023170:The remote procedure call failed.", 0), 0u) << lost.substr(0, 200);
+
+    auto stalling = Start(kSample, {"--generate", "Win32_Process=5000", "--stall-after-pulls", "1"});
+    ASSERT_TRUE(stalling);
+    auto quick = std::make_shared<ws::Options>(*opts);
+    quick->silenceTimeout = 1s;
+    wmi::Backends impatient = kestrane::DefaultBackends("/", nullptr, quick);
+    std::string silent = Listing(impatient, stalling->url(), "Win32_Process", false);
+    EXPECT_EQ(silent.rfind("error -2147023170:The remote procedure call failed.", 0), 0u) << silent.substr(0, 200);
+}
+
+TEST_F(WsmanTest, TheCliBrowsesAWindowsComputer) {
+    auto server = Start(SortedCopy(kSample, dir / "sample.json"));
+    ASSERT_TRUE(server);
+    auto listed = RunProcess({KESTRANE_CLI, "--computer", server->url(), "--user", kUser, "--password-stdin", "list",
+                              "Win32_OperatingSystem", "--horizontal"},
+                             60s, kPassword + "\n");
+    auto local = RunProcess({KESTRANE_CLI, "--snapshot", (dir / "sample.json").string(), "list",
+                             "Win32_OperatingSystem", "--horizontal"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.output;
+    EXPECT_EQ(listed.output, local.output);
+    auto bad = RunProcess({KESTRANE_CLI, "--computer", server->url(), "--trust-certificate", "SHA256:12", "summary"});
+    EXPECT_EQ(bad.exitCode, 2);
+}
