@@ -485,7 +485,7 @@ std::optional<std::string> DmtfFromXsDuration(std::string_view s) {
     if (s.empty() || s[0] != 'P') return std::nullopt;
     std::uint64_t days = 0, hours = 0, minutes = 0, seconds = 0;
     std::string micro = "000000";
-    bool time = false, any = false;
+    bool time = false, any = false, anyTime = false;
     std::size_t i = 1;
     while (i < s.size()) {
         if (s[i] == 'T') {
@@ -510,13 +510,14 @@ std::optional<std::string> DmtfFromXsDuration(std::string_view s) {
         }
         char unit = s[i++];
         any = true;
+        anyTime = anyTime || time;
         if (!time && unit == 'D') days += n;
         else if (time && unit == 'H') hours += n;
         else if (time && unit == 'M') minutes += n;
         else if (time && unit == 'S') seconds += n;
         else return std::nullopt;
     }
-    if (!any) return std::nullopt;
+    if (!any || (time && !anyTime)) return std::nullopt;
     minutes += seconds / 60;
     seconds %= 60;
     hours += minutes / 60;
