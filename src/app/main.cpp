@@ -22,8 +22,10 @@ int main(int argc, char** argv) {
         // The window's hooks are set once it exists; the back-end reads them
         // at each connection.
         auto ssh = std::make_shared<wmi::ssh::Options>();
-        kestrane::app::frmMain form(settings, secrets, kestrane::DefaultBackends("/", ssh));
+        auto wsman = std::make_shared<wmi::wsman::Options>();
+        kestrane::app::frmMain form(settings, secrets, kestrane::DefaultBackends("/", ssh, wsman));
         *ssh = *kestrane::app::WindowSshOptions(settings, &form);
+        kestrane::app::SetWindowWsmanOptions(wsman, settings, &form);
         form.ShowThisForm();
         int rc = app.exec();
         kestrane::CloseAllRemoteSessions();

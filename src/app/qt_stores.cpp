@@ -73,6 +73,14 @@ std::optional<std::string> KeychainSecretStore::read(const std::string& key) {
     return job.textData().toStdString();
 }
 
+std::vector<std::string> QtSettingsStore::keys(const std::string& section) const {
+    settings_->beginGroup(QString::fromStdString(section));
+    std::vector<std::string> out;
+    for (const QString& k : settings_->childKeys()) out.push_back(k.toStdString());
+    settings_->endGroup();
+    return out;
+}
+
 bool KeychainSecretStore::write(const std::string& key, const std::string& secret) {
     QKeychain::WritePasswordJob job(service_);
     job.setInsecureFallback(false);

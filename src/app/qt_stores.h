@@ -20,6 +20,7 @@ public:
     bool contains(const std::string& section, const std::string& key) const override;
     void set(const std::string& section, const std::string& key, const std::string& value) override;
     void remove(const std::string& section, const std::string& key) override;
+    std::vector<std::string> keys(const std::string& section) const override;
     bool sync() override;
     std::string location() const override { return fileName().toStdString(); }
     QString fileName() const { return settings_->fileName(); }

@@ -11,6 +11,37 @@
 
 namespace kestrane::app {
 
+namespace {
+
+// Connect Once / Remember / Cancel, with the object names the tests use.
+void AddChoices(QMessageBox* box) {
+    QPushButton* once = box->addButton("Connect Once", QMessageBox::AcceptRole);
+    QPushButton* remember = box->addButton("Remember", QMessageBox::YesRole);
+    QPushButton* cancel = box->addButton("Cancel", QMessageBox::RejectRole);
+    once->setObjectName("hostKeyConnectOnce");
+    remember->setObjectName("hostKeyRemember");
+    cancel->setObjectName("hostKeyCancel");
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    box->setStyleSheet("QLabel { min-width: 34em; }");
+}
+
+// 0 refused, 1 once, 2 remember.
+int Choice(QMessageBox* created) {
+    QPointer<QMessageBox> box = created;
+    box->exec();
+    int choice = 0;
+    if (box) {
+        QAbstractButton* b = box->clickedButton();
+        if (b && b->objectName() == "hostKeyConnectOnce") choice = 1;
+        if (b && b->objectName() == "hostKeyRemember") choice = 2;
+        delete box;
+    }
+    return choice;
+}
+
+}  // namespace
+
 QMessageBox* MakeHostKeyBox(QWidget* parent, const wmi::ssh::HostKeyQuestion& q) {
     auto* box = new QMessageBox(parent);
     box->setWindowTitle("Kestrane");
@@ -47,6 +78,52 @@ wmi::ssh::HostKeyChoice AskHostKey(QWidget* parent, const wmi::ssh::HostKeyQuest
         delete box;
     }
     return choice;
+}
+
+
+QMessageBox* MakeCertificateBox(QWidget* parent, const wmi::wsman::CertificateQuestion& q) {
+    auto* box = new QMessageBox(parent);
+    box->setWindowTitle("Kestrane");
+    box->setIcon(QMessageBox::Warning);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(QString("The certificate of %1 port %2 is not trusted by this computer.")
+                     .arg(QString::fromStdString(q.host))
+                     .arg(q.port));
+    box->setInformativeText(QString("%1\n\nIts SHA-256 fingerprint is\n%2\n\nConnect only if this is the "
+                                    "fingerprint of that computer's certificate. Remember keeps it for this computer "
+                                    "in Kestrane's settings.")
+                                .arg(QString::fromStdString(q.reason), QString::fromStdString(q.fingerprint)));
+    AddChoices(box);
+    return box;
+}
+
+wmi::wsman::CertificateChoice AskCertificate(QWidget* parent, const wmi::wsman::CertificateQuestion& q) {
+    switch (Choice(MakeCertificateBox(parent, q))) {
+    case 1: return wmi::wsman::CertificateChoice::TrustOnce;
+    case 2: return wmi::wsman::CertificateChoice::Remember;
+    default: return wmi::wsman::CertificateChoice::Refuse;
+    }
+}
+
+void SetWindowWsmanOptions(const std::shared_ptr<wmi::wsman::Options>& o, SettingsStore& settings,
+                           QWidget* window) {
+    for (const std::string& key : settings.keys(kTrustedCertificatesSection))
+        if (auto fp = wmi::wsman::ParseFingerprint(settings.get(kTrustedCertificatesSection, key)))
+            o->trustedCertificates[key] = *fp;
+    QPointer<QWidget> parent = window;
+    std::weak_ptr<wmi::wsman::Options> self = o;
+    o->untrustedCertificate = [parent, self, &settings](const wmi::wsman::CertificateQuestion& q) {
+        auto choice = AskCertificate(parent, q);
+        if (choice == wmi::wsman::CertificateChoice::Remember) {
+            const std::string key = q.host + ":" + std::to_string(q.port);
+            settings.set(kTrustedCertificatesSection, key, q.fingerprint);
+            settings.sync();
+            if (auto opts = self.lock())
+                if (auto fp = wmi::wsman::ParseFingerprint(q.fingerprint)) opts->trustedCertificates[key] = *fp;
+        }
+        return choice;
+    };
+    o->whileWaiting = [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); };
 }
 
 std::shared_ptr<wmi::ssh::Options> WindowSshOptions(const SettingsStore& settings, QWidget* window) {

@@ -7,6 +7,7 @@
 
 #include "core/settings.h"
 #include "wmi/ssh/ssh_client.h"
+#include "wmi/wsman/wsman_client.h"
 
 class QMessageBox;
 class QWidget;
@@ -23,6 +24,21 @@ inline constexpr const char* kRemoteCliKey = "CliPath";
 QMessageBox* MakeHostKeyBox(QWidget* parent, const wmi::ssh::HostKeyQuestion& q);
 // Shows that question and returns the choice (Cancel and closing refuse).
 wmi::ssh::HostKeyChoice AskHostKey(QWidget* parent, const wmi::ssh::HostKeyQuestion& q);
+
+// Certificates the user chose to remember: key "host:port", value
+// "SHA256:..." as shown.
+inline constexpr const char* kTrustedCertificatesSection = "TrustedCertificates";
+
+// The question about an HTTPS certificate the system does not trust, with
+// the same three buttons.
+QMessageBox* MakeCertificateBox(QWidget* parent, const wmi::wsman::CertificateQuestion& q);
+wmi::wsman::CertificateChoice AskCertificate(QWidget* parent, const wmi::wsman::CertificateQuestion& q);
+
+// WS-Management options for the window: certificates remembered in the
+// settings (Remember adds to them), the certificate question over `window`,
+// and event processing while waiting.
+void SetWindowWsmanOptions(const std::shared_ptr<wmi::wsman::Options>& options, SettingsStore& settings,
+                           QWidget* window);
 
 // SSH options for the window: the remote program from the settings, the
 // host-key question over `window`, and event processing while waiting. Also

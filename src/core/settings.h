@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrane {
 
@@ -17,6 +18,8 @@ public:
     virtual bool contains(const std::string& section, const std::string& key) const = 0;
     virtual void set(const std::string& section, const std::string& key, const std::string& value) = 0;
     virtual void remove(const std::string& section, const std::string& key) = 0;
+    // The keys a section holds.
+    virtual std::vector<std::string> keys(const std::string& /*section*/) const { return {}; }
     // Makes what was written durable; returns false when it could not.
     virtual bool sync() { return true; }
     // Where the settings are kept, for messages; "" when there is no file.

@@ -65,3 +65,31 @@ TEST(HostKeyQuestion, TheRemoteProgramComesFromTheSettings) {
     EXPECT_TRUE(o->unknownHost);
     EXPECT_TRUE(o->whileWaiting);
 }
+
+TEST(CertificateQuestion, RememberKeepsTheFingerprintForThatComputer) {
+    QTemporaryDir dir;
+    auto settings = QtSettingsStore::AtPath(dir.filePath("k.ini"));
+    settings->set(kTrustedCertificatesSection, "old.example:5986", "SHA256:" + std::string(64, 'A'));
+    settings->set(kTrustedCertificatesSection, "junk.example:5986", "not a fingerprint");
+    QWidget window;
+    auto o = std::make_shared<wmi::wsman::Options>();
+    SetWindowWsmanOptions(o, *settings, &window);
+    EXPECT_EQ(o->trustedCertificates.size(), 1u);
+    EXPECT_EQ(o->trustedCertificates.count("old.example:5986"), 1u);
+
+    wmi::wsman::CertificateQuestion q{"win01", 5986, "SHA256:" + std::string(64, 'B'), "self-signed certificate"};
+    QMessageBox* box = MakeCertificateBox(&window, q);
+    EXPECT_EQ(box->windowTitle(), "Kestrane");
+    EXPECT_TRUE(box->informativeText().contains(QString::fromStdString(q.fingerprint)));
+    EXPECT_EQ(box->defaultButton()->objectName(), "hostKeyCancel");
+    delete box;
+
+    QTimer::singleShot(0, [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())
+                b->findChild<QPushButton*>("hostKeyRemember")->click();
+    });
+    EXPECT_EQ(o->untrustedCertificate(q), wmi::wsman::CertificateChoice::Remember);
+    EXPECT_EQ(settings->get(kTrustedCertificatesSection, "win01:5986"), q.fingerprint);
+    EXPECT_EQ(o->trustedCertificates.count("win01:5986"), 1u);
+}
