@@ -59,6 +59,8 @@ std::string GetTypeDetail(const wmi::Property& objProperty, ArrayRowSink& rows,
                           std::string_view strItemKey = {}, std::string_view strItemText = {});
 std::string GetUse(const wmi::Property& objProperty, ArrayRowSink& rows,
                    std::string_view strItemKey = {}, std::string_view strItemText = {});
+std::string GetCacheLocation(const wmi::Property& objProperty, ArrayRowSink& rows,
+                             std::string_view strItemKey = {}, std::string_view strItemText = {});
 std::string GetLocation(const wmi::Property& objProperty, ArrayRowSink& rows,
                         std::string_view strItemKey = {}, std::string_view strItemText = {});
 std::string GetErrorCorrectType(const wmi::Property& objProperty, ArrayRowSink& rows,

@@ -185,6 +185,10 @@ constexpr CodeEntry kLocation[] = {
     {14, "PC-98/Local bus add-on card"},
 };
 
+constexpr CodeEntry kCacheLocation[] = {
+    {0, "Internal"}, {1, "External"}, {2, "Reserved"}, {3, "Unknown"},
+};
+
 constexpr CodeEntry kErrorCorrectType[] = {
     {0, "Reserved"}, {1, "Other"},          {2, "Unknown"},        {3, "None"},
     {4, "Parity"},   {5, "Single-bit ECC"}, {6, "Multi-bit ECC"},
@@ -387,6 +391,10 @@ std::string GetUse(const wmi::Property& objProperty, ArrayRowSink&, std::string_
 
 std::string GetLocation(const wmi::Property& objProperty, ArrayRowSink&, std::string_view, std::string_view) {
     return SuffixForm(objProperty, kLocation, Fallback::None);
+}
+
+std::string GetCacheLocation(const wmi::Property& objProperty, ArrayRowSink&, std::string_view, std::string_view) {
+    return SuffixForm(objProperty, kCacheLocation, Fallback::None);
 }
 
 std::string GetErrorCorrectType(const wmi::Property& objProperty, ArrayRowSink&, std::string_view,

@@ -21,6 +21,7 @@ enum class Op : unsigned char {
     Minutes,    // FormatDuration(value * 60)
     Pow2Bits,   // 2^value * 8 + unit
     MediaType,  // printer or storage media, by class
+    Location,   // cache or memory-array location, by class
     Nothing,    // shown as nothing, no rows
 };
 
@@ -117,7 +118,7 @@ const ActionMap& ScalarUint16() {
         {{"ErrorCorrectType"}, Dec(GetErrorCorrectType)},
         {{"Level"}, Dec(GetLevel)},
         {{"WritePolicy"}, Dec(GetWritePolicy)},
-        {{"Location"}, Dec(GetLocation)},
+        {{"Location"}, Of(Op::Location)},
         {{"PortType"}, Dec(GetPortType)},
         {{"ProcessorType"}, Dec(GetProcessorType)},
         {{"UpgradeMethod"}, Dec(GetUpgradeMethod)},
@@ -164,7 +165,7 @@ const ActionMap& ScalarUint32() {
         {{"Protocol"}, Dec(GetProtocol)},
         {{"LogonType"}, Dec(GetLogonType)},
         {{"QuadSpeedThreshold", "DoubleSpeedThreshold"}, Unit(" Mickeys")},
-        {{"MaxCacheSize", "InstalledSize"}, Unit(" KB")},
+        {{"MaxCacheSize", "InstalledSize", "L2CacheSize", "L3CacheSize"}, Unit(" KB")},
         {{"MaxCapacity"}, Bytes(1024)},
         {{"VoltageCaps"}, Dec(GetVoltageCaps)},
         {{"Color"}, Dec(GetColor)},
@@ -206,6 +207,9 @@ std::string Perform(const Action& action, const wmi::Property& p, ArrayRowSink& 
     case Op::MediaType:
         return className == "Win32_PrinterConfiguration" ? GetPrinterMediaType(p, rows, {}, {})
                                                          : GetMediaType(p, rows, {}, {});
+    case Op::Location:
+        // Win32_CacheMemory numbers its locations in a table of its own.
+        return className == "Win32_CacheMemory" ? GetCacheLocation(p, rows, {}, {}) : GetLocation(p, rows, {}, {});
     case Op::Nothing:
         return {};
     }
@@ -222,7 +226,7 @@ std::string FromTable(const ActionMap& map, const wmi::Property& p, ArrayRowSink
 // Operating-system figures WMI delivers in kilobytes whose names would
 // otherwise pass for byte counts ("...Size", "...FreeSpace...").
 bool IsKilobyteFigure(const std::string& name) {
-    return name == "TotalVisibleMemorySize" || name == "TotalVirtualMemorySize" ||
+    return name == "TotalVisibleMemorySize" || name == "TotalVirtualMemorySize" || name == "TotalSwapSpaceSize" ||
            name == "SizeStoredInPagingFiles" || name == "FreeSpaceInPagingFiles" ||
            name == "MaxProcessMemorySize";
 }

@@ -76,6 +76,7 @@ const std::vector<Census>& Tables() {
         {"TypeDetail", GetTypeDetail, U16, Suffix, 13, 1, "Reserved", 4096, "Non-volatile", {}, true},
         {"Use", GetUse, U16, Suffix, 8, 0, "Reserved", 7, "Cache memory"},
         {"Location", GetLocation, U16, Suffix, 15, 0, "Reserved", 14, "PC-98/Local bus add-on card"},
+        {"Location", GetCacheLocation, U16, Suffix, 4, 0, "Internal", 3, "Unknown"},
         {"ErrorCorrectType", GetErrorCorrectType, U16, Suffix, 7, 0, "Reserved", 6, "Multi-bit ECC"},
         {"CacheType", GetCacheType, U16, Suffix, 5, 1, "Other", 5, "Unified"},
         {"Level", GetLevel, U16, Suffix, 5, 1, "Other", 5, "Tertiary"},

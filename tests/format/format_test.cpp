@@ -102,6 +102,13 @@ TEST(FormatPropertyValue, ScalarDispatch) {
         {U32, "MediaType", 12, "Fixed hard disk media(12)"},
         {U32, "MediaType", 2, "Transparency (2)", "Win32_PrinterConfiguration"},
         {U32, "MediaType", 12, "Fixed hard disk media(12)", "win32_printerconfiguration"},
+        // Location: caches have a table of their own
+        {U16, "Location", 0, "Internal (0)", "Win32_CacheMemory"},
+        {U16, "Location", 3, "Unknown (3)", "Win32_CacheMemory"},
+        {U16, "Location", 0, "Reserved (0)", "Win32_PhysicalMemoryArray"},
+        {U16, "Location", 3, "System board or motherboard (3)", "Win32_PhysicalMemoryArray"},
+        {U32, "L2CacheSize", 1024, "1024 KB", "Win32_Processor"},
+        {U32, "L3CacheSize", 8192, "8192 KB", "Win32_Processor"},
         {U32, "mediaType", 12, "12", "Win32_PrinterConfiguration"},
         // uint64, delivered as decimal strings
         {U64, "FreeSpace", "1023", "1023 bytes"},
@@ -116,6 +123,7 @@ TEST(FormatPropertyValue, ScalarDispatch) {
         {U64, "TotalVisibleMemorySize", "1048576", "1.00 GB (1073741824 bytes)"},
         {U64, "FreeSpaceInPagingFiles", "1", "1.00 KB (1024 bytes)"},
         {U64, "SizeStoredInPagingFiles", "2048", "2.00 MB (2097152 bytes)"},
+        {U64, "TotalSwapSpaceSize", "3145728", "3.00 GB (3221225472 bytes)"},
         {U64, "FreeVirtualMemory", "1", "1.00 KB (1024 bytes)"},
         {U64, "DesignVoltage", "12000", "12 V"},
         {U64, "DesignVoltage", "12345", "12.345 V"},
