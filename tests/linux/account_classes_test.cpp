@@ -57,8 +57,10 @@ TEST(UserAccount, PeopleWithSambaSidsAndShadowFacts) {
     EXPECT_EQ(alice->Get("Lockout"), Value(false));
     EXPECT_EQ(alice->Get("PasswordExpires"), Value(true));  // 90-day maximum
     EXPECT_EQ(alice->Get("PasswordRequired"), Value(true));
-    EXPECT_TRUE(alice->Get("Disabled").isNull());  // expiry needs today's date: live root only
+    EXPECT_EQ(alice->Get("Disabled"), Value(false));  // no expiry day
     const auto* bob = FindBy(users, "Name", "bob");
+    EXPECT_TRUE(bob->Get("Disabled").isNull());  // an expiry day needs today's date: live root only
+    EXPECT_EQ(FindBy(users, "Name", "root")->Get("Lockout"), Value(true));  // "*": no password was ever set
     EXPECT_EQ(bob->Get("Lockout"), Value(true));
     EXPECT_EQ(bob->Get("Status"), Value("Degraded"));
     EXPECT_EQ(bob->Get("PasswordExpires"), Value(false));
@@ -92,18 +94,46 @@ TEST(UserAccount, UnreadableShadowLeavesPasswordFactsNull) {
     EXPECT_TRUE(t.collect("Win32_Group").empty());  // no group file: no groups, no error
 }
 
+TEST(UserAccount, PasswordFieldsThatLockAnAccount) {
+    struct Case {
+        const char* password;
+        bool lockout;
+        bool required;
+    } cases[] = {
+        {"$y$j9T$abc$def", false, true}, {"!$y$j9T$abc$def", true, true},  // passwd -l
+        {"!", true, true},  {"*", true, true},  {"!*", true, true},        // never set
+        {"", false, false},                                                 // no password at all
+    };
+    for (const auto& c : cases) {
+        TempTree t;
+        t.write("/etc/passwd", "carol:x:1000:1000:Carol:/home/carol:/bin/sh\n");
+        t.write("/etc/shadow", std::string("carol:") + c.password + ":19600:0:99999:7:::\n");
+        auto users = t.collect("Win32_UserAccount");
+        ASSERT_EQ(users.size(), 1u);
+        EXPECT_EQ(users[0].Get("Lockout"), Value(c.lockout)) << c.password;
+        EXPECT_EQ(users[0].Get("Status"), Value(c.lockout ? "Degraded" : "OK")) << c.password;
+        EXPECT_EQ(users[0].Get("PasswordRequired"), Value(c.required)) << c.password;
+        EXPECT_EQ(users[0].Get("Disabled"), Value(false)) << c.password;
+    }
+}
+
 TEST(LogonSession, UserProcessRecordsOnlyWithTimesAndTypes) {
     TempTree t;
     t.write("/run/utmp", UtmpRecord(2, 0, "~", "reboot", "", 1733468400) +
                              UtmpRecord(7, 4242, "pts/0", "alice", "10.0.0.9", 1733472000) +
                              UtmpRecord(7, 4343, "tty1", "bob", "", 1733475600) +
-                             UtmpRecord(8, 4444, "pts/1", "", "", 1733479200) + std::string(100, 'x'));
+                             UtmpRecord(8, 4444, "pts/1", "", "", 1733479200) +
+                             UtmpRecord(7, 4545, "tty7", "carol", ":0", 0) +
+                             UtmpRecord(7, 4646, "pts/2", "dave", "remote:0", 1733479200) + std::string(100, 'x'));
     auto s = t.collect("Win32_LogonSession");
-    ASSERT_EQ(s.size(), 2u);
+    ASSERT_EQ(s.size(), 4u);
     EXPECT_EQ(s[0].Get("LogonId"), Value("4242"));
     EXPECT_EQ(s[0].Get("LogonType"), Value(10));
     EXPECT_EQ(s[0].Get("StartTime"), Value("20241206080000.000000+000"));
     EXPECT_EQ(s[1].Get("LogonType"), Value(2));
+    EXPECT_EQ(s[2].Get("LogonType"), Value(2));  // the local X display
+    EXPECT_TRUE(s[2].Get("StartTime").isNull());  // a time of 0 is no time
+    EXPECT_EQ(s[3].Get("LogonType"), Value(10));  // a display on another host
     TempTree empty;
     EXPECT_TRUE(empty.collect("Win32_LogonSession").empty());
 }

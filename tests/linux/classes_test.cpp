@@ -317,12 +317,33 @@ TEST(Resources, PortRangesAsDecimalStrings) {
 
 TEST(Resources, RangesHiddenFromUnprivilegedUsersAreNull) {
     lnxtest::TempTree t;
-    t.write("/proc/iomem", "00000000-00000000 : Reserved\n00000000-00000000 : System RAM\n");
+    t.write("/proc/iomem", "00000000-00000000 : Reserved\n00000000-00000000 : PCI Bus 0000:00\n");
     auto v = t.collect("Win32_DeviceMemoryAddress");
     ASSERT_EQ(v.size(), 2u);
     EXPECT_TRUE(v[0].Get("StartingAddress").isNull());
     EXPECT_TRUE(v[0].Get("EndingAddress").isNull());
-    EXPECT_EQ(v[1].Get("Description"), Value("System RAM"));
+    EXPECT_EQ(v[1].Get("Description"), Value("PCI Bus 0000:00"));
+}
+
+TEST(Resources, RamAndWhatLiesInItAreNoDeviceMemory) {
+    lnxtest::TempTree t;
+    t.write("/proc/iomem",
+            "00000000-00000fff : Reserved\n"
+            "00001000-0009efff : System RAM\n"
+            "000a0000-000bffff : PCI Bus 0000:00\n"
+            "00100000-bfffffff : System RAM\n"
+            "  0a000000-0b000000 : Kernel code\n"
+            "  0b000001-0b800000 : Kernel data\n"
+            "    0b100000-0b100fff : nested in kernel data\n"
+            "c0000000-febfffff : PCI Bus 0000:00\n"
+            "  fd000000-fdffffff : 0000:00:02.0\n"
+            "    fd000000-fdffffff : bochs-drm\n");
+    std::vector<std::string> device, ram;
+    for (const auto& o : t.collect("Win32_DeviceMemoryAddress")) device.push_back(o.Get("Description").asString());
+    for (const auto& o : t.collect("Win32_SystemMemoryResource")) ram.push_back(o.Get("Name").asString());
+    EXPECT_EQ(device, (std::vector<std::string>{"Reserved", "PCI Bus 0000:00", "PCI Bus 0000:00", "0000:00:02.0",
+                                                "bochs-drm"}));
+    EXPECT_EQ(ram, (std::vector<std::string>{"0x00001000-0x0009EFFF", "0x00100000-0xBFFFFFFF"}));
 }
 
 TEST(PciDevices, ControllersByClassAndEntities) {
@@ -630,6 +651,18 @@ TEST(Processor, LoadPercentageIsMeasuredBetweenTwoQueries) {
     EXPECT_TRUE(first[0].Get("LoadPercentage").isNull());  // one sample says nothing about load
     EXPECT_EQ(second[0].Get("LoadPercentage"), Value(45));
     EXPECT_TRUE(other[0].Get("LoadPercentage").isNull());  // samples belong to one provider
+}
+
+TEST(Processor, LoadPercentageOnThisComputerFromTheFirstQuery) {
+    // Fresh providers, as every selection opens one: each query has a load.
+    for (int i = 0; i < 3; ++i) {
+        auto cpus = lnxtest::Collect(wmi::MakeLinuxProvider("/"), "Win32_Processor");
+        ASSERT_FALSE(cpus.empty());
+        for (const auto& c : cpus) {
+            ASSERT_TRUE(c.Get("LoadPercentage").isInt()) << i;
+            EXPECT_LE(c.Get("LoadPercentage").asInt(), 100);
+        }
+    }
 }
 
 TEST(Display, ControllerConfigurationAndOfferedResolutions) {

@@ -31,7 +31,10 @@ TEST(PerfSchema, CounterNamesAndHeadersInPublishedOrder) {
     for (const auto& s : {raw, fmt})
         for (std::size_t i = 1; i < s->size(); ++i)
             EXPECT_LT(wmi::ToLowerAscii(s->properties()[i - 1].name), wmi::ToLowerAscii(s->properties()[i].name));
-    EXPECT_FALSE(wmi::lnx::LookupSchema("Win32_PerfFormattedData_PerfDisk_LogicalDisk"));
+    auto logical = wmi::lnx::LookupSchema("Win32_PerfFormattedData_PerfDisk_LogicalDisk");
+    ASSERT_TRUE(logical);
+    EXPECT_GE(logical->indexOf("FreeMegabytes"), 0);
+    EXPECT_LT(logical->indexOf("PercentFreeSpace_Base"), 0);
 }
 
 TEST(PerfRaw, ProcessorTimesIn100nsWithIdleAsProcessorTime) {
@@ -58,7 +61,15 @@ TEST(PerfRaw, MemorySystemPagingAndNetworkCounters) {
     EXPECT_EQ(mem[0].Get("PagesPersec"), Value(35));
     EXPECT_EQ(mem[0].Get("PercentCommittedBytesInUse_Base"), Value(5159488));
     auto sys = CollectIn("server", "Win32_PerfRawData_PerfOS_System");
-    EXPECT_EQ(sys[0].Get("Processes"), Value(4));  // the directories, the vanished one included
+    EXPECT_EQ(sys[0].Get("Processes"), Value(3));  // 9999 vanished: a directory without files is no process
+    EXPECT_EQ(CollectIn("server", "Win32_PerfRawData_PerfOS_Objects")[0].Get("Processes"), Value(3));
+    EXPECT_EQ(CollectIn("server", "Win32_OperatingSystem")[0].Get("NumberOfProcesses"), Value(3));
+    lnxtest::TempTree noProc;  // a tree without /proc: the count is unknown, not 0
+    noProc.write("/proc/stat", "ctxt 5\n");
+    for (const char* cls : {"Win32_PerfRawData_PerfOS_System", "Win32_PerfRawData_PerfOS_Objects",
+                            "Win32_PerfFormattedData_PerfOS_System", "Win32_PerfFormattedData_PerfOS_Objects"})
+        EXPECT_TRUE(noProc.collect(cls).at(0).Get("Processes").isNull()) << cls;
+    EXPECT_TRUE(noProc.collect("Win32_OperatingSystem").at(0).Get("NumberOfProcesses").isNull());
     EXPECT_EQ(sys[0].Get("Threads"), Value(345));
     EXPECT_EQ(sys[0].Get("ContextSwitchesPersec"), Value(448340155));
     EXPECT_EQ(sys[0].Get("SystemUpTime"), Value(std::to_string(116444736000000000ull + 1733468400ull * 10000000)));
@@ -126,6 +137,10 @@ TEST(PerfFormatted, LiveRatesArePlausible) {
     for (const auto& c : cpus) {
         EXPECT_LE(U(c, "PercentProcessorTime"), 100u);
         EXPECT_LE(U(c, "PercentIdleTime"), 100u);
+        // User and privileged time make up processor time, within rounding.
+        const auto sum = U(c, "PercentUserTime") + U(c, "PercentPrivilegedTime"), total = U(c, "PercentProcessorTime");
+        EXPECT_LE(sum, total + 1) << wmi::ValueText(c.Get("Name"));
+        EXPECT_GE(sum + 1, total) << wmi::ValueText(c.Get("Name"));
         EXPECT_FALSE(c.Get("Timestamp_PerfTime").isNull());
     }
     auto sys = lnxtest::Collect(p, "Win32_PerfFormattedData_PerfOS_System");
@@ -141,6 +156,87 @@ TEST(PerfFormatted, LiveRatesArePlausible) {
     EXPECT_FALSE(self->Get("PercentProcessorTime").isNull());
 }
 
+namespace {
+
+// A formatted class whose files change between its two samples: the first is
+// taken when the cursor opens, the second at the first row.
+std::vector<wmi::Object> Between(const lnxtest::TempTree& t, const std::string& cls,
+                                 const std::vector<std::pair<std::string, std::string>>& second) {
+    auto cursor = wmi::MakeLinuxProvider(t.path())->enumerate(cls);
+    for (const auto& [path, text] : second) t.write(path, text);
+    std::vector<wmi::Object> out;
+    while (auto o = cursor->next()) out.push_back(std::move(*o));
+    return out;
+}
+
+}  // namespace
+
+TEST(PerfFormatted, ProcessorSharesComeFromItsOwnTicksAndAddUp) {
+    struct Case {
+        const char* label;
+        const char* first;   // user nice system idle iowait irq softirq steal
+        const char* second;
+        int user, priv, processor, idle, interrupt;  // -1: Null
+    } cases[] = {
+        {"steal is no one's", "0 0 0 0 0 0 0 0", "40 10 20 15 5 5 5 7", 50, 30, 80, 20, 5},
+        {"thirds round apart", "100 0 100 100 0 0 0 0", "101 0 101 101 0 0 0 0", 33, 33, 67, 33, 0},
+        {"all idle", "5 0 5 5 0 0 0 0", "5 0 5 105 0 0 0 0", 0, 0, 0, 100, 0},
+        {"no tick passed", "5 0 5 5 0 0 0 0", "5 0 5 5 0 0 0 0", -1, -1, -1, -1, -1},
+        {"counters reset", "50 0 50 50 0 0 0 0", "1 0 1 1 0 0 0 0", -1, -1, -1, -1, -1},
+    };
+    for (const auto& c : cases) {
+        lnxtest::TempTree t;
+        auto stat = [](const char* f) { return std::string("cpu  ") + f + "\ncpu0 " + f + "\n"; };
+        t.write("/proc/stat", stat(c.first));
+        auto rows = Between(t, "Win32_PerfFormattedData_PerfOS_Processor", {{"/proc/stat", stat(c.second)}});
+        ASSERT_EQ(rows.size(), 2u) << c.label;
+        for (const auto& r : rows) {
+            auto expect = [&](const char* p, int want) {
+                if (want < 0)
+                    EXPECT_TRUE(r.Get(p).isNull()) << c.label << " " << p;
+                else
+                    EXPECT_EQ(r.Get(p), Value(std::to_string(want))) << c.label << " " << p;  // uint64: text
+            };
+            expect("PercentUserTime", c.user);
+            expect("PercentPrivilegedTime", c.priv);
+            expect("PercentProcessorTime", c.processor);
+            expect("PercentIdleTime", c.idle);
+            expect("PercentInterruptTime", c.interrupt);
+        }
+    }
+}
+
+TEST(PerfDisk, IdleTimeLatencyAndTheFormattedLogicalDisk) {
+    lnxtest::TempTree t;
+    t.mkdir("/sys/block/vda");
+    t.write("/proc/uptime", "1000.50 1800.00\n");
+    // reads merged sectors ms, writes merged sectors ms, in-flight, io ms, weighted ms
+    t.write("/proc/diskstats", "254 0 vda 100 0 800 50 200 0 1600 70 0 120 130\n");
+    t.write("/proc/self/mountinfo", "21 1 254:0 / / rw - ext4 /dev/vda rw\n");
+    for (const char* cls : {"Win32_PerfRawData_PerfDisk_PhysicalDisk", "Win32_PerfRawData_PerfDisk_LogicalDisk"}) {
+        auto d = t.collect(cls).at(0);
+        EXPECT_EQ(d.Get("PercentIdleTime"), Value(std::to_string((1000500ull - 120) * 10000))) << cls;  // not busy time
+        EXPECT_EQ(d.Get("PercentDiskTime"), Value(std::to_string(120ull * 10000))) << cls;
+        EXPECT_EQ(d.Get("AvgDisksecPerRead"), Value(50 * 1000000)) << cls;  // ns, as Frequency_PerfTime counts
+        EXPECT_EQ(d.Get("AvgDisksecPerRead_Base"), Value(100)) << cls;
+        EXPECT_EQ(d.Get("AvgDisksecPerTransfer"), Value(120 * 1000000)) << cls;
+        EXPECT_EQ(d.Get("AvgDisksecPerTransfer_Base"), Value(300)) << cls;
+    }
+    // 10 more reads took 25 s between the samples: 2.5 s each, in whole
+    // seconds as the class's uint32 holds them.
+    for (const char* cls : {"Win32_PerfFormattedData_PerfDisk_PhysicalDisk", "Win32_PerfFormattedData_PerfDisk_LogicalDisk"}) {
+        t.write("/proc/diskstats", "254 0 vda 100 0 800 50 200 0 1600 70 0 120 130\n");
+        auto rows = Between(t, cls, {{"/proc/diskstats", "254 0 vda 110 0 880 25050 200 0 1600 70 0 120 130\n"}});
+        ASSERT_EQ(rows.size(), 2u) << cls;  // the disk and _Total
+        EXPECT_EQ(rows[0].Get("AvgDisksecPerRead"), Value(3)) << cls;  // 2.5 rounds half up
+        EXPECT_EQ(rows[0].Get("AvgDisksecPerWrite"), Value(0)) << cls;  // no writes: nothing waited
+    }
+    lnxtest::TempTree noUptime;
+    noUptime.mkdir("/sys/block/vda");
+    noUptime.write("/proc/diskstats", "254 0 vda 100 0 800 50 200 0 1600 70 0 120 130\n");
+    EXPECT_TRUE(noUptime.collect("Win32_PerfRawData_PerfDisk_PhysicalDisk").at(0).Get("PercentIdleTime").isNull());
+}
+
 TEST(PerfAbstract, BasesAnswerWithTheirSubclasses) {
     auto raw = CollectIn("server", "Win32_PerfRawData");
     auto fmt = CollectIn("server", "Win32_PerfFormattedData");
@@ -149,7 +245,8 @@ TEST(PerfAbstract, BasesAnswerWithTheirSubclasses) {
     for (const auto& o : raw) rawClasses.insert(o.className());
     for (const auto& o : fmt) fmtClasses.insert(o.className());
     EXPECT_EQ(rawClasses.size(), 14u);
-    EXPECT_EQ(fmtClasses.size(), 13u);  // no formatted logical disk
+    EXPECT_EQ(fmtClasses.size(), 14u);
+    EXPECT_TRUE(fmtClasses.count("Win32_PerfFormattedData_PerfDisk_LogicalDisk"));
     EXPECT_TRUE(rawClasses.count("Win32_PerfRawData_PerfDisk_LogicalDisk"));
     EXPECT_EQ(all.size(), raw.size() + fmt.size());
     for (const auto& o : all) EXPECT_EQ(o.schemaPtr(), wmi::lnx::LookupSchema(o.className()));

@@ -43,6 +43,20 @@ TEST(Service, UnitsScriptsEnablementAndRuntimeState) {
     EXPECT_EQ(legacy->Get("PathName"), Value("/etc/init.d/legacyd"));
 }
 
+TEST(Service, ScriptsWhoseUnitIsAnAliasOrMaskedAreNoServicesOfTheirOwn) {
+    TempTree t;
+    t.write("/lib/systemd/system/systemd-modules-load.service", "[Unit]\nDescription=Load Kernel Modules\n");
+    t.link("/lib/systemd/system/kmod.service", "systemd-modules-load.service");
+    t.link("/lib/systemd/system/hwclock.service", "/dev/null");
+    for (const char* script : {"kmod", "hwclock.sh", "keepme", "other.sh"})
+        t.write(std::string("/etc/init.d/") + script, "#!/bin/sh\n");
+    t.link("/etc/rcS.d/S01kmod", "../init.d/kmod");
+    t.link("/etc/rcS.d/S02hwclock.sh", "../init.d/hwclock.sh");
+    std::set<std::string> names;
+    for (const auto& s : t.collect("Win32_Service")) names.insert(s.Get("Name").asString());
+    EXPECT_EQ(names, (std::set<std::string>{"systemd-modules-load", "hwclock", "keepme", "other.sh"}));
+}
+
 TEST(Service, WithoutRunningSystemdTheStateIsNull) {
     TempTree t;
     t.write("/lib/systemd/system/a.service", "[Unit]\nDescription=A\n[Service]\nExecStart=/bin/a\nDynamicUser=yes\n");

@@ -73,14 +73,19 @@ Object UserRow(const SchemaPtr& schema, const AccountData& a, const PasswdEntry&
     }
     bool degraded = false;
     if (const ShadowEntry* s = a.shadowOf(u.name)) {
-        // "!" in front of the hash is how passwd -l and usermod -L lock.
-        bool locked = !s->password.empty() && s->password[0] == '!';
+        // "!" in front of the hash is how passwd -l and usermod -L lock; "*"
+        // or "!" alone means no password was ever set (root on Debian).
+        // passwd -S calls both locked: no password logon is possible, which
+        // is nearest to a lockout. Disabling is an expiry day in the past,
+        // how usermod --expiredate and passwd's manual disable an account.
+        bool locked = !s->password.empty() && (s->password[0] == '!' || s->password[0] == '*');
         bool expired = s->expireDay && a.today && *s->expireDay <= *a.today;
         if (userFields) {
             r.set("Lockout", locked);
             r.set("PasswordRequired", !s->password.empty());
             r.set("PasswordExpires", s->maxDays.has_value() && *s->maxDays < 99999);
-            if (s->expireDay && a.today) r.set("Disabled", expired);
+            if (!s->expireDay) r.set("Disabled", false);
+            else if (a.today) r.set("Disabled", expired);
         }
         degraded = locked || expired;
     }
@@ -148,8 +153,11 @@ std::unique_ptr<InstanceCursor> LogonSessions(const Context& ctx, const SchemaPt
         if (auto s = ctx.readUInt("/proc/" + std::to_string(u.pid) + "/sessionid"); s && *s != 0xFFFFFFFFull)
             id = std::to_string(*s);
         r.set("LogonId", id);
-        r.set("StartTime", ctx.dmtf(u.seconds));
-        r.setU32("LogonType", u.host.empty() ? 2 : 10);  // interactive, remote interactive
+        if (u.seconds > 0) r.set("StartTime", ctx.dmtf(u.seconds));  // 0: not recorded
+        // A host of ":0" is a local X display; any other host is a remote
+        // login (ssh, telnet, an X display elsewhere).
+        bool local = u.host.empty() || u.host[0] == ':';
+        r.setU32("LogonType", local ? 2 : 10);  // interactive, remote interactive
         r.set("Caption", u.user + " on " + u.line);
         out.push_back(r.build());
     }

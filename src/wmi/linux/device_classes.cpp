@@ -153,13 +153,22 @@ std::unique_ptr<InstanceCursor> DmaChannels(const Context& ctx, const SchemaPtr&
 
 // /proc/ioports and /proc/iomem show zero ranges to users without
 // CAP_SYS_ADMIN; such ranges are unknown, not zero.
-std::unique_ptr<InstanceCursor> Ranges(const Context& ctx, const SchemaPtr& schema, const char* path, const char* cls) {
+std::unique_ptr<InstanceCursor> Ranges(const Context& ctx, const SchemaPtr& schema, const char* path, const char* cls,
+                                       bool leaveOutRam = false) {
     std::vector<Object> out;
     auto text = ctx.read(path);
     if (!text) return Objects({});
     auto ranges = ParseResourceTree(*text);
     bool hidden = std::all_of(ranges.begin(), ranges.end(), [](const ResourceRange& r) { return r.start == 0 && r.end == 0; });
+    int ramDepth = -1;  // inside a "System RAM" range down to its depth
     for (const auto& rg : ranges) {
+        if (ramDepth >= 0 && rg.depth > ramDepth) continue;  // Kernel code, data, bss, crash kernel
+        ramDepth = -1;
+        // RAM is Win32_SystemMemoryResource's; device memory is the rest.
+        if (leaveOutRam && rg.name == "System RAM") {
+            ramDepth = rg.depth;
+            continue;
+        }
         Row r(schema);
         SetResourceKeys(r, ctx, cls);
         r.set("Description", rg.name);
@@ -183,7 +192,7 @@ std::unique_ptr<InstanceCursor> PortResources(const Context& ctx, const SchemaPt
 }
 
 std::unique_ptr<InstanceCursor> MemoryAddresses(const Context& ctx, const SchemaPtr& schema) {
-    return Ranges(ctx, schema, "/proc/iomem", "Win32_DeviceMemoryAddress");
+    return Ranges(ctx, schema, "/proc/iomem", "Win32_DeviceMemoryAddress", true);
 }
 
 // The ranges of physical memory the kernel manages as RAM.

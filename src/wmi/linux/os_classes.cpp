@@ -3,6 +3,7 @@
 #include <cctype>
 #include <ctime>
 
+#include "wmi/linux/os_common.h"
 #include "wmi/linux/system_info.h"
 
 namespace wmi::lnx {
@@ -107,10 +108,7 @@ std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const Schema
         if (avail && swapFree) r.setU64("FreeVirtualMemory", *avail + *swapFree);
     }
 
-    std::uint64_t procs = 0;
-    for (const auto& name : ctx.fs().listDir("/proc"))
-        if (!name.empty() && std::isdigit(static_cast<unsigned char>(name[0]))) ++procs;
-    if (procs) r.setU32("NumberOfProcesses", procs);
+    r.setU32("NumberOfProcesses", CountProcesses(ctx));
     r.setU32("MaxNumberOfProcesses", ctx.readUInt("/proc/sys/kernel/pid_max"));
 
     auto utmp = ctx.read("/run/utmp", 1 << 20);

@@ -51,6 +51,14 @@ std::vector<std::string> NumericEntries(const Context& ctx, const std::string& d
     return out;
 }
 
+std::optional<std::uint64_t> CountProcesses(const Context& ctx) {
+    std::uint64_t n = 0;
+    for (const auto& pid : NumericEntries(ctx, "/proc"))
+        if (ctx.fs().exists("/proc/" + pid + "/stat") || ctx.fs().exists("/proc/" + pid + "/comm")) ++n;
+    if (n == 0) return std::nullopt;
+    return n;
+}
+
 std::string AccountCaption(const std::optional<std::string>& domain, const std::string& name) {
     return domain ? *domain + "\\" + name : name;
 }

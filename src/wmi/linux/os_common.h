@@ -26,6 +26,11 @@ std::optional<double> NowSeconds(const Context& ctx);
 // The numeric entries of a /proc-like directory, ascending.
 std::vector<std::string> NumericEntries(const Context& ctx, const std::string& dir);
 
+// The processes under /proc: numbered directories with a process's files
+// (stat, comm); one without them ended while it was listed. Nothing when none is found, since
+// a running system has at least the reader itself.
+std::optional<std::uint64_t> CountProcesses(const Context& ctx);
+
 // "HOST\\name" the way Windows names a local account.
 std::string AccountCaption(const std::optional<std::string>& domain, const std::string& name);
 

@@ -1,7 +1,8 @@
 // Performance counters: Win32_PerfRawData_* from the kernel's counters
 // (/proc/stat, /proc/meminfo, /proc/vmstat, /proc/diskstats, /proc/net/snmp,
 // /proc/net/dev, /proc/<pid>), and Win32_PerfFormattedData_* computed from
-// two raw samples that each query takes kSampleInterval apart.
+// two raw samples that each query takes kSampleInterval apart (the
+// processors' kProcessorInterval).
 //
 // Raw values keep Windows' conventions so that the usual formulas apply:
 // times are in 100 ns units, "% Processor Time" holds the idle time (an
@@ -22,6 +23,9 @@ namespace wmi::lnx {
 namespace {
 
 constexpr auto kSampleInterval = std::chrono::milliseconds(100);
+// /proc/stat counts each processor's time in 1/100 s: one second gives the
+// processor shares 1 % steps.
+constexpr auto kProcessorInterval = std::chrono::milliseconds(1000);
 constexpr std::uint64_t k100nsPerSecond = 10'000'000;
 constexpr std::uint64_t kEpoch1601In100ns = 116'444'736'000'000'000ull;
 
@@ -33,13 +37,18 @@ enum class Kind {
     PctBase,     // 100 * value / base
     Elapsed,     // seconds since the start the value holds
     Avg,         // change of value per change of base
+    AvgSeconds,  // the same for a time in ns, in seconds
+    CpuShare,    // share of the processor's own ticks ("@" keys of the sample)
+    CpuShareInv, // 100 minus that share
     QueueLen,    // change of a time integral per elapsed time
 };
 
 struct Counter {
     const char* name;
     Kind kind;
-    const char* base = nullptr;  // PctBase, Avg
+    // PctBase, Avg: the base; CpuShare: the tick key; PctTimeInv: the
+    // counter it inverts, when not its own.
+    const char* base = nullptr;
     bool capAt100 = false;
 };
 
@@ -58,7 +67,7 @@ struct PerfSet {
     const char* set;  // "PerfOS_Processor"
     std::vector<Counter> counters;
     std::vector<Sample> (*sample)(const Context&);
-    bool hasFormatted = true;
+    std::chrono::milliseconds interval = kSampleInterval;
 };
 
 std::optional<std::uint64_t> Get(const std::map<std::string, std::uint64_t>& m, const char* k) {
@@ -107,6 +116,15 @@ std::vector<Sample> ProcessorSample(const Context& ctx) {
     for (const auto& c : s.cpus) cpuCount += c.name != "cpu";
     for (auto c : s.cpus) {
         Sample x;
+        // The formatted shares divide ticks by the processor's own ticks, so
+        // that user and privileged time add up to processor time; steal
+        // time belongs to no one here. Keys with "@" are in no schema.
+        x.v["@idle"] = c.idle + c.iowait;
+        x.v["@user"] = c.user + c.nice;
+        x.v["@priv"] = c.system + c.irq + c.softirq;
+        x.v["@irq"] = c.irq;
+        x.v["@dpc"] = c.softirq;
+        x.v["@all"] = x.v["@idle"] + x.v["@user"] + x.v["@priv"];
         std::optional<std::size_t> idx;
         if (c.name == "cpu") {
             // The total line sums every processor; as an average it formats
@@ -189,7 +207,7 @@ std::vector<Sample> SystemSample(const Context& ctx) {
         if (s.contextSwitches) x.v["ContextSwitchesPersec"] = *s.contextSwitches;
         if (s.running) x.v["ProcessorQueueLength"] = *s.running;
     }
-    x.v["Processes"] = NumericEntries(ctx, "/proc").size();
+    if (auto n = CountProcesses(ctx)) x.v["Processes"] = *n;
     if (auto th = ThreadTotal(ctx)) x.v["Threads"] = *th;
     if (auto b = BootIn100ns(ctx)) x.v["SystemUpTime"] = *b;
     return {x};
@@ -214,7 +232,7 @@ std::vector<Sample> PagingFileSample(const Context& ctx) {
 
 std::vector<Sample> ObjectsSample(const Context& ctx) {
     Sample x;
-    x.v["Processes"] = NumericEntries(ctx, "/proc").size();
+    if (auto n = CountProcesses(ctx)) x.v["Processes"] = *n;
     if (auto th = ThreadTotal(ctx)) x.v["Threads"] = *th;
     // System V semaphore sets and shared memory segments.
     auto count = [&](const char* path) -> std::optional<std::uint64_t> {
@@ -311,7 +329,9 @@ std::vector<Sample> ThreadSample(const Context& ctx) {
     return out;
 }
 
-void DiskCounters(const DiskStatLine& d, Sample& x) {
+// uptimeMs: since boot, from /proc/uptime; idle time is what the disk's busy
+// time leaves of it.
+void DiskCounters(const DiskStatLine& d, std::optional<std::uint64_t> uptimeMs, Sample& x) {
     std::uint64_t rb = d.sectorsRead * 512, wb = d.sectorsWritten * 512;
     x.v["DiskReadsPersec"] = d.reads;
     x.v["DiskWritesPersec"] = d.writes;
@@ -331,7 +351,15 @@ void DiskCounters(const DiskStatLine& d, Sample& x) {
     x.v["AvgDiskReadQueueLength"] = d.readMs * 10'000;
     x.v["AvgDiskWriteQueueLength"] = d.writeMs * 10'000;
     x.v["PercentDiskTime"] = d.ioMs * 10'000;
-    x.v["PercentIdleTime"] = d.ioMs * 10'000;
+    if (uptimeMs && *uptimeMs >= d.ioMs) x.v["PercentIdleTime"] = (*uptimeMs - d.ioMs) * 10'000;
+    // Milliseconds spent on reads and writes, in ns (Frequency_PerfTime),
+    // per operation.
+    x.v["AvgDisksecPerRead"] = d.readMs * 1'000'000;
+    x.v["AvgDisksecPerRead_Base"] = d.reads;
+    x.v["AvgDisksecPerWrite"] = d.writeMs * 1'000'000;
+    x.v["AvgDisksecPerWrite_Base"] = d.writes;
+    x.v["AvgDisksecPerTransfer"] = (d.readMs + d.writeMs) * 1'000'000;
+    x.v["AvgDisksecPerTransfer_Base"] = d.reads + d.writes;
     x.v["PercentDiskReadTime"] = d.readMs * 10'000;
     x.v["PercentDiskWriteTime"] = d.writeMs * 10'000;
 }
@@ -344,10 +372,29 @@ void AddTotal(std::vector<Sample>& out) {
     out.push_back(std::move(total));
 }
 
+std::optional<std::uint64_t> UptimeMs(const Context& ctx) {
+    auto t = ctx.readText("/proc/uptime");
+    if (!t) return std::nullopt;
+    auto w = SplitWhitespace(*t);
+    if (w.empty()) return std::nullopt;
+    // "12345.67": seconds with hundredths.
+    auto dot = w[0].find('.');
+    auto secs = ParseUInt(w[0].substr(0, dot));
+    if (!secs) return std::nullopt;
+    std::uint64_t ms = *secs * 1000;
+    if (dot != std::string::npos) {
+        auto f = ParseUInt((w[0].substr(dot + 1) + "000").substr(0, 3));
+        if (!f) return std::nullopt;
+        ms += *f;
+    }
+    return ms;
+}
+
 std::vector<Sample> PhysicalDiskSample(const Context& ctx) {
     std::vector<Sample> out;
     auto t = ctx.read("/proc/diskstats");
     if (!t) return out;
+    auto uptime = UptimeMs(ctx);
     auto stats = ParseDiskStats(*t);
     int index = 0;
     for (const auto& name : ctx.fs().listDir("/sys/block")) {
@@ -359,7 +406,7 @@ std::vector<Sample> PhysicalDiskSample(const Context& ctx) {
             if (d.name == name) {
                 Sample x;
                 x.name = std::to_string(index) + " " + name;  // Windows: disk number and volumes
-                DiskCounters(d, x);
+                DiskCounters(d, uptime, x);
                 out.push_back(std::move(x));
             }
         ++index;
@@ -373,6 +420,7 @@ std::vector<Sample> LogicalDiskSample(const Context& ctx) {
     auto t = ctx.read("/proc/diskstats");
     auto mi = ctx.read("/proc/self/mountinfo");
     if (!t || !mi) return out;
+    auto uptime = UptimeMs(ctx);
     auto stats = ParseDiskStats(*t);
     std::set<std::pair<unsigned, unsigned>> done;
     for (const auto& m : ParseMountInfo(*mi)) {
@@ -381,7 +429,7 @@ std::vector<Sample> LogicalDiskSample(const Context& ctx) {
             if (d.major == m.major && d.minor == m.minor) {
                 Sample x;
                 x.name = UnescapeOctal(m.mountPoint);
-                DiskCounters(d, x);
+                DiskCounters(d, uptime, x);
                 if (auto vs = ctx.fs().volumeStats(x.name); vs && vs->totalBlocks) {
                     std::uint64_t mb = 1024 * 1024;
                     x.v["FreeMegabytes"] = vs->availableBlocks * vs->fragmentSize / mb;
@@ -521,11 +569,11 @@ const std::vector<PerfSet>& Sets() {
     using K = Kind;
     static const std::vector<PerfSet> sets = {
         {"PerfOS_Processor",
-         {{"PercentProcessorTime", K::PctTimeInv}, {"PercentIdleTime", K::PctTime, nullptr, true},
-          {"PercentUserTime", K::PctTime, nullptr, true}, {"PercentPrivilegedTime", K::PctTime, nullptr, true},
-          {"PercentInterruptTime", K::PctTime, nullptr, true}, {"PercentDPCTime", K::PctTime, nullptr, true},
+         {{"PercentProcessorTime", K::CpuShareInv, "@idle"}, {"PercentIdleTime", K::CpuShare, "@idle"},
+          {"PercentUserTime", K::CpuShare, "@user"}, {"PercentPrivilegedTime", K::CpuShare, "@priv"},
+          {"PercentInterruptTime", K::CpuShare, "@irq"}, {"PercentDPCTime", K::CpuShare, "@dpc"},
           {"InterruptsPersec", K::Rate}, {"DPCsQueuedPersec", K::Rate}},
-         ProcessorSample},
+         ProcessorSample, kProcessorInterval},
         {"PerfOS_Memory",
          {{"AvailableBytes", K::Raw}, {"AvailableKBytes", K::Raw}, {"AvailableMBytes", K::Raw}, {"CacheBytes", K::Raw},
           {"CommittedBytes", K::Raw}, {"CommitLimit", K::Raw},
@@ -564,10 +612,25 @@ const std::vector<PerfSet>& Sets() {
           {"AvgDiskBytesPerTransfer", K::Avg, "AvgDiskBytesPerTransfer_Base"}, {"CurrentDiskQueueLength", K::Raw},
           {"AvgDiskQueueLength", K::QueueLen}, {"AvgDiskReadQueueLength", K::QueueLen},
           {"AvgDiskWriteQueueLength", K::QueueLen}, {"PercentDiskTime", K::PctTime, nullptr, true},
-          {"PercentIdleTime", K::PctTimeInv}, {"PercentDiskReadTime", K::PctTime, nullptr, true},
-          {"PercentDiskWriteTime", K::PctTime, nullptr, true}},
+          {"PercentIdleTime", K::PctTimeInv, "PercentDiskTime"}, {"PercentDiskReadTime", K::PctTime, nullptr, true},
+          {"PercentDiskWriteTime", K::PctTime, nullptr, true},
+          {"AvgDisksecPerRead", K::AvgSeconds, "AvgDisksecPerRead_Base"},
+          {"AvgDisksecPerWrite", K::AvgSeconds, "AvgDisksecPerWrite_Base"},
+          {"AvgDisksecPerTransfer", K::AvgSeconds, "AvgDisksecPerTransfer_Base"}},
          PhysicalDiskSample},
-        {"PerfDisk_LogicalDisk", {}, LogicalDiskSample, false},
+        {"PerfDisk_LogicalDisk",
+         {{"AvgDiskBytesPerRead", K::Avg, "AvgDiskBytesPerRead_Base"},
+          {"AvgDiskBytesPerWrite", K::Avg, "AvgDiskBytesPerWrite_Base"},
+          {"AvgDiskBytesPerTransfer", K::Avg, "AvgDiskBytesPerTransfer_Base"}, {"CurrentDiskQueueLength", K::Raw},
+          {"AvgDiskQueueLength", K::QueueLen}, {"AvgDiskReadQueueLength", K::QueueLen},
+          {"AvgDiskWriteQueueLength", K::QueueLen}, {"PercentDiskTime", K::PctTime, nullptr, true},
+          {"PercentIdleTime", K::PctTimeInv, "PercentDiskTime"}, {"PercentDiskReadTime", K::PctTime, nullptr, true},
+          {"PercentDiskWriteTime", K::PctTime, nullptr, true},
+          {"AvgDisksecPerRead", K::AvgSeconds, "AvgDisksecPerRead_Base"},
+          {"AvgDisksecPerWrite", K::AvgSeconds, "AvgDisksecPerWrite_Base"},
+          {"AvgDisksecPerTransfer", K::AvgSeconds, "AvgDisksecPerTransfer_Base"}, {"FreeMegabytes", K::Raw},
+          {"PercentFreeSpace", K::PctBase, "PercentFreeSpace_Base"}},
+         LogicalDiskSample},
         {"Tcpip_IP", {}, IpSample},
         {"Tcpip_TCP", {{"ConnectionsEstablished", K::Raw}}, TcpSample},
         {"Tcpip_UDP", {}, UdpSample},
@@ -639,14 +702,17 @@ Object FormattedRow(const SchemaPtr& schema, const PerfSet& set, const Snapshot&
     if (a.perfTime && b.perfTime && *b.perfTime > *a.perfTime)
         dt = static_cast<double>(*b.perfTime - *a.perfTime) / 1e9;
     for (const auto& d : schema->properties()) {
-        auto it = x.v.find(d.name);
-        if (it == x.v.end()) continue;
         const Counter* c = nullptr;
         Kind kind = KindOf(set, d.name, &c);
+        // Some counters are computed from another sample key.
+        const bool fromBase = c && c->base && (kind == Kind::CpuShare || kind == Kind::CpuShareInv || kind == Kind::PctTimeInv);
+        const std::string key = fromBase ? c->base : d.name;
+        auto it = x.v.find(key);
+        if (it == x.v.end()) continue;
         std::uint64_t now = it->second;
         std::optional<std::uint64_t> then;
         if (before)
-            if (auto f = before->v.find(d.name); f != before->v.end()) then = f->second;
+            if (auto f = before->v.find(key); f != before->v.end()) then = f->second;
         auto delta = [&]() -> std::optional<double> {
             if (!then || now < *then) return std::nullopt;  // new, or the counter was reset
             return static_cast<double>(now - *then);
@@ -674,10 +740,22 @@ Object FormattedRow(const SchemaPtr& schema, const PerfSet& set, const Snapshot&
                 out = 100.0 * static_cast<double>(now) / static_cast<double>(base->second);
             break;
         case Kind::Avg:
+        case Kind::AvgSeconds:
             if (auto dv = delta(); dv && before) {
                 auto b1 = before->v.find(c->base), b2 = x.v.find(c->base);
                 if (b1 != before->v.end() && b2 != x.v.end() && b2->second >= b1->second)
                     out = b2->second == b1->second ? 0.0 : *dv / static_cast<double>(b2->second - b1->second);
+                if (out && kind == Kind::AvgSeconds) *out /= 1e9;
+            }
+            break;
+        case Kind::CpuShare:
+        case Kind::CpuShareInv:
+            if (auto dv = delta(); dv && before) {
+                auto t1 = before->v.find("@all"), t2 = x.v.find("@all");
+                if (t1 != before->v.end() && t2 != x.v.end() && t2->second > t1->second) {
+                    double pct = 100.0 * *dv / static_cast<double>(t2->second - t1->second);
+                    out = std::clamp(kind == Kind::CpuShareInv ? 100.0 - pct : pct, 0.0, 100.0);
+                }
             }
             break;
         case Kind::Elapsed:
@@ -706,7 +784,11 @@ public:
                 anyFormatted = true;
             }
         }
-        if (anyFormatted && ctx_.fs().isLiveRoot()) std::this_thread::sleep_for(kSampleInterval);
+        // One wait, as long as the slowest set needs.
+        std::chrono::milliseconds wait{0};
+        for (const auto& [set, formatted] : plan_)
+            if (formatted) wait = std::max(wait, set->interval);
+        if (anyFormatted && ctx_.fs().isLiveRoot()) std::this_thread::sleep_for(wait);
     }
 
     std::optional<Object> next() override {
@@ -742,8 +824,7 @@ void RegisterPerfClasses(Registry& r) {
         r.add(std::string("Win32_PerfRawData_") + set.set, [s](const Context& ctx, const SchemaPtr&) {
             return std::make_unique<PerfCursor>(ctx, std::vector<std::pair<const PerfSet*, bool>>{{s, false}});
         });
-        if (set.hasFormatted)
-            r.add(std::string("Win32_PerfFormattedData_") + set.set, [s](const Context& ctx, const SchemaPtr&) {
+        r.add(std::string("Win32_PerfFormattedData_") + set.set, [s](const Context& ctx, const SchemaPtr&) {
                 return std::make_unique<PerfCursor>(ctx, std::vector<std::pair<const PerfSet*, bool>>{{s, true}});
             });
     }
@@ -752,7 +833,7 @@ void RegisterPerfClasses(Registry& r) {
         std::vector<std::pair<const PerfSet*, bool>> p;
         for (const auto& set : Sets()) {
             if (raw) p.emplace_back(&set, false);
-            if (formatted && set.hasFormatted) p.emplace_back(&set, true);
+            if (formatted) p.emplace_back(&set, true);
         }
         return p;
     };

@@ -535,7 +535,6 @@ std::map<std::string, SchemaPtr> BuildSchemas() {
         if (cls.first.rfind(rawPrefix, 0) != 0) continue;
         std::string set = cls.first.substr(rawPrefix.size());
         cls.second.insert(cls.second.end(), perfBase.begin(), perfBase.end());
-        if (set == "PerfDisk_LogicalDisk") continue;  // published as raw data only
         std::string fname = "Win32_PerfFormattedData_" + set;
         std::vector<PropertyDecl> props;
         for (const auto& p : cls.second) {

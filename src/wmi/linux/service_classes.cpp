@@ -85,14 +85,23 @@ std::string StripExecPrefixes(std::string s) {
     return s.substr(i);
 }
 
+// The unit systemd-sysv-generator makes of an init script: "hwclock.sh" runs
+// as hwclock.service.
+std::string UnitOfScript(const std::string& script) {
+    return (EndsWith(script, ".sh") ? script.substr(0, script.size() - 3) : script) + ".service";
+}
+
 std::vector<ServiceFacts> ReadServices(const Context& ctx) {
     std::vector<ServiceFacts> out;
     std::set<std::string> seen;
+    std::set<std::string> unitNames;  // every unit file name, aliases and masks included
     auto enabled = EnabledUnits(ctx);
     bool systemd = SystemdRuns(ctx);
     for (const char* dir : kUnitDirs) {
         for (const auto& file : ctx.fs().listDir(dir)) {
-            if (!EndsWith(file, ".service") || file.find('@') != std::string::npos || seen.count(file)) continue;
+            if (!EndsWith(file, ".service") || file.find('@') != std::string::npos) continue;
+            unitNames.insert(file);
+            if (seen.count(file)) continue;
             std::string path = JoinPath(dir, file);
             std::optional<std::string> target = ctx.fs().readLink(path);
             bool masked = target && *target == "/dev/null";
@@ -125,13 +134,15 @@ std::vector<ServiceFacts> ReadServices(const Context& ctx) {
             out.push_back(std::move(f));
         }
     }
-    // SysV scripts that no unit of the same name replaces.
+    // SysV scripts that no unit of the same name replaces: systemd neither
+    // runs a script whose unit is an alias of another (kmod.service is
+    // systemd-modules-load) nor one whose unit is masked (hwclock.service).
     std::set<std::string> bootStarted;
     for (const char* rc : {"/etc/rc2.d", "/etc/rc3.d", "/etc/rc4.d", "/etc/rc5.d", "/etc/rcS.d"})
         for (const auto& l : ctx.fs().listDir(rc))
             if (l.size() > 3 && l[0] == 'S') bootStarted.insert(l.substr(3));
     for (const auto& script : ctx.fs().listDir("/etc/init.d")) {
-        if (seen.count(script + ".service") || script == "README" || script[0] == '.' ||
+        if (unitNames.count(UnitOfScript(script)) || script == "README" || script[0] == '.' ||
             script == "rc" || script == "rcS" || script == "skeleton" || EndsWith(script, ".dpkg-dist"))
             continue;
         std::string path = "/etc/init.d/" + script;
@@ -144,7 +155,7 @@ std::vector<ServiceFacts> ReadServices(const Context& ctx) {
                 if (StartsWith(line, "# Short-Description:")) f.description = Trim(line.substr(20));
         f.startMode = bootStarted.count(script) ? "Auto" : "Manual";
         // Under systemd a script runs as a generated unit of its name.
-        RuntimeState(ctx, systemd, script + ".service", false, f);
+        RuntimeState(ctx, systemd, UnitOfScript(script), false, f);
         out.push_back(std::move(f));
     }
     std::sort(out.begin(), out.end(), [](const ServiceFacts& a, const ServiceFacts& b) { return a.name < b.name; });

@@ -2,10 +2,14 @@
 // Win32_MotherboardDevice and Win32_CacheMemory: DMI identification, SMBIOS (when readable) and the
 // processor topology of sysfs and /proc/cpuinfo.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <ctime>
+#include <deque>
 #include <map>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <tuple>
 
 #include "wmi/linux/system_info.h"
@@ -162,6 +166,52 @@ struct CpuSamples {
     std::map<int, CpuBusyTimes> before, now;
 };
 
+// Load on the live root is measured over at least kLoadSpan: /proc/stat
+// counts in 1/100 s, so a shorter span says little. Readings are kept for
+// the whole program (every selection opens a new provider); a query uses
+// the newest one that is old enough, and without one it takes a short
+// sample. One older than kLoadOldest no longer tells the present load.
+constexpr auto kLoadSpan = std::chrono::milliseconds(100);
+constexpr auto kLoadOldest = std::chrono::seconds(10);
+
+class LoadHistory {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    CpuSamples measure(const Context& ctx) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto now = read(ctx);
+        Clock::time_point at = Clock::now();
+        while (!readings_.empty() && at - readings_.front().first > kLoadOldest) readings_.pop_front();
+        if (readings_.empty()) {
+            readings_.emplace_back(at, now);
+        }
+        const Clock::time_point oldest = readings_.front().first;
+        if (at - oldest < kLoadSpan) {
+            std::this_thread::sleep_for(kLoadSpan - (at - oldest));
+            now = read(ctx);
+            at = Clock::now();
+        }
+        // The newest reading at least kLoadSpan old, and what follows it.
+        std::size_t use = 0;
+        for (std::size_t i = 0; i < readings_.size(); ++i)
+            if (at - readings_[i].first >= kLoadSpan) use = i;
+        CpuSamples s{readings_[use].second, now};
+        readings_.erase(readings_.begin(), readings_.begin() + static_cast<std::ptrdiff_t>(use));
+        readings_.emplace_back(at, std::move(now));
+        return s;
+    }
+
+private:
+    static std::map<int, CpuBusyTimes> read(const Context& ctx) {
+        auto stat = ctx.read("/proc/stat");
+        return stat ? ParseCpuBusyTimes(*stat) : std::map<int, CpuBusyTimes>{};
+    }
+
+    std::mutex mutex_;
+    std::deque<std::pair<Clock::time_point, std::map<int, CpuBusyTimes>>> readings_;
+};
+
 std::optional<Object> ProcessorInstance(const Context& ctx, const SchemaPtr& schema, const CpuTopology& topo,
                                         const std::vector<CacheInfo>& caches,
                                         const std::vector<SmbiosStructure>& smbios, const CpuSamples& samples,
@@ -279,7 +329,11 @@ std::unique_ptr<InstanceCursor> Processors(const Context& ctx, const SchemaPtr& 
     auto caches = std::make_shared<std::vector<CacheInfo>>(ReadCaches(ctx, *topo));
     auto smbios = std::make_shared<std::vector<SmbiosStructure>>(ReadSmbios(ctx));
     auto samples = std::make_shared<CpuSamples>();
-    if (auto stat = ctx.read("/proc/stat")) {
+    if (ctx.fs().isLiveRoot()) {
+        static LoadHistory history;
+        *samples = history.measure(ctx);
+    } else if (auto stat = ctx.read("/proc/stat")) {
+        // A copied tree has no clock: load between this provider's queries.
         samples->now = ParseCpuBusyTimes(*stat);
         samples->before = ctx.exchangeCpuSample(samples->now);
     }
