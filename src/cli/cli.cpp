@@ -15,6 +15,7 @@
 #include "export/html_export.h"
 #include "listing/listing.h"
 #include "wmi/connection.h"
+#include "wmi/linux/linux_provider.h"
 #include "wmi/snapshot.h"
 
 namespace kestrane::cli {
@@ -231,6 +232,12 @@ struct Session {
         if (snapshot) return snapshot->computer();
         if (provider && !provider->computerName().empty()) return provider->computerName();
         if (opt.computer) return *opt.computer;
+        // A tree under --root is another computer: its host name, or the
+        // directory when it records none.
+        if (opt.root) {
+            std::string name = wmi::MakeLinuxProvider(*opt.root)->computerName();
+            return name.empty() ? *opt.root : name;
+        }
         return GetLocalComputerName();
     }
 };
