@@ -23,7 +23,8 @@ void AddChoices(QMessageBox* box) {
     cancel->setObjectName("hostKeyCancel");
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
-    box->setStyleSheet("QLabel { min-width: 34em; }");
+    // Wide enough that a fingerprint stays on one line (the icon keeps its size).
+    box->setStyleSheet("QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel { min-width: 32em; }");
 }
 
 // 0 refused, 1 once, 2 remember.
@@ -62,7 +63,8 @@ QMessageBox* MakeHostKeyBox(QWidget* parent, const wmi::ssh::HostKeyQuestion& q)
     cancel->setObjectName("hostKeyCancel");
     box->setDefaultButton(cancel);
     // Wide enough that the fingerprint stays on one line.
-    box->setStyleSheet("QLabel { min-width: 34em; }");
+    // Wide enough that a fingerprint stays on one line (the icon keeps its size).
+    box->setStyleSheet("QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel { min-width: 32em; }");
     box->setEscapeButton(cancel);
     return box;
 }

@@ -26,6 +26,7 @@ void GlobalInit() {
 // What the certificate check met during the handshake on this thread.
 struct TlsSeen {
     std::string leaf;     // DER
+    std::string problem;  // OpenSSL's words for the first fault in the chain
     std::string trusted;  // SHA-256 the user trusts, or ""
 };
 thread_local TlsSeen* tlsSeen = nullptr;
@@ -49,6 +50,8 @@ std::string Sha256(const std::string& s) {
 // certificate the user trusts by fingerprint through, and nothing else.
 int VerifyCallback(int ok, X509_STORE_CTX* store) {
     if (!tlsSeen) return ok;
+    if (!ok && tlsSeen->problem.empty())
+        tlsSeen->problem = X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
     if (X509* leaf = X509_STORE_CTX_get0_cert(store)) {
         tlsSeen->leaf = Der(leaf);
         if (!tlsSeen->trusted.empty() && Sha256(tlsSeen->leaf) == tlsSeen->trusted) {
@@ -178,6 +181,7 @@ std::optional<HttpResponse> HttpConnection::post(const std::vector<std::string>&
     curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
 
     tlsSeen = &impl_->seen;
+    impl_->seen.problem.clear();
     curl_multi_add_handle(impl_->multi, e);
     CURLcode result = CURLE_OK;
     int running = 1;
@@ -211,6 +215,8 @@ std::optional<HttpResponse> HttpConnection::post(const std::vector<std::string>&
         case CURLE_PEER_FAILED_VERIFICATION:
         case CURLE_SSL_CACERT_BADFILE:
             error_.kind = HttpFailure::Untrusted;
+            if (!impl_->seen.problem.empty()) error_.text = impl_->seen.problem;
+            else if (!impl_->seen.leaf.empty()) error_.text = "the certificate does not name this computer";
             break;
         case CURLE_WRITE_ERROR:
             error_.kind = impl_->tooLarge ? HttpFailure::TooLarge : HttpFailure::Lost;

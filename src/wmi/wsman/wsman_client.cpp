@@ -261,7 +261,10 @@ private:
             try {
                 token = gss_->step(serverToken);
             } catch (const std::exception& e) {
-                throw Denied("The login of " + user_ + " at " + endpoint_.host + " failed: " + e.what());
+                throw Denied(password.empty()
+                                 ? "Without a password Kestrane logs in with Kerberos, and no usable ticket was found "
+                                   "for " + endpoint_.host + " (kinit first, or give a password): " + e.what()
+                                 : "The login of " + user_ + " at " + endpoint_.host + " failed: " + e.what());
             }
             if (token.empty() && gss_->established()) break;
             auto r = http_->post({"Authorization: " + scheme + " " + Base64(token),
