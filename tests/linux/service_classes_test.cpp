@@ -1,6 +1,7 @@
 // Services from unit files and init scripts; drivers from kernel modules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "os_test_util.h"
@@ -87,6 +88,40 @@ TEST(SystemDriver, LoadedModulesWithPathsAndBootLists) {
     EXPECT_EQ(mem->Get("PathName"), Value("/boot/vmlinuz-6.1.0-27-amd64"));
     EXPECT_EQ(mem->Get("AcceptStop"), Value(false));
     EXPECT_NE(FindBy(drv, "Name", "8250"), nullptr);
+}
+
+TEST(SystemDriver, BuiltInModulesAndBusDriversWithoutLoadableModules) {
+    struct Case {
+        const char* label;
+        const char* procModules;  // nullptr: a kernel without loadable modules
+        std::vector<std::string> names;
+    } cases[] = {
+        {"no /proc/modules", nullptr, {"8250", "virtio-pci", "serial8250"}},
+        {"e1000 loaded", "e1000 163840 0 - Live 0x0000000000000000\n", {"e1000", "8250", "virtio-pci", "serial8250"}},
+    };
+    for (const auto& c : cases) {
+        TempTree t;
+        if (c.procModules) t.write("/proc/modules", c.procModules);
+        t.mkdir("/sys/module/8250/parameters");     // built in: no initstate
+        t.write("/sys/module/e1000/initstate", "live\n");  // loadable
+        t.mkdir("/sys/bus/pci/drivers/virtio-pci");
+        t.link("/sys/bus/pci/drivers/serial/module", "../../../../module/8250");
+        t.link("/sys/bus/pci/drivers/e1000/module", "../../../../module/e1000");
+        t.mkdir("/sys/bus/platform/drivers/serial8250");
+        t.mkdir("/sys/bus/cpu/drivers");
+        std::vector<std::string> names;
+        auto drivers = t.collect("Win32_SystemDriver");
+        for (const auto& d : drivers) names.push_back(d.Get("Name").asString());
+        std::sort(names.begin() + (c.procModules ? 1 : 0), names.end());
+        auto want = c.names;
+        std::sort(want.begin() + (c.procModules ? 1 : 0), want.end());
+        EXPECT_EQ(names, want) << c.label;
+        const auto* bus = FindBy(drivers, "Name", "serial8250");
+        ASSERT_NE(bus, nullptr) << c.label;
+        EXPECT_EQ(bus->Get("StartMode"), Value("Boot"));
+        EXPECT_EQ(bus->Get("State"), Value("Running"));
+        EXPECT_EQ(bus->Get("Description"), Value("Driver on the platform bus"));
+    }
 }
 
 TEST(BaseService, ServicesThenDriversInTheirOwnClasses) {

@@ -192,8 +192,9 @@ std::string ModuleKey(std::string n) {
 
 std::vector<Object> Drivers(const Context& ctx, const SchemaPtr& schema) {
     std::vector<Object> out;
+    // A kernel without loadable modules has no /proc/modules; its built-in
+    // modules and drivers are still listed below.
     auto text = ctx.read("/proc/modules");
-    if (!text) return out;
     std::map<std::string, std::string> paths;
     auto release = ctx.readText("/proc/sys/kernel/osrelease");
     if (release) {
@@ -218,7 +219,7 @@ std::vector<Object> Drivers(const Context& ctx, const SchemaPtr& schema) {
         for (const auto& f : ctx.fs().listDir(dir))
             if (auto t = ctx.read(JoinPath(dir, f))) addBootList(*t);
     std::set<std::string> loaded;
-    for (const auto& m : ParseModules(*text)) {
+    for (const auto& m : text ? ParseModules(*text) : std::vector<ModuleLine>{}) {
         Row r(schema);
         SetSystemKeys(r, ctx, "Win32_SystemDriver");
         r.set("Name", m.name).set("DisplayName", m.name).set("Caption", m.name);
@@ -235,24 +236,42 @@ std::vector<Object> Drivers(const Context& ctx, const SchemaPtr& schema) {
         out.push_back(r.build());
         loaded.insert(ModuleKey(m.name));
     }
-    // Modules built into the kernel start with it and cannot be unloaded.
-    if (release) {
-        std::string image = "/boot/vmlinuz-" + *release;
-        bool haveImage = ctx.fs().exists(image);
+    // Modules built into the kernel start with it and cannot be unloaded:
+    // those modules.builtin names, those of /sys/module without the
+    // initstate a loaded module has, and drivers registered on a bus
+    // (/sys/bus/*/drivers) that belong to no module listed already.
+    std::optional<std::string> image;
+    if (release && ctx.fs().exists("/boot/vmlinuz-" + *release)) image = "/boot/vmlinuz-" + *release;
+    auto builtIn = [&](const std::string& rawName, const std::optional<std::string>& description) {
+        std::string name = ModuleKey(rawName);
+        if (name.empty() || !loaded.insert(name).second) return;
+        Row r(schema);
+        SetSystemKeys(r, ctx, "Win32_SystemDriver");
+        r.set("Name", rawName).set("DisplayName", rawName).set("Caption", rawName).set("Description", description);
+        r.set("PathName", image);
+        r.set("ServiceType", "Kernel Driver").set("State", "Running").set("Started", true).set("Status", "OK");
+        r.set("StartMode", "Boot").set("AcceptStop", false).set("AcceptPause", false).set("StartName", "");
+        out.push_back(r.build());
+    };
+    if (release)
         if (auto builtin = ctx.read("/lib/modules/" + *release + "/modules.builtin", 4u << 20))
             for (const auto& line : SplitLines(*builtin)) {
                 std::string name = BaseName(Trim(line));
-                name = ModuleKey(name.substr(0, name.find(".ko")));
-                if (name.empty() || !loaded.insert(name).second) continue;
-                Row r(schema);
-                SetSystemKeys(r, ctx, "Win32_SystemDriver");
-                r.set("Name", name).set("DisplayName", name).set("Caption", name);
-                if (haveImage) r.set("PathName", image);
-                r.set("ServiceType", "Kernel Driver").set("State", "Running").set("Started", true).set("Status", "OK");
-                r.set("StartMode", "Boot").set("AcceptStop", false).set("AcceptPause", false).set("StartName", "");
-                out.push_back(r.build());
+                builtIn(name.substr(0, name.find(".ko")), std::nullopt);
             }
-    }
+    for (const auto& m : ctx.fs().listDir("/sys/module"))
+        if (!ctx.fs().exists("/sys/module/" + m + "/initstate")) builtIn(m, std::nullopt);
+    for (const auto& bus : ctx.fs().listDir("/sys/bus"))
+        for (const auto& drv : ctx.fs().listDir("/sys/bus/" + bus + "/drivers")) {
+            std::string dir = "/sys/bus/" + bus + "/drivers/" + drv;
+            // A driver of a module is that module's (a loadable one is
+            // listed from /proc/modules).
+            if (auto mod = ctx.fs().readLink(dir + "/module")) {
+                const std::string m = BaseName(*mod);
+                if (loaded.count(ModuleKey(m)) || ctx.fs().exists("/sys/module/" + m + "/initstate")) continue;
+            }
+            builtIn(drv, Cat("Driver on the ", bus, " bus"));
+        }
     return out;
 }
 
