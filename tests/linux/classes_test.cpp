@@ -702,3 +702,57 @@ TEST(Processor, ArmDesignerFromImplementerCode) {
     EXPECT_TRUE(v[0].Get("DataWidth").isNull());
     EXPECT_EQ(cs[0].Get("SystemType"), Value("ARM64-based PC"));
 }
+
+namespace {
+
+// A virtio network adapter and a virtio disk, each on a PCI function of its
+// own, as a virtual machine has them.
+void VirtioMachine(const lnxtest::TempTree& t) {
+    auto pciFunction = [&](const std::string& addr, const char* device, const char* cls) {
+        const std::string dir = "/sys/devices/pci0000:00/" + addr;
+        t.write(dir + "/vendor", "0x1af4\n");
+        t.write(dir + "/device", std::string(device) + "\n");
+        t.write(dir + "/class", std::string(cls) + "\n");
+        t.write(dir + "/subsystem_vendor", "0x1af4\n");
+        t.write(dir + "/subsystem_device", "0x0001\n");
+        t.write(dir + "/revision", "0x01\n");
+        t.link("/sys/bus/pci/devices/" + addr, "../../../devices/pci0000:00/" + addr);
+    };
+    pciFunction("0000:00:03.0", "0x1041", "0x020000");
+    pciFunction("0000:00:04.0", "0x1001", "0x010000");
+    t.write("/usr/share/misc/pci.ids",
+            "1af4  Red Hat, Inc.\n\t1001  Virtio block device\n\t1041  Virtio 1.0 network device\n");
+    t.write("/sys/devices/pci0000:00/0000:00:03.0/virtio2/vendor", "0x1af4\n");
+    t.write("/sys/devices/pci0000:00/0000:00:03.0/virtio2/device", "0x0001\n");  // a virtio id, not PCI
+    t.write("/sys/class/net/eth0/ifindex", "2\n");
+    t.write("/sys/class/net/eth0/address", "52:54:00:12:34:56\n");
+    t.link("/sys/class/net/eth0/device", "../../../devices/pci0000:00/0000:00:03.0/virtio2");
+    t.write("/sys/devices/pci0000:00/0000:00:04.0/virtio1/block/vda/size", "2048\n");
+    t.link("/sys/devices/pci0000:00/0000:00:04.0/virtio1/block/vda/device", "../../../virtio1");
+    t.link("/sys/block/vda", "../devices/pci0000:00/0000:00:04.0/virtio1/block/vda");
+}
+
+}  // namespace
+
+TEST(Virtio, AdapterAndDiskAreNamedAndIdentifiedByTheirPciFunction) {
+    lnxtest::TempTree t;
+    VirtioMachine(t);
+    auto nic = t.collect("Win32_NetworkAdapter");
+    ASSERT_EQ(nic.size(), 1u);
+    EXPECT_EQ(nic[0].Get("Name"), Value("Virtio 1.0 network device"));
+    EXPECT_EQ(nic[0].Get("ProductName"), Value("Virtio 1.0 network device"));
+    EXPECT_EQ(nic[0].Get("Manufacturer"), Value("Red Hat, Inc."));
+    EXPECT_EQ(nic[0].Get("PNPDeviceID"), Value("PCI\\VEN_1AF4&DEV_1041&SUBSYS_00011AF4&REV_01\\0000:00:03.0"));
+    auto disks = t.collect("Win32_DiskDrive");
+    ASSERT_EQ(disks.size(), 1u);
+    EXPECT_TRUE(disks[0].Get("Model").isNull());  // virtio disks report none
+    EXPECT_EQ(disks[0].Get("Caption"), Value("Virtio block device"));
+    EXPECT_EQ(disks[0].Get("PNPDeviceID"), Value("PCI\\VEN_1AF4&DEV_1001&SUBSYS_00011AF4&REV_01\\0000:00:04.0"));
+    // Storage controllers by PCI class: other mass storage (0x0180) is SCSI,
+    // SATA (0x0106) is IDE, as Windows groups them.
+    t.write("/sys/devices/pci0000:00/0000:00:04.0/class", "0x018000\n");
+    EXPECT_EQ(t.collect("Win32_SCSIController").size(), 1u);
+    t.write("/sys/devices/pci0000:00/0000:00:04.0/class", "0x010601\n");
+    EXPECT_EQ(t.collect("Win32_IDEController").size(), 1u);
+    EXPECT_TRUE(t.collect("Win32_SCSIController").empty());
+}

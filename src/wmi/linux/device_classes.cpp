@@ -291,11 +291,14 @@ std::unique_ptr<InstanceCursor> FirewireControllers(const Context& ctx, const Sc
     return PciControllers(ctx, schema, "Win32_1394Controller", {{0x0C00, 16}});
 }
 std::unique_ptr<InstanceCursor> IdeControllers(const Context& ctx, const SchemaPtr& schema) {
-    return PciControllers(ctx, schema, "Win32_IDEController", {{0x0101, 16}});
+    // IDE, ATA (ADMA) and SATA controllers: Windows lists AHCI among them.
+    return PciControllers(ctx, schema, "Win32_IDEController", {{0x0101, 16}, {0x0105, 16}, {0x0106, 16}});
 }
 std::unique_ptr<InstanceCursor> ScsiControllers(const Context& ctx, const SchemaPtr& schema) {
-    // SCSI, RAID, SAS and NVMe storage controllers, as Windows groups them.
-    return PciControllers(ctx, schema, "Win32_SCSIController", {{0x0100, 16}, {0x0104, 16}, {0x0107, 16}, {0x0108, 16}});
+    // SCSI, RAID, SAS, NVMe and other storage controllers (virtio block
+    // devices), as Windows groups them.
+    return PciControllers(ctx, schema, "Win32_SCSIController",
+                          {{0x0100, 16}, {0x0104, 16}, {0x0107, 16}, {0x0108, 16}, {0x0180, 16}});
 }
 std::unique_ptr<InstanceCursor> PcmciaControllers(const Context& ctx, const SchemaPtr& schema) {
     return PciControllers(ctx, schema, "Win32_PCMCIAController", {{0x0605, 16}, {0x0607, 16}});
@@ -478,6 +481,25 @@ std::unique_ptr<InstanceCursor> Modems(const Context& ctx, const SchemaPtr& sche
 }
 
 }  // namespace
+
+std::optional<std::string> PciFunctionOf(const Context& ctx, const std::string& sysPath) {
+    std::string p = ctx.fs().resolve(sysPath);
+    while (!p.empty() && p != "/") {
+        const std::string base = BaseName(p);
+        // "dddd:bb:dd.f" under a PCI bus
+        if (base.size() == 12 && base[4] == ':' && base[7] == ':' && base[10] == '.' &&
+            ctx.fs().exists("/sys/bus/pci/devices/" + base))
+            return base;
+        p = p.substr(0, p.rfind('/'));
+    }
+    return std::nullopt;
+}
+
+std::optional<PciIdentity> PciIdentityOf(const Context& ctx, const std::string& address) {
+    auto p = ReadPci(ctx, address);
+    if (!p) return std::nullopt;
+    return PciIdentity{PciHardwareId(*p) + "\\" + address, p->vendorName, p->deviceName};
+}
 
 void RegisterDeviceClasses(Registry& reg) {
     reg.add("Win32_Keyboard", Keyboards);

@@ -20,7 +20,7 @@ struct Interface {
     std::optional<std::int64_t> index;
     std::optional<std::string> mac;
     bool physical = false;
-    std::optional<std::string> productName, vendorName, driver;
+    std::optional<std::string> productName, vendorName, driver, pnpDeviceId;
     std::optional<std::string> operstate;
     std::optional<std::uint64_t> flags;
 };
@@ -39,12 +39,14 @@ std::optional<Interface> ReadInterface(const Context& ctx, const std::string& na
     }
     i.physical = ctx.fs().exists(b + "device");
     if (i.physical) {
-        auto v = ctx.readUInt(b + "device/vendor", 16), d = ctx.readUInt(b + "device/device", 16);
-        if (v && d) {
-            IdNames n = ctx.pciNames(static_cast<unsigned>(*v), static_cast<unsigned>(*d));
-            i.productName = n.device;
-            i.vendorName = n.vendor;
-        }
+        // The PCI function the adapter is, or sits on (a virtio adapter's
+        // device is a virtio device below it); USB adapters have none.
+        if (auto pci = PciFunctionOf(ctx, b + "device"))
+            if (auto id = PciIdentityOf(ctx, *pci)) {
+                i.productName = id->deviceName;
+                i.vendorName = id->vendorName;
+                i.pnpDeviceId = id->pnpDeviceId;
+            }
         if (ctx.fs().exists(b + "device/driver")) i.driver = BaseName(ctx.fs().resolve(b + "device/driver"));
     }
     i.operstate = ctx.readText(b + "operstate");
@@ -69,6 +71,7 @@ std::optional<Object> AdapterInstance(const Context& ctx, const SchemaPtr& schem
     r.set("MACAddress", i->mac);
     r.set("Manufacturer", i->vendorName);
     r.set("ServiceName", i->driver);
+    r.set("PNPDeviceID", i->pnpDeviceId);
     r.set("PhysicalAdapter", i->physical);
     r.set("Installed", true);
     if (ctx.readInt(b + "type") == std::optional<std::int64_t>(1)) {  // ARPHRD_ETHER

@@ -49,6 +49,18 @@ struct CacheInfo {
 // logical processors once).
 std::vector<CacheInfo> ReadCaches(const Context& ctx, const CpuTopology& topo);
 
+// The PCI function a device of /sys sits on or below ("0000:00:03.0" for a
+// virtio disk or adapter), found by walking up its resolved path.
+std::optional<std::string> PciFunctionOf(const Context& ctx, const std::string& sysPath);
+// A PCI function's Plug and Play id as Win32_PnPEntity gives it
+// ("PCI\VEN_1AF4&DEV_1000&SUBSYS_00011AF4&REV_00\0000:00:03.0") and its
+// device name from pci.ids.
+struct PciIdentity {
+    std::string pnpDeviceId;
+    std::optional<std::string> vendorName, deviceName;
+};
+std::optional<PciIdentity> PciIdentityOf(const Context& ctx, const std::string& address);
+
 // The WMI architecture code of a kernel machine name (9 for x86_64 ...).
 std::optional<int> ArchitectureCode(const std::string& machine);
 // 64 or 32 for a kernel machine name.
