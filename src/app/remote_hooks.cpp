@@ -55,31 +55,16 @@ QMessageBox* MakeHostKeyBox(QWidget* parent, const wmi::ssh::HostKeyQuestion& q)
                                     "that computer's key. Remember records the key in %3, which ssh shares.")
                                 .arg(QString::fromStdString(q.keyType), QString::fromStdString(q.fingerprint),
                                      QString::fromStdString(q.knownHostsPath)));
-    QPushButton* once = box->addButton("Connect Once", QMessageBox::AcceptRole);
-    QPushButton* remember = box->addButton("Remember", QMessageBox::YesRole);
-    QPushButton* cancel = box->addButton("Cancel", QMessageBox::RejectRole);
-    once->setObjectName("hostKeyConnectOnce");
-    remember->setObjectName("hostKeyRemember");
-    cancel->setObjectName("hostKeyCancel");
-    box->setDefaultButton(cancel);
-    // Wide enough that the fingerprint stays on one line.
-    // Wide enough that a fingerprint stays on one line (the icon keeps its size).
-    box->setStyleSheet("QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel { min-width: 32em; }");
-    box->setEscapeButton(cancel);
+    AddChoices(box);
     return box;
 }
 
 wmi::ssh::HostKeyChoice AskHostKey(QWidget* parent, const wmi::ssh::HostKeyQuestion& q) {
-    QPointer<QMessageBox> box = MakeHostKeyBox(parent, q);
-    box->exec();
-    wmi::ssh::HostKeyChoice choice = wmi::ssh::HostKeyChoice::Refuse;
-    if (box) {
-        QAbstractButton* b = box->clickedButton();
-        if (b && b->objectName() == "hostKeyConnectOnce") choice = wmi::ssh::HostKeyChoice::ConnectOnce;
-        if (b && b->objectName() == "hostKeyRemember") choice = wmi::ssh::HostKeyChoice::Remember;
-        delete box;
+    switch (Choice(MakeHostKeyBox(parent, q))) {
+    case 1: return wmi::ssh::HostKeyChoice::ConnectOnce;
+    case 2: return wmi::ssh::HostKeyChoice::Remember;
+    default: return wmi::ssh::HostKeyChoice::Refuse;
     }
-    return choice;
 }
 
 

@@ -11,6 +11,7 @@
 #include "backends/backends.h"
 #include "catalogue/catalogue.h"
 #include "listing/listing.h"
+#include "support/listing_text.h"
 #include "support/sshd_harness.h"
 #include "support/tcp_forwarder.h"
 #include "wmi/connection.h"
@@ -101,43 +102,7 @@ SshServer* SshTest::server_ = nullptr;
 std::string SshTest::whyNot_;
 fs::path* SshTest::scratch_ = nullptr;
 
-std::string Dump(const kestrane::ListModel& list) {
-    std::ostringstream o;
-    for (const auto& c : list.columns()) o << "[" << c.caption << "]";
-    o << "\n";
-    for (const auto& r : list.rows()) {
-        o << r.key << "|" << r.text << "|" << r.icon << "|" << r.bold << r.subBold;
-        for (const auto& s : r.sub) o << "|" << s;
-        o << "\n";
-    }
-    return o.str();
-}
-
-// What selecting a class node shows, vertically or horizontally, or the error.
-std::string Listing(const wmi::Backends& b, const std::string& computer, const std::string& cls, bool horizontal,
-                    kestrane::HeadlessHost* hostIn = nullptr, const std::string& user = "",
-                    const std::string& password = "") {
-    kestrane::AppState st;
-    st.gstrComputer = computer;
-    st.gstrUserName = user;
-    st.gstrPassword = password;
-    kestrane::ListModel list;
-    kestrane::HeadlessHost local;
-    kestrane::HeadlessHost& host = hostIn ? *hostIn : local;
-    host.selectedKey = cls;
-    kestrane::ServicesFactory f = [&] { return wmi::GetWMIServices(st, b); };
-    try {
-        if (cls.empty())
-            kestrane::ShowRootSummary(list, host, f);
-        else if (horizontal)
-            kestrane::List_Items_Horizontally({cls, cls, "Info"}, list, host, f);
-        else
-            kestrane::List_Items_Vertically({cls, cls, "Info"}, list, host, f);
-    } catch (const wmi::Error& e) {
-        return "error " + std::to_string(e.number()) + ":" + e.description();
-    }
-    return Dump(list);
-}
+using kestrane::testing::Listing;
 
 wmi::Error ConnectError(const std::string& name, const std::string& user, const std::string& password,
                         const ssh::Options& o) {

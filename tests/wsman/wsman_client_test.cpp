@@ -11,6 +11,7 @@
 
 #include "backends/backends.h"
 #include "listing/listing.h"
+#include "support/listing_text.h"
 #include "support/sshd_harness.h"
 #include "support/tcp_forwarder.h"
 #include "wmi/connection.h"
@@ -94,40 +95,9 @@ std::string ShapesSnapshot(const fs::path& to) {
     return to.string();
 }
 
-std::string Dump(const kestrane::ListModel& list) {
-    std::ostringstream o;
-    for (const auto& c : list.columns()) o << "[" << c.caption << "]";
-    o << "\n";
-    for (const auto& r : list.rows()) {
-        o << r.key << "|" << r.text << "|" << r.icon << "|" << r.bold << r.subBold;
-        for (const auto& s : r.sub) o << "|" << s;
-        o << "\n";
-    }
-    return o.str();
-}
-
 std::string Listing(const wmi::Backends& b, const std::string& computer, const std::string& cls, bool horizontal,
-                    kestrane::HeadlessHost* hostIn = nullptr, const std::string& password = kPassword) {
-    kestrane::AppState st;
-    st.gstrComputer = computer;
-    st.gstrUserName = kUser;
-    st.gstrPassword = password;
-    kestrane::ListModel list;
-    kestrane::HeadlessHost local;
-    kestrane::HeadlessHost& host = hostIn ? *hostIn : local;
-    host.selectedKey = cls;
-    kestrane::ServicesFactory f = [&] { return wmi::GetWMIServices(st, b); };
-    try {
-        if (cls.empty())
-            kestrane::ShowRootSummary(list, host, f);
-        else if (horizontal)
-            kestrane::List_Items_Horizontally({cls, cls, "Info"}, list, host, f);
-        else
-            kestrane::List_Items_Vertically({cls, cls, "Info"}, list, host, f);
-    } catch (const wmi::Error& e) {
-        return "error " + std::to_string(e.number()) + ":" + e.description();
-    }
-    return Dump(list);
+                    kestrane::HeadlessHost* host = nullptr, const std::string& password = kPassword) {
+    return kestrane::testing::Listing(b, computer, cls, horizontal, host, kUser, password);
 }
 
 wmi::Error ErrorOf(const std::function<void()>& f) {
