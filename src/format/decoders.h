@@ -55,6 +55,8 @@ std::string GetInterleavePosition(const wmi::Property& objProperty, ArrayRowSink
                                   std::string_view strItemKey = {}, std::string_view strItemText = {});
 std::string GetMemoryType(const wmi::Property& objProperty, ArrayRowSink& rows,
                           std::string_view strItemKey = {}, std::string_view strItemText = {});
+std::string GetSmbiosMemoryType(const wmi::Property& objProperty, ArrayRowSink& rows,
+                                std::string_view strItemKey = {}, std::string_view strItemText = {});
 std::string GetTypeDetail(const wmi::Property& objProperty, ArrayRowSink& rows,
                           std::string_view strItemKey = {}, std::string_view strItemText = {});
 std::string GetUse(const wmi::Property& objProperty, ArrayRowSink& rows,

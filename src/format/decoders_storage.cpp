@@ -151,7 +151,22 @@ constexpr CodeEntry kMemoryType[] = {
     {0, "Unknown"},  {1, "Other"},   {2, "DRAM"},    {3, "Synchronous DRAM"}, {4, "Cache DRAM"},
     {5, "EDO"},      {6, "EDRAM"},   {7, "VRAM"},    {8, "SRAM"},             {9, "RAM"},
     {10, "ROM"},     {11, "Flash"},  {12, "EEPROM"}, {13, "FEPROM"},          {14, "EPROM"},
-    {15, "CDRAM"},   {16, "3DRAM"},  {17, "SDRAM"},  {18, "SGRAM"},           {20, "DDRAM"},
+    {15, "CDRAM"},   {16, "3DRAM"},  {17, "SDRAM"},  {18, "SGRAM"},           {19, "RDRAM"},
+    {20, "DDRAM"},   {21, "DDR2"},   {22, "DDR2 FB-DIMM"}, {24, "DDR3"},      {25, "FBD2"},
+    {26, "DDR4"},
+};
+
+// The SMBIOS memory device types (Type 17) WMI passes on: the class
+// reference's list, then those SMBIOS 3 added.
+constexpr CodeEntry kSmbiosMemoryType[] = {
+    {0, "Unknown"},  {1, "Other"},   {2, "DRAM"},    {3, "Synchronous DRAM"}, {4, "Cache DRAM"},
+    {5, "EDO"},      {6, "EDRAM"},   {7, "VRAM"},    {8, "SRAM"},             {9, "RAM"},
+    {10, "ROM"},     {11, "Flash"},  {12, "EEPROM"}, {13, "FEPROM"},          {14, "EPROM"},
+    {15, "CDRAM"},   {16, "3DRAM"},  {17, "SDRAM"},  {18, "SGRAM"},           {19, "RDRAM"},
+    {20, "DDR"},     {21, "DDR2"},   {22, "DDR2 FB-DIMM"}, {24, "DDR3"},      {25, "FBD2"},
+    {26, "DDR4"},    {27, "LPDDR"},  {28, "LPDDR2"}, {29, "LPDDR3"},          {30, "LPDDR4"},
+    {31, "Logical non-volatile device"}, {32, "HBM"}, {33, "HBM2"},           {34, "DDR5"},
+    {35, "LPDDR5"},  {36, "HBM3"},
 };
 
 // Single bits, each compared with the whole value.
@@ -379,6 +394,10 @@ std::string GetInterleavePosition(const wmi::Property& objProperty, ArrayRowSink
 
 std::string GetMemoryType(const wmi::Property& objProperty, ArrayRowSink&, std::string_view, std::string_view) {
     return SuffixForm(objProperty, kMemoryType, Fallback::None);
+}
+
+std::string GetSmbiosMemoryType(const wmi::Property& objProperty, ArrayRowSink&, std::string_view, std::string_view) {
+    return SuffixForm(objProperty, kSmbiosMemoryType, Fallback::None);
 }
 
 std::string GetTypeDetail(const wmi::Property& objProperty, ArrayRowSink&, std::string_view, std::string_view) {

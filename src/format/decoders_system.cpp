@@ -69,7 +69,8 @@ constexpr CodeEntry kFamily[] = {
     {320, "WinChip"},
 };
 
-constexpr CodeEntry kArchitecture[] = {{0, "x86"}, {1, "MIPS"}, {2, "Alpha"}, {3, "PowerPC"}};
+constexpr CodeEntry kArchitecture[] = {{0, "x86"}, {1, "MIPS"},  {2, "Alpha"}, {3, "PowerPC"},
+                                       {5, "ARM"}, {6, "ia64"}, {9, "x64"},   {12, "ARM64"}};
 
 constexpr CodeEntry kCpuStatus[] = {
     {0, "Unknown"},

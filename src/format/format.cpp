@@ -156,6 +156,7 @@ const ActionMap& ScalarUint32() {
         {{"CurrentBitsPerPixel", "BitsPerPixel", "BitsPerPel"}, Unit(" bits per pixel")},
         {{"LogPixels"}, Unit(" pixels per logical inch")},
         {{"Attributes"}, Dec(GetAttributes)},
+        {{"SMBIOSMemoryType"}, Dec(GetSmbiosMemoryType)},
         {{"CursorBlinkRate"}, Unit(" ms")},
         {{"ScreenSaverTimeout"}, Unit(" secs.")},
         {{"ProposedSize", "MaximumSize", "CurrentSize", "PeakUsage", "CurrentUsage", "AllocatedBaseSize",

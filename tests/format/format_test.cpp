@@ -108,6 +108,12 @@ TEST(FormatPropertyValue, ScalarDispatch) {
         {U16, "Location", 0, "Reserved (0)", "Win32_PhysicalMemoryArray"},
         {U16, "Location", 3, "System board or motherboard (3)", "Win32_PhysicalMemoryArray"},
         {U32, "L2CacheSize", 1024, "1024 KB", "Win32_Processor"},
+        // codes published after the first tables
+        {U16, "Architecture", 9, "x64 (9)", "Win32_Processor"},
+        {U16, "Architecture", 12, "ARM64 (12)", "Win32_Processor"},
+        {U16, "MemoryType", 26, "DDR4 (26)", "Win32_PhysicalMemory"},
+        {U32, "SMBIOSMemoryType", 34, "DDR5 (34)", "Win32_PhysicalMemory"},
+        {U32, "SMBIOSMemoryType", 99, " (99)", "Win32_PhysicalMemory"},  // unknown: today's shape
         {U32, "L3CacheSize", 8192, "8192 KB", "Win32_Processor"},
         {U32, "mediaType", 12, "12", "Win32_PrinterConfiguration"},
         // uint64, delivered as decimal strings

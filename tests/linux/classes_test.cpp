@@ -428,7 +428,7 @@ TEST(Smbios, MemoryModulesSkipEmptySocketsAndDecodeSizes) {
     EXPECT_EQ(m[0].Get("DeviceLocator"), Value("ChannelA-DIMM0"));
     EXPECT_EQ(m[0].Get("FormFactor"), Value(12));        // SODIMM in WMI's numbering
     EXPECT_EQ(m[0].Get("SMBIOSMemoryType"), Value(26));  // DDR4
-    EXPECT_TRUE(m[0].Get("MemoryType").isNull());        // the older list has no DDR4
+    EXPECT_EQ(m[0].Get("MemoryType"), Value(26));         // DDR4 in the class reference's list too
     EXPECT_EQ(m[0].Get("Speed"), Value(2400));
     EXPECT_EQ(m[0].Get("PartNumber"), Value("M471A1K43CB1-CRC"));
     auto a = CollectIn("laptop", "Win32_PhysicalMemoryArray");

@@ -55,7 +55,7 @@ std::optional<int> WmiMemoryType(int smbios) {
     static const std::map<int, int> m = {{0x01, 1},  {0x03, 2},  {0x04, 6},  {0x05, 7},  {0x06, 8},  {0x07, 9},
                                          {0x08, 10}, {0x09, 11}, {0x0A, 12}, {0x0B, 13}, {0x0C, 14}, {0x0D, 15},
                                          {0x0E, 16}, {0x0F, 17}, {0x10, 18}, {0x11, 19}, {0x12, 20}, {0x13, 21},
-                                         {0x14, 22}, {0x18, 24}, {0x19, 25}};
+                                         {0x14, 22}, {0x18, 24}, {0x19, 25}, {0x1A, 26}};
     auto it = m.find(smbios);
     if (it == m.end()) return std::nullopt;
     return it->second;
