@@ -37,12 +37,15 @@ std::string Shown(const wmi::Value& v) { return v.isNull() ? "Null" : wmi::Value
 
 // What changes between two reads of this computer. Whole classes: processes
 // and threads start and end, counters move, files in /proc, /sys and /run
-// are rewritten as the system runs.
+// are rewritten as the system runs, and tests running beside this one add
+// accounts (the SSH tests log in as a user of their own) and packages.
 bool VolatileClass(const std::string& cls) {
     static const std::set<std::string> classes = {
         "Win32_Process", "Win32_Thread", "Win32_Perf", "Win32_PerfRawData", "Win32_PerfFormattedData",
         "Win32_LogonSession", "Win32_SessionProcess", "Win32_LoggedOnUser", "Win32_NTLogEvent", "Win32_Service",
-        "Win32_PrintJob", "Win32_CurrentTime", "Win32_LocalTime", "Win32_UTCTime"};
+        "Win32_PrintJob", "Win32_CurrentTime", "Win32_LocalTime", "Win32_UTCTime", "Win32_Account",
+        "Win32_UserAccount", "Win32_SystemAccount", "Win32_Group", "Win32_GroupUser", "Win32_NetworkLoginProfile",
+        "Win32_Product", "Win32_SoftwareElement", "Win32_SoftwareFeature"};
     return classes.count(cls) || cls.rfind("Win32_PerfRawData_", 0) == 0 || cls.rfind("Win32_PerfFormattedData_", 0) == 0;
 }
 
