@@ -108,7 +108,16 @@ TEST(PerfRaw, DisksAndProcesses) {
     EXPECT_EQ(logical[0].Get("DiskReadsPersec"), Value(90001));
     EXPECT_TRUE(logical[0].Get("FreeMegabytes").isNull());  // capacity only on the live root
     auto procs = CollectIn("server", "Win32_PerfRawData_PerfProc_Process");
-    ASSERT_EQ(procs.size(), 3u);
+    ASSERT_EQ(procs.size(), 5u);  // Idle, three processes, _Total
+    EXPECT_EQ(procs.front().Get("Name"), Value("Idle"));
+    EXPECT_EQ(procs.front().Get("IDProcess"), Value(0));
+    EXPECT_EQ(procs.front().Get("PercentProcessorTime"), Value(std::to_string((46828483ull + 16683) * 100000)));
+    EXPECT_EQ(procs.back().Get("Name"), Value("_Total"));
+    EXPECT_EQ(procs.back().Get("IDProcess"), Value(0));
+    EXPECT_TRUE(procs.back().Get("ElapsedTime").isNull());  // no sum of start times
+    std::uint64_t threadSum = 0;
+    for (std::size_t i = 1; i + 1 < procs.size(); ++i) threadSum += U(procs[i], "ThreadCount");
+    EXPECT_EQ(U(procs.back(), "ThreadCount"), threadSum);
     const auto* init = FindBy(procs, "Name", "systemd");
     EXPECT_EQ(init->Get("IDProcess"), Value(1));
     EXPECT_EQ(init->Get("PercentProcessorTime"), Value(std::to_string((284ull + 900) * 100000)));

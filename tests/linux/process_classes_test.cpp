@@ -138,3 +138,19 @@ TEST(ProcessLive, OwnProcessHasCommandLineTimesAndHandles) {
     EXPECT_TRUE(self->Get("CreationDate").isString());
     EXPECT_TRUE(self->Get("WorkingSetSize").isString());
 }
+
+TEST(ProcessLive, OwnPrivateMemoryAndSwapUse) {
+    auto procs = lnxtest::Collect(wmi::MakeLinuxProvider("/"), "Win32_Process");
+    const auto* self = FindBy(procs, "Handle", std::to_string(::getpid()));
+    ASSERT_NE(self, nullptr);
+    // Anonymous pages resident or swapped: at least the heap this test uses,
+    // at most all it maps.
+    const auto priv = std::stoull(self->Get("PrivatePageCount").asString());
+    EXPECT_GT(priv, 0u);
+    EXPECT_LE(priv, std::stoull(self->Get("VirtualSize").asString()));
+    EXPECT_TRUE(self->Get("PageFileUsage").isInt());  // KB in swap, often 0
+    EXPECT_TRUE(self->Get("PeakPageFileUsage").isNull());  // Linux keeps no peak of it
+    auto perf = lnxtest::Collect(wmi::MakeLinuxProvider("/"), "Win32_PerfRawData_PerfProc_Process");
+    EXPECT_EQ(perf.front().Get("Name"), Value("Idle"));
+    EXPECT_EQ(perf.back().Get("Name"), Value("_Total"));
+}

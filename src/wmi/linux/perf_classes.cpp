@@ -286,6 +286,8 @@ std::vector<Sample> ProcessSample(const Context& ctx) {
         put("WorkingSetPeak", "VmHWM");
         put("WorkingSetPrivate", "RssAnon");
         put("PageFileBytes", "VmSwap");
+        if (auto anon = p->statusBytes("RssAnon"), swap = p->statusBytes("VmSwap"); anon && swap)
+            x.v["PrivateBytes"] = *anon + *swap;  // anonymous pages, resident or swapped
         if (p->readBytes) x.v["IOReadBytesPersec"] = *p->readBytes;
         if (p->writeBytes) x.v["IOWriteBytesPersec"] = *p->writeBytes;
         if (p->readOps) x.v["IOReadOperationsPersec"] = *p->readOps;
@@ -293,6 +295,29 @@ std::vector<Sample> ProcessSample(const Context& ctx) {
         if (p->readBytes && p->writeBytes) x.v["IODataBytesPersec"] = *p->readBytes + *p->writeBytes;
         if (p->readOps && p->writeOps) x.v["IODataOperationsPersec"] = *p->readOps + *p->writeOps;
         out.push_back(std::move(x));
+    }
+    // Windows adds the idle process (the processors' idle time) and the
+    // total of the counters that add up.
+    if (auto stat = ctx.read("/proc/stat")) {
+        for (const auto& c : ParseProcStatSummary(*stat).cpus)
+            if (c.name == "cpu") {
+                Sample idle{"Idle", {}};
+                const long hz = ClockTicks(ctx);
+                idle.v["PercentProcessorTime"] = TicksTo100ns(c.idle + c.iowait, hz);
+                idle.v["PercentPrivilegedTime"] = idle.v["PercentProcessorTime"];
+                idle.v["PercentUserTime"] = 0;
+                idle.v["IDProcess"] = 0;
+                out.insert(out.begin(), std::move(idle));
+            }
+    }
+    if (!out.empty()) {
+        Sample total{"_Total", {}};
+        for (const auto& s : out)
+            for (const auto& [k, v] : s.v)
+                if (k != "IDProcess" && k != "CreatingProcessID" && k != "PriorityBase" && k != "ElapsedTime")
+                    total.v[k] += v;
+        total.v["IDProcess"] = 0;
+        out.push_back(std::move(total));
     }
     return out;
 }
@@ -595,7 +620,7 @@ const std::vector<PerfSet>& Sets() {
           {"IDProcess", K::Raw}, {"CreatingProcessID", K::Raw}, {"PriorityBase", K::Raw}, {"ElapsedTime", K::Elapsed},
           {"ThreadCount", K::Raw}, {"HandleCount", K::Raw}, {"PageFaultsPersec", K::Rate}, {"VirtualBytes", K::Raw},
           {"VirtualBytesPeak", K::Raw}, {"WorkingSet", K::Raw}, {"WorkingSetPeak", K::Raw},
-          {"WorkingSetPrivate", K::Raw}, {"PageFileBytes", K::Raw}, {"IOReadBytesPersec", K::Rate},
+          {"WorkingSetPrivate", K::Raw}, {"PageFileBytes", K::Raw}, {"PrivateBytes", K::Raw}, {"IOReadBytesPersec", K::Rate},
           {"IOWriteBytesPersec", K::Rate}, {"IOReadOperationsPersec", K::Rate}, {"IOWriteOperationsPersec", K::Rate},
           {"IODataBytesPersec", K::Rate}, {"IODataOperationsPersec", K::Rate}},
          ProcessSample},

@@ -112,6 +112,12 @@ std::optional<Object> ProcessInstance(const Context& ctx, const SchemaPtr& schem
         r.setU64("PeakVirtualSize", p->statusBytes("VmPeak"));
         r.setU64("WorkingSetSize", p->statusBytes("VmRSS"));
         if (auto hwm = p->statusBytes("VmHWM")) r.setU32("PeakWorkingSetSize", *hwm / 1024);  // in KB
+        // Private memory: anonymous pages, resident or swapped out. The
+        // swapped ones are the process's use of the swap ("page file"), in
+        // KB; Linux keeps no peak of it, so PeakPageFileUsage stays Null.
+        auto anon = p->statusBytes("RssAnon"), swap = p->statusBytes("VmSwap");
+        if (anon && swap) r.setU64("PrivatePageCount", *anon + *swap);
+        if (swap) r.setU32("PageFileUsage", *swap / 1024);
     }
     r.setU32("SessionId", p->auditSession);
     r.setU64("ReadOperationCount", p->readOps).setU64("ReadTransferCount", p->readBytes);
