@@ -1,6 +1,9 @@
 // Per-class values over the fixture trees.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+
 #include "os_test_util.h"
 
 using lnxtest::CollectIn;
@@ -755,4 +758,40 @@ TEST(Virtio, AdapterAndDiskAreNamedAndIdentifiedByTheirPciFunction) {
     t.write("/sys/devices/pci0000:00/0000:00:04.0/class", "0x010601\n");
     EXPECT_EQ(t.collect("Win32_IDEController").size(), 1u);
     EXPECT_TRUE(t.collect("Win32_SCSIController").empty());
+}
+
+TEST(OperatingSystem, CodeSetAndLocaleFromTheSystemLocale) {
+    struct Case {
+        const char* lang;
+        const char* codeSet;  // nullptr: Null
+        const char* locale;
+    } cases[] = {
+        {"en_US.UTF-8", "65001", "0409"}, {"de_DE.utf8", "65001", "0407"},  {"fr_CA.ISO-8859-1", "28591", "0C0C"},
+        {"de_DE@euro", nullptr, "0407"},  {"xx_YY.UTF-8", "65001", nullptr}, {"ru_RU.KOI8-R", "20866", "0419"},
+        {"C.UTF-8", nullptr, nullptr},    {"POSIX", nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        lnxtest::TempTree t;
+        t.write("/etc/default/locale", std::string("LANG=") + c.lang + "\n");
+        auto os = t.collect("Win32_OperatingSystem").at(0);
+        EXPECT_EQ(os.Get("CodeSet"), c.codeSet ? Value(c.codeSet) : Value()) << c.lang;
+        EXPECT_EQ(os.Get("Locale"), c.locale ? Value(c.locale) : Value()) << c.lang;
+    }
+}
+
+TEST(OperatingSystem, InstallDateFromTheOldestPackageListWithoutAnInstallerLog) {
+    lnxtest::TempTree t;
+    t.write("/var/lib/dpkg/info/base-files.list", "/etc\n");
+    t.write("/var/lib/dpkg/info/bash.list", "/bin/bash\n");
+    t.write("/var/lib/dpkg/info/bash.md5sums", "x\n");  // not a file list
+    auto set = [&](const char* f, std::int64_t when) {
+        std::filesystem::last_write_time(t.path(f), std::filesystem::file_time_type::clock::from_sys(
+                                                        std::chrono::sys_seconds(std::chrono::seconds(when))));
+    };
+    set("/var/lib/dpkg/info/base-files.list", 1733468400);  // 2024-12-06 07:00 UTC
+    set("/var/lib/dpkg/info/bash.list", 1733472000);
+    set("/var/lib/dpkg/info/bash.md5sums", 1700000000);
+    EXPECT_EQ(t.collect("Win32_OperatingSystem").at(0).Get("InstallDate"), Value("20241206070000.000000+000"));
+    t.mkdir("/var/log/installer");  // the installer's log wins where it exists
+    EXPECT_NE(t.collect("Win32_OperatingSystem").at(0).Get("InstallDate"), Value("20241206070000.000000+000"));
 }

@@ -1,7 +1,10 @@
 // Win32_OperatingSystem: os-release, the kernel's identification under
 // /proc/sys/kernel, /proc/meminfo, /proc/stat and the process list.
+#include <algorithm>
 #include <cctype>
 #include <ctime>
+#include <map>
+#include <mutex>
 
 #include "wmi/linux/os_common.h"
 #include "wmi/linux/system_info.h"
@@ -24,19 +27,85 @@ std::optional<std::string> MountSource(const std::vector<MountEntry>& mounts, co
     return out;
 }
 
-std::optional<std::string> UiLanguage(const Context& ctx) {
+// The system's LANG setting ("de_DE.UTF-8"), C and POSIX left out.
+std::optional<std::string> SystemLang(const Context& ctx) {
     for (const char* path : {"/etc/locale.conf", "/etc/default/locale"}) {
         auto text = ctx.read(path, 64 * 1024);
         if (!text) continue;
         auto kv = ParseOsRelease(*text);
         auto lang = Get(kv, "LANG");
         if (!lang || *lang == "C" || *lang == "POSIX" || StartsWith(*lang, "C.")) continue;
-        std::string tag = lang->substr(0, lang->find_first_of(".@"));
-        for (char& c : tag)
-            if (c == '_') c = '-';
-        return tag;
+        return lang;
     }
     return std::nullopt;
+}
+
+std::optional<std::string> UiLanguage(const std::optional<std::string>& lang) {
+    if (!lang) return std::nullopt;
+    std::string tag = lang->substr(0, lang->find_first_of(".@"));
+    for (char& c : tag)
+        if (c == '_') c = '-';
+    return tag;
+}
+
+// The Windows code page of the locale's character set, as CodeSet gives it
+// ("65001" for UTF-8); Null for sets without one here.
+std::optional<std::string> CodePage(const std::string& lang) {
+    auto dot = lang.find('.');
+    if (dot == std::string::npos) return std::nullopt;
+    std::string cs = ToLowerAscii(lang.substr(dot + 1, lang.find('@', dot) - dot - 1));
+    cs.erase(std::remove(cs.begin(), cs.end(), '-'), cs.end());
+    static const std::map<std::string, const char*> pages = {
+        {"utf8", "65001"},      {"iso88591", "28591"},  {"iso88592", "28592"}, {"iso88595", "28595"},
+        {"iso88597", "28597"},  {"iso88599", "28599"},  {"iso885915", "28605"}, {"koi8r", "20866"}};
+    auto it = pages.find(cs);
+    if (it == pages.end()) return std::nullopt;
+    return std::string(it->second);
+}
+
+// The language identifier (LCID) of a locale, four hex digits as Locale
+// gives it; Null for locales not listed.
+std::optional<std::string> LanguageId(const std::string& lang) {
+    static const std::map<std::string, const char*> ids = {
+        {"cs_CZ", "0405"}, {"da_DK", "0406"}, {"de_AT", "0C07"}, {"de_CH", "0807"}, {"de_DE", "0407"},
+        {"el_GR", "0408"}, {"en_AU", "0C09"}, {"en_CA", "1009"}, {"en_GB", "0809"}, {"en_IE", "1809"},
+        {"en_NZ", "1409"}, {"en_US", "0409"}, {"es_ES", "0C0A"}, {"es_MX", "080A"}, {"fi_FI", "040B"},
+        {"fr_BE", "080C"}, {"fr_CA", "0C0C"}, {"fr_CH", "100C"}, {"fr_FR", "040C"}, {"hu_HU", "040E"},
+        {"it_IT", "0410"}, {"ja_JP", "0411"}, {"ko_KR", "0412"}, {"nb_NO", "0414"}, {"nl_BE", "0813"},
+        {"nl_NL", "0413"}, {"pl_PL", "0415"}, {"pt_BR", "0416"}, {"pt_PT", "0816"}, {"ru_RU", "0419"},
+        {"sk_SK", "041B"}, {"sv_SE", "041D"}, {"tr_TR", "041F"}, {"uk_UA", "0422"}, {"zh_CN", "0804"},
+        {"zh_TW", "0404"}};
+    auto it = ids.find(lang.substr(0, lang.find_first_of(".@")));
+    if (it == ids.end()) return std::nullopt;
+    return std::string(it->second);
+}
+
+// The earliest time a package still installed was unpacked: dpkg rewrites a
+// package's file list at each unpack, so the oldest list stands in for the
+// installation where no installer left its log.
+// Looking at every list costs milliseconds, more than the whole summary
+// otherwise takes, so the answer is kept for the program's run while the
+// directory does not change (an unpack changes it).
+std::optional<std::int64_t> OldestPackageList(const Context& ctx) {
+    const std::string dir = "/var/lib/dpkg/info";
+    auto dirTime = ctx.fs().modificationTime(dir);
+    if (!dirTime) return std::nullopt;
+    static std::mutex mutex;
+    static std::map<std::string, std::pair<std::int64_t, std::optional<std::int64_t>>> known;  // host path -> (dir time, oldest)
+    const auto key = ctx.fs().hostPath(dir);
+    if (key) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (auto it = known.find(*key); it != known.end() && it->second.first == *dirTime) return it->second.second;
+    }
+    std::optional<std::int64_t> oldest;
+    for (const auto& f : ctx.fs().listDir(dir))
+        if (f.size() > 5 && f.compare(f.size() - 5, 5, ".list") == 0)
+            if (auto t = ctx.fs().modificationTime(dir + "/" + f); t && (!oldest || *t < *oldest)) oldest = t;
+    if (key) {
+        std::lock_guard<std::mutex> lock(mutex);
+        known[*key] = {*dirTime, oldest};
+    }
+    return oldest;
 }
 
 std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const SchemaPtr& schema) {
@@ -86,6 +155,7 @@ std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const Schema
     if (auto t = ctx.fs().modificationTime("/var/log/installer")) r.set("InstallDate", ctx.dmtf(*t));
     else if (auto a = ctx.fs().modificationTime("/var/log/anaconda")) r.set("InstallDate", ctx.dmtf(*a));
     else if (auto log = ctx.read("/var/log/pacman.log", 256)) r.set("InstallDate", ParsePacmanLogStart(*log));
+    else if (auto oldest = OldestPackageList(ctx)) r.set("InstallDate", ctx.dmtf(*oldest));
 
     if (auto mem = ctx.read("/proc/meminfo")) {
         auto m = ParseMemInfo(*mem);
@@ -127,7 +197,9 @@ std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const Schema
         for (const auto& f : flags) nx = nx || f == "nx";
         r.set("DataExecutionPrevention_Available", nx);
     }
-    if (auto lang = UiLanguage(ctx)) r.setStrings("MUILanguages", {*lang});
+    const auto lang = SystemLang(ctx);
+    if (auto tag = UiLanguage(lang)) r.setStrings("MUILanguages", {*tag});
+    if (lang) r.set("CodeSet", CodePage(*lang)).set("Locale", LanguageId(*lang));
     return SingleInstance(r.build());
 }
 
