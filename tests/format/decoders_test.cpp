@@ -89,11 +89,11 @@ const std::vector<Census>& Tables() {
         {"PortType", GetPortType, U16, Suffix, 83, 1, "Unknown", 83, "AGP4X"},
         {"CurrentUsage", GetCurrentUsage, U16, Suffix, 5, 0, "Reserved", 4, "In use"},
         {"DeviceType", GetDeviceType, U16, Suffix, 7, 1, "Other", 7, "Sound"},
-        {"Family", GetFamily, U16, Suffix, 55, 1, "Other", 320, "WinChip", {}, true},
+        {"Family", GetFamily, U16, Suffix, 187, 1, "Other", 500, "Video Processor", {}, true},
         {"Architecture", GetArchitecture, U16, SuffixFallback, 8, 0, "x86", 12, "ARM64", {4, 7, 8, 10, 11}},
         {"CpuStatus", GetCpuStatus, U16, SuffixFallback, 8, 0, "Unknown", 7, "Other"},
         {"ProcessorType", GetProcessorType, U16, Suffix, 6, 1, "Other", 6, "Video Processor"},
-        {"UpgradeMethod", GetUpgradeMethod, U16, Suffix, 12, 1, "Other", 12, "Slot M"},
+        {"UpgradeMethod", GetUpgradeMethod, U16, Suffix, 18, 1, "Other", 18, "Socket 939"},
         {"VoltageCaps", GetVoltageCaps, U32, Suffix, 3, 1, "5 V", 4, "2.9 V", {3}},
         {"BiosCharacteristics", GetBiosCharacteristics, U16, ArrayParen, 40, 0, "Reserved(", 39,
          "Smart Battery supported("},
@@ -223,7 +223,8 @@ TEST(ScalarDecoders, FormsFallbacksAndCodes) {
         {GetMediaType, U32, 12, "Fixed hard disk media(12)"},
         // sparse tables
         {GetFamily, U16, 28, "Athlon (28)"},
-        {GetFamily, U16, 20, " (20)"},
+        {GetFamily, U16, 20, "Intel(R) Celeron(R) M processor (20)"},
+        {GetFamily, U16, 22, " (22)"},  // still unassigned
         {GetTypeDetail, U16, 128, "Synchronous (128)"},
         {GetTypeDetail, U16, 132, " (132)"},
         {GetVoltageCaps, U32, 3, " (3)"},

@@ -112,6 +112,8 @@ TEST(FormatPropertyValue, ScalarDispatch) {
         {U16, "Architecture", 9, "x64 (9)", "Win32_Processor"},
         {U16, "Architecture", 12, "ARM64 (12)", "Win32_Processor"},
         {U16, "MemoryType", 26, "DDR4 (26)", "Win32_PhysicalMemory"},
+        {U16, "Family", 198, "Intel(R) Core(TM) i7 processor (198)", "Win32_Processor"},
+        {U16, "UpgradeMethod", 18, "Socket 939 (18)", "Win32_Processor"},
         {U32, "SMBIOSMemoryType", 34, "DDR5 (34)", "Win32_PhysicalMemory"},
         {U32, "SMBIOSMemoryType", 99, " (99)", "Win32_PhysicalMemory"},  // unknown: today's shape
         {U32, "L3CacheSize", 8192, "8192 KB", "Win32_Processor"},
