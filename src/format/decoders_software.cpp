@@ -84,6 +84,8 @@ constexpr CodeEntry kNetConnectionStatus[] = {
     {8, "Authenticating"},
     {9, "Authentication succeeded"},
     {10, "Authentication failed"},
+    {11, "Invalid Address"},
+    {12, "Credentials Required"},
 };
 
 // Routing protocols as the IP-Forward MIB names them.
