@@ -42,6 +42,12 @@ protected:
         fs::create_directories(*scratch_);
         fs::permissions(*scratch_, fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
         BigSnapshot(*scratch_ / "big.json", 60000, 300);
+        // The throwaway account cannot reach into a build tree under a
+        // private directory (mktemp -d is 0700): it runs a copy of its own.
+        fs::copy_file(KESTRANE_CLI, *scratch_ / "kestrane-cli", fs::copy_options::overwrite_existing);
+        fs::permissions(*scratch_ / "kestrane-cli", fs::perms::owner_all | fs::perms::group_read |
+                                                        fs::perms::group_exec | fs::perms::others_read |
+                                                        fs::perms::others_exec);
     }
     static void TearDownTestSuite() {
         ssh::CloseAllSessions();
@@ -71,6 +77,9 @@ protected:
                                     fs::perms::others_read | fs::perms::others_exec);
         return script.string();
     }
+
+    // The program as any account can run it.
+    static std::string SharedCli() { return (*scratch_ / "kestrane-cli").string(); }
 
     static ssh::Options Trusting(const std::string& remoteCli = KESTRANE_CLI) {
         ssh::Options o;
@@ -174,7 +183,7 @@ TEST_F(SshTest, PasswordLoginAndItsRefusal) {
     const std::string user = server_->passwordUser();
     if (user.empty() && std::getenv("CI")) FAIL() << "no throwaway account";
     if (user.empty()) GTEST_SKIP() << "no throwaway account (needs root)";
-    ssh::Options o = Trusting();
+    ssh::Options o = Trusting(SharedCli());
     auto p = ssh::Connect(Url(server_->port(), user), "", server_->password(), o);
     auto c = p->enumerate("Win32_OperatingSystem");
     auto os = c->next();
@@ -356,11 +365,11 @@ TEST_F(SshTest, TheCliBrowsesARemoteComputer) {
     const std::string user = server_->passwordUser();
     if (user.empty()) return;
     auto viaStdin = cli({"--computer", "ssh://127.0.0.1:" + std::to_string(server_->port()), "--user", user,
-                         "--password-stdin", "--remote-cli", KESTRANE_CLI, "list", "Win32_OperatingSystem"},
+                         "--password-stdin", "--remote-cli", SharedCli(), "list", "Win32_OperatingSystem"},
                         server_->password() + "\n");
     EXPECT_EQ(viaStdin.exitCode, 0) << viaStdin.output;
     auto wrong = cli({"--computer", "ssh://127.0.0.1:" + std::to_string(server_->port()), "--user", user,
-                      "--password-stdin", "--remote-cli", KESTRANE_CLI, "list", "Win32_OperatingSystem"},
+                      "--password-stdin", "--remote-cli", SharedCli(), "list", "Win32_OperatingSystem"},
                      "not-the-password\n");
     EXPECT_EQ(wrong.exitCode, 3);
     EXPECT_NE(wrong.output.find("Access is denied."), std::string::npos);
