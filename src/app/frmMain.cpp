@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -22,14 +24,18 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "app/find_bar.h"
 #include "app/frmAbout.h"
 #include "app/frmSystemCredentials.h"
 #include "app/icons.h"
+#include "app/list_clipboard.h"
+#include "app/list_sort.h"
 #include "app/list_table_model.h"
 #include "catalogue/catalogue.h"
 #include "core/file_error.h"
 #include "core/version.h"
 #include "export/html_export.h"
+#include "format/format.h"
 #include "wmi/connection.h"
 
 namespace kestrane::app {
@@ -115,21 +121,16 @@ frmMain::frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends ba
     treMain_->setMouseTracking(true);
     treMain_->viewport()->setMouseTracking(true);
     treMain_->viewport()->installEventFilter(this);
-    connect(treMain_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
-        int node = item->data(0, Qt::UserRole).toInt();
-        runWhenIdle([this, node] { treMain_NodeClick(node); });
-    });
+    connect(treMain_, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* item) { requestSelection(item->data(0, Qt::UserRole).toInt()); });
     // Moving through the tree with the keyboard selects as a click does; a
     // mouse press is left to the click that follows it.
     connect(treMain_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item, QTreeWidgetItem*) {
         if (!item || settingCurrent_ || QApplication::mouseButtons() != Qt::NoButton) return;
-        int node = item->data(0, Qt::UserRole).toInt();
-        runWhenIdle([this, node] { treMain_NodeClick(node); });
+        requestSelection(item->data(0, Qt::UserRole).toInt());
     });
-    connect(treMain_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item, int) {
-        int node = item->data(0, Qt::UserRole).toInt();
-        runWhenIdle([this, node] { treMain_NodeClick(node); });
-    });
+    connect(treMain_, &QTreeWidget::itemActivated, this,
+            [this](QTreeWidgetItem* item, int) { requestSelection(item->data(0, Qt::UserRole).toInt()); });
 
     lvwMain_ = new QStackedWidget(client_);
     lvwMain_->setObjectName("lvwMain");
@@ -144,12 +145,21 @@ frmMain::frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends ba
     lvwReport_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     lvwReport_->verticalHeader()->setDefaultSectionSize(lvwReport_->fontMetrics().height() + 4);
     lvwReport_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lvwReport_->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvwReport_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvwReport_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvwReport_->horizontalHeader()->setHighlightSections(false);
     lvwReport_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     lvwReport_->horizontalHeader()->setStretchLastSection(false);
     lvwReport_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    lvwReport_->horizontalHeader()->setSectionsClickable(true);
+    connect(lvwReport_->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int column) { lvwMain_ColumnClick(column); });
+    // Widths the user drags in the two-column view stay until the window is
+    // resized.
+    connect(lvwReport_->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section, int, int size) {
+        if (applyingWidths_ || busy_ || section > 1 || lvwReport_->horizontalHeader()->count() != 2) return;
+        twoColumnWidths_[section] = size;
+    });
     lvwReport_->setMouseTracking(true);
     lvwReport_->viewport()->installEventFilter(this);
     lvwIcons_ = new QListView(lvwMain_);
@@ -160,6 +170,7 @@ frmMain::frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends ba
     lvwIcons_->setResizeMode(QListView::Adjust);
     lvwIcons_->setMovement(QListView::Static);
     lvwIcons_->setWordWrap(true);
+    lvwIcons_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvwIcons_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvwIcons_->setMouseTracking(true);
     lvwIcons_->viewport()->installEventFilter(this);
@@ -169,6 +180,18 @@ frmMain::frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends ba
                                  static_cast<QAbstractItemView*>(lvwIcons_)})
         connect(v, &QAbstractItemView::doubleClicked, this,
                 [this] { runWhenIdle([this] { lvwMain_DblClick(); }); });
+
+    fraFind_ = new FindBar(list_, client_);
+    connect(fraFind_, &FindBar::found, this, [this](long row) {
+        QAbstractItemView* v = currentView();
+        QModelIndex index = listModel_->index(static_cast<int>(row), 0);
+        v->setCurrentIndex(index);
+        v->scrollTo(index);
+    });
+    connect(fraFind_, &FindBar::closed, this, [this] {
+        ArrangeControls();
+        currentView()->setFocus();
+    });
 
     buildMenus();
     buildStatusBar();
@@ -183,14 +206,44 @@ frmMain::~frmMain() {
 }
 
 void frmMain::buildMenus() {
+    auto add = [this](QMenu* menu, const char* text, const char* name, QKeySequence keys, auto f) {
+        QAction* a = menu->addAction(text, this, f);
+        a->setObjectName(name);
+        a->setShortcut(keys);
+        return a;
+    };
     QMenu* file = menuBar()->addMenu("&File");
-    file->addAction("Connect To...", this, [this] { runWhenIdle([this] { mnuFleConnectTo_Click(); }); })
-        ->setObjectName("mnuFleConnectTo");
+    add(file, "Connect To...", "mnuFleConnectTo", QKeySequence(Qt::CTRL | Qt::Key_K),
+        [this] { runWhenIdle([this] { mnuFleConnectTo_Click(); }); });
     file->addSeparator()->setObjectName("mnuFleSptr1");
-    file->addAction("Export", this, [this] { runWhenIdle([this] { mnuFleExport_Click(); }); })
-        ->setObjectName("mnuFleExport");
+    add(file, "Open Snapshot...", "mnuFleOpenSnapshot", QKeySequence(Qt::CTRL | Qt::Key_O),
+        [this] { runWhenIdle([this] { mnuFleOpenSnapshot_Click(); }); });
+    add(file, "Save Snapshot...", "mnuFleSaveSnapshot", QKeySequence(Qt::CTRL | Qt::Key_S),
+        [this] { runWhenIdle([this] { mnuFleSaveSnapshot_Click(); }); });
+    file->addSeparator()->setObjectName("mnuFleSptr3");
+    add(file, "Export", "mnuFleExport", QKeySequence(Qt::CTRL | Qt::Key_E),
+        [this] { runWhenIdle([this] { mnuFleExport_Click(); }); });
     file->addSeparator()->setObjectName("mnuFleSptr2");
     file->addAction("Exit", this, [this] { mnuFleExit_Click(); })->setObjectName("mnuFleExit");
+
+    QMenu* edit = menuBar()->addMenu("&Edit");
+    add(edit, "Find...", "mnuEdtFind", QKeySequence(Qt::CTRL | Qt::Key_F), [this] { mnuEdtFind_Click(); });
+    add(edit, "Find Next", "mnuEdtFindNext", QKeySequence(Qt::Key_F3), [this] { fraFind_->findNext(); });
+    add(edit, "Find Previous", "mnuEdtFindPrevious", QKeySequence(Qt::SHIFT | Qt::Key_F3),
+        [this] { fraFind_->findPrevious(); });
+    edit->addSeparator();
+    QAction* copy = add(edit, "Copy", "mnuEdtCopy", QKeySequence(Qt::CTRL | Qt::Key_C),
+                        [this] { mnuEdtCopy_Click(false); });
+    QAction* copyValue =
+        add(edit, "Copy Value", "mnuEdtCopyValue", QKeySequence(), [this] { mnuEdtCopy_Click(true); });
+    add(edit, "Select All", "mnuEdtSelectAll", QKeySequence(Qt::CTRL | Qt::Key_A),
+        [this] { currentView()->selectAll(); });
+    for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(lvwReport_),
+                                 static_cast<QAbstractItemView*>(lvwIcons_)}) {
+        v->setContextMenuPolicy(Qt::ActionsContextMenu);
+        v->addAction(copy);
+        v->addAction(copyValue);
+    }
 
     QMenu* view = menuBar()->addMenu("&View");
     mnuViewVertical_ = view->addAction("Vertical", this, [this] { mnuViewVertical_Click(); });
@@ -267,6 +320,15 @@ void frmMain::buildStatusBar() {
         panels_[i]->setContentsMargins(4, 0, 4, 0);
         sbrMain_->addWidget(panels_[i], i == 0 ? 2 : (i == 3 ? 2 : 0));
     }
+    lblNote_ = new QLabel(sbrMain_);
+    lblNote_->setObjectName("sbrMainNote");
+    lblNote_->setContentsMargins(4, 0, 4, 0);
+    sbrMain_->addPermanentWidget(lblNote_);
+    lblSource_ = new QLabel(sbrMain_);
+    lblSource_->setObjectName("sbrMainSource");
+    lblSource_->setContentsMargins(4, 0, 4, 0);
+    lblSource_->hide();
+    sbrMain_->addPermanentWidget(lblSource_);
 }
 
 void frmMain::buildProgressArea() {
@@ -344,13 +406,33 @@ void frmMain::ArrangeControls() {
     };
     place(clbMain_, r.band);
     place(treMain_, r.tree);
-    place(lvwMain_, r.list);
+    placeListPane(r.list);
     // The progress area is centred on the whole window.
     QPoint origin = mapFromGlobal(frame.topLeft());
     picMain_->move(px(r.progress.left) + origin.x(), px(r.progress.top, true) + origin.y());
     picMain_->raise();
-    lvwReport_->horizontalHeader()->resizeSection(0, px(r.firstColumn));
-    if (lvwReport_->horizontalHeader()->count() > 1) lvwReport_->horizontalHeader()->resizeSection(1, px(r.secondColumn));
+    twoColumnWidths_[0] = px(r.firstColumn);
+    twoColumnWidths_[1] = px(r.secondColumn);
+    applyTwoColumnWidths();
+}
+
+void frmMain::placeListPane(const Rect& rc) {
+    QRect area(px(rc.left), px(rc.top, true), px(rc.width), px(rc.height, true));
+    if (fraFind_->isVisible()) {
+        const int h = std::min(fraFind_->sizeHint().height(), area.height());
+        fraFind_->setGeometry(area.x(), area.y(), area.width(), h);
+        area.setTop(area.top() + h);
+    }
+    lvwMain_->setGeometry(area);
+}
+
+void frmMain::applyTwoColumnWidths() {
+    QHeaderView* h = lvwReport_->horizontalHeader();
+    if (h->count() > 2) return;
+    applyingWidths_ = true;
+    if (twoColumnWidths_[0] > 0) h->resizeSection(0, twoColumnWidths_[0]);
+    if (h->count() > 1 && twoColumnWidths_[1] > 0) h->resizeSection(1, twoColumnWidths_[1]);
+    applyingWidths_ = false;
 }
 
 void frmMain::resizeEvent(QResizeEvent* e) {
@@ -399,6 +481,8 @@ void frmMain::Form_MouseMove(Qt::MouseButtons button, double x) {
         list_rect_.left = *r.listLeft;
         treMain_->setGeometry(px(tree_rect_.left), treMain_->y(), px(tree_rect_.width), treMain_->height());
         lvwMain_->setGeometry(px(list_rect_.left), lvwMain_->y(), px(list_rect_.width), lvwMain_->height());
+        if (fraFind_->isVisible())
+            fraFind_->setGeometry(px(list_rect_.left), fraFind_->y(), px(list_rect_.width), fraFind_->height());
     }
 }
 
@@ -434,6 +518,15 @@ void frmMain::Form_Load() {
     state_.gstrComputer = login.computer;
     state_.gstrUserName = login.userName;
     state_.gstrPassword = login.password;
+    // A snapshot named as the computer is browsed as one; when it cannot be
+    // read, the selection says why.
+    snapshot_.close();
+    if (IsSnapshotPath(QString::fromStdString(state_.gstrComputer))) {
+        try {
+            snapshot_.open(state_.gstrComputer);
+        } catch (const std::exception&) {
+        }
+    }
 
     tree_.clear();
     rebuildTreeWidget();
@@ -442,6 +535,10 @@ void frmMain::Form_Load() {
     listModel_->sync();
 
     StartupSettings s = ReadStartupSettings(settings_);
+    // The design size first: a window started maximised or minimised
+    // returns to it when restored.
+    if (firstShow_ && (s.state != WindowState::Normal || (!s.width && !s.height)))
+        resize(px(kDesignClientWidth), px(kDesignClientHeight, true) + menuBar()->sizeHint().height());
     switch (s.state) {
     case WindowState::Minimized: setWindowState(Qt::WindowMinimized); break;
     case WindowState::Maximized: setWindowState(Qt::WindowMaximized); break;
@@ -451,9 +548,7 @@ void frmMain::Form_Load() {
     list_rect_.width = s.rightPaneWidth;
     tree_rect_.width = s.leftPaneWidth;
     if (s.state == WindowState::Normal) {
-        // The design size, then the stored one where there is one.
-        if (firstShow_ && !s.width && !s.height)
-            resize(px(kDesignClientWidth), px(kDesignClientHeight, true) + menuBar()->sizeHint().height());
+        // The stored size where there is one.
         pendingOuterWidth_ = s.width;
         pendingOuterHeight_ = s.height;
         if (!firstShow_) applyGeometry();
@@ -464,6 +559,7 @@ void frmMain::Form_Load() {
 
     BuildCategoryTree(tree_, state_);
     rebuildTreeWidget();
+    showRootAndSource();
 
     panels_[2]->setText(QString::fromStdString(StatusBarVersionText()));
     mnuViewVertical_Click();
@@ -554,6 +650,12 @@ void frmMain::setCurrentTreeItem(QTreeWidgetItem* item) {
 
 int frmMain::listMode() const { return lvwMain_->currentWidget() == lvwIcons_ ? 0 : 3; }
 
+QAbstractItemView* frmMain::currentView() const {
+    return listMode() == 0 ? static_cast<QAbstractItemView*>(lvwIcons_) : static_cast<QAbstractItemView*>(lvwReport_);
+}
+
+QAction* frmMain::action(const QString& objectName) const { return findChild<QAction*>(objectName); }
+
 void frmMain::setListMode(int mode) {
     if (mode == 0)
         lvwMain_->setCurrentWidget(lvwIcons_);
@@ -563,7 +665,10 @@ void frmMain::setListMode(int mode) {
 
 // ListingHost ------------------------------------------------------------------
 
-void frmMain::setListedCount(long count) { lblListedCount_->setText(QString("Listed %1").arg(count)); }
+void frmMain::setListedCount(long count) {
+    listedCount_ = count;
+    lblListedCount_->setText(QString("Listed %1").arg(count));
+}
 
 void frmMain::setProgressVisible(bool visible) {
     if (visible) {
@@ -574,11 +679,12 @@ void frmMain::setProgressVisible(bool visible) {
     }
 }
 
-void frmMain::yieldToUser(bool always) {
-    // Input can only be seen by looking; look at most every 15 ms so a long
-    // listing spends its time listing, and the view catches up in batches.
+void frmMain::yieldToUser(bool) {
+    // Input can only be seen by looking; look every 15 ms, in both views, so
+    // a long listing spends its time listing, the view catches up in batches
+    // of rows rather than row by row, and Cancel is still seen at once.
     qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (!always && now - lastYieldMs_ < 15) return;
+    if (now - lastYieldMs_ < 15) return;
     lastYieldMs_ = now;
     listModel_->sync();
     lblListedCount_->repaint();
@@ -587,7 +693,27 @@ void frmMain::yieldToUser(bool always) {
 
 // Selection ----------------------------------------------------------------------
 
-wmi::Services frmMain::GetWMIServices() { return wmi::GetWMIServices(state_, backends_); }
+wmi::Services frmMain::GetWMIServices() {
+    if (snapshot_.isOpen()) return wmi::Services(snapshot_.provider());
+    return wmi::GetWMIServices(state_, backends_);
+}
+
+void frmMain::requestSelection(int node) {
+    // A double-click reports its node twice (click, then activation); the
+    // second must not cancel the listing the first started.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (node == lastRequestedNode_ && now - lastRequestMs_ < QApplication::doubleClickInterval()) return;
+    lastRequestedNode_ = node;
+    lastRequestMs_ = now;
+    runWhenIdle([this, node] { treMain_NodeClick(node); });
+}
+
+void frmMain::finishBusy() {
+    busy_ = false;
+    auto pending = std::move(deferred_);
+    deferred_.clear();
+    for (auto& f : pending) f();
+}
 
 void frmMain::runWhenIdle(std::function<void()> f) {
     if (busy_) {
@@ -607,14 +733,22 @@ void frmMain::treMain_NodeClick(int node) {
         pbrMain_->setValue(0);
         list_.clearRows();
         listModel_->sync();
+        lblNote_->clear();
+        // A new selection lists in the order the computer gives.
+        sortColumn_ = -1;
+        lvwReport_->horizontalHeader()->setSortIndicatorShown(false);
+        horizontalListing_ = false;
+        listedCount_ = 0;
+        listingComplete_ = true;
         state_.gblnCancel = false;
         tree_.setSelected(node);
         setCurrentTreeItem(items_[static_cast<std::size_t>(node)]);
 
         const TreeNode& n = tree_.node(node);
+        const NodeKind kind = ClassifyNodeKey(n.key);
         ListingNode ln{n.key, n.text, n.image};
         auto services = [this] { return GetWMIServices(); };
-        switch (ClassifyNodeKey(n.key)) {
+        switch (kind) {
         case NodeKind::Root:
             setListMode(3);
             ShowRootSummary(list_, *this, services);
@@ -638,10 +772,16 @@ void frmMain::treMain_NodeClick(int node) {
         listModel_->sync();
         lvwReport_->horizontalHeader()->setVisible(!list_.headersHidden());
         if (list_.columns().size() == 2) {
-            ArrangeControls();
+            applyTwoColumnWidths();
         } else {
             // One column per property: fit them to what the first screens hold.
             lvwReport_->resizeColumnsToContents();
+        }
+        if (kind == NodeKind::Class) {
+            horizontalListing_ = state_.gblnHorizontal;
+            const QString count =
+                listedCount_ == 1 ? QString("1 instance") : QString("%1 instances").arg(listedCount_);
+            lblNote_->setText(listingComplete_ ? count : QString("Incomplete (cancelled): %1 listed").arg(count));
         }
         lvwMain_->setEnabled(true);
         treMain_->setEnabled(true);
@@ -649,6 +789,8 @@ void frmMain::treMain_NodeClick(int node) {
     } catch (const std::exception& ex) {
         listModel_->sync();
         lvwReport_->horizontalHeader()->setVisible(!list_.headersHidden());
+        applyTwoColumnWidths();
+        if (listedCount_ > 0) lblNote_->setText(QString("Incomplete: %1 listed before the error").arg(listedCount_));
         lvwMain_->setEnabled(true);
         treMain_->setEnabled(true);
         treMain_->setFocus();
@@ -663,15 +805,11 @@ void frmMain::treMain_NodeClick(int node) {
             message(QMessageBox::Critical, QString("-2147467259:") + QString::fromUtf8(ex.what()));
         }
     }
-    busy_ = false;
-    auto pending = std::move(deferred_);
-    deferred_.clear();
-    for (auto& f : pending) f();
+    finishBusy();
 }
 
 void frmMain::lvwMain_DblClick() {
-    QAbstractItemView* v = listMode() == 0 ? static_cast<QAbstractItemView*>(lvwIcons_)
-                                           : static_cast<QAbstractItemView*>(lvwReport_);
+    QAbstractItemView* v = currentView();
     QModelIndex cur = v->currentIndex();
     if (!cur.isValid() || !v->selectionModel()->isSelected(cur)) return;
     const std::string& key = list_.row(static_cast<std::size_t>(cur.row())).key;
@@ -733,23 +871,160 @@ void frmMain::mnuHlpAbout_Click() {
 }
 
 void frmMain::mnuFleConnectTo_Click() {
+    bool accepted = false;
     {
         frmSystemCredentials dlg(state_, this);
         if (credentialsHook_)
             credentialsHook_(&dlg);
         else
             dlg.exec();
-        if (dlg.result() == QDialog::Accepted) {
-            if (!WriteLogin(settings_, secrets_, {state_.gstrComputer, state_.gstrUserName, state_.gstrPassword}))
-                sbrMain_->showMessage("No keyring answered: the password is kept for this session only.", 8000);
+        accepted = dlg.result() == QDialog::Accepted;
+    }
+    if (accepted) {
+        // What the status bar said belonged to the computer before.
+        sbrMain_->clearMessage();
+        lblNote_->clear();
+        snapshot_.close();
+        if (!WriteLogin(settings_, secrets_, {state_.gstrComputer, state_.gstrUserName, state_.gstrPassword}))
+            sbrMain_->showMessage("No keyring answered: the password is kept for this session only.", 8000);
+        const QString computer = QString::fromStdString(state_.gstrComputer);
+        if (IsSnapshotPath(computer)) {
+            try {
+                snapshot_.open(state_.gstrComputer);
+            } catch (const std::exception& e) {
+                message(QMessageBox::Critical, QString::fromUtf8(e.what()));
+            }
         }
     }
+    showRootAndSource();
+}
+
+void frmMain::showRootAndSource() {
     int root = tree_.find(kRootKey);
     if (root >= 0) {
-        std::string text = RootText(state_.gstrComputer);
+        std::string text = snapshot_.isOpen() ? snapshot_.computer() : RootText(state_.gstrComputer);
         tree_.setText(root, text);
         items_[static_cast<std::size_t>(root)]->setText(0, QString::fromStdString(text));
     }
+    lblSource_->setText(snapshot_.statusText());
+    lblSource_->setVisible(snapshot_.isOpen());
+}
+
+bool frmMain::openSnapshotFile(const QString& path) {
+    try {
+        snapshot_.open(path.toStdString());
+    } catch (const std::exception& e) {
+        message(QMessageBox::Critical, QString::fromUtf8(e.what()));
+        return false;
+    }
+    sbrMain_->clearMessage();
+    lblNote_->clear();
+    showRootAndSource();
+    if (tree_.size() > 0) treMain_NodeClick(0);
+    return true;
+}
+
+void frmMain::mnuFleOpenSnapshot_Click() {
+    QString file = openDialogHook_ ? openDialogHook_(QString())
+                                   : QFileDialog::getOpenFileName(this, "Kestrane - Open Snapshot", QString(),
+                                                                  "Snapshots (*.json);;All files (*)");
+    if (!file.isEmpty()) openSnapshotFile(file);
+}
+
+void frmMain::mnuFleSaveSnapshot_Click() {
+    QTreeWidgetItem* rootItem = items_.empty() ? nullptr : items_[0];
+    QString suggested = (rootItem ? rootItem->text(0) : QString("Kestrane")) + ".json";
+    QString file = saveDialogHook_ ? saveDialogHook_(suggested)
+                                   : QFileDialog::getSaveFileName(this, "Kestrane - Save Snapshot", suggested,
+                                                                  "Snapshots (*.json)");
+    if (file.isEmpty()) return;
+    if (QFileInfo(file).suffix().isEmpty()) file += ".json";
+
+    busy_ = true;
+    state_.gblnCancel = false;
+    lvwMain_->setEnabled(false);
+    treMain_->setEnabled(false);
+    lblNote_->clear();
+    setProgressVisible(true);
+    try {
+        wmi::Services services = GetWMIServices();
+        std::string computer = snapshot_.isOpen() ? snapshot_.computer() : services.provider()->computerName();
+        if (computer.empty()) computer = RootText(state_.gstrComputer);
+        auto res = SaveSnapshot(file.toStdString(), *services.provider(), computer,
+                                [this](std::size_t i, std::size_t total, const std::string& name) {
+                                    pbrMain_->setRange(0, static_cast<int>(total));
+                                    pbrMain_->setValue(static_cast<int>(i));
+                                    lblListedCount_->setText(QString::fromStdString(name));
+                                    lblListedCount_->repaint();
+                                    QApplication::processEvents();
+                                    return !state_.gblnCancel;
+                                });
+        lblNote_->setText(res.cancelled ? QString("Snapshot not saved: cancelled")
+                                        : QString("Snapshot of %1 saved to %2 (%3 classes)")
+                                              .arg(QString::fromStdString(computer), file)
+                                              .arg(res.recorded.size()));
+    } catch (const wmi::Error& e) {
+        lblNote_->setText("Snapshot not saved");
+        message(QMessageBox::Critical, QString::fromStdString(e.displayText()));
+    } catch (const std::exception& e) {
+        lblNote_->setText("Snapshot not saved");
+        message(QMessageBox::Critical, QString::fromUtf8(e.what()));
+    }
+    setProgressVisible(false);
+    pbrMain_->setRange(0, 0);
+    lblListedCount_->setText("Listed 0");
+    lvwMain_->setEnabled(true);
+    treMain_->setEnabled(true);
+    finishBusy();
+}
+
+void frmMain::mnuEdtFind_Click() {
+    fraFind_->open();
+    ArrangeControls();
+}
+
+void frmMain::mnuEdtCopy_Click(bool valueOnly) {
+    QAbstractItemView* v = currentView();
+    std::vector<std::size_t> rows;
+    for (const QModelIndex& i : v->selectionModel()->selectedIndexes())
+        if (i.column() == 0) rows.push_back(static_cast<std::size_t>(i.row()));
+    if (rows.empty() && v->currentIndex().isValid()) rows.push_back(static_cast<std::size_t>(v->currentIndex().row()));
+    if (rows.empty()) return;
+    std::sort(rows.begin(), rows.end());
+    std::optional<std::size_t> column;
+    if (valueOnly) {
+        // The value column; in the table, the column of the current cell.
+        int current = v->currentIndex().isValid() ? v->currentIndex().column() : 0;
+        column = horizontalListing_ ? static_cast<std::size_t>(std::max(current, 0)) : std::size_t{1};
+    }
+    PutOnClipboard(CopyRows(list_, rows, horizontalListing_, column));
+}
+
+void frmMain::lvwMain_ColumnClick(int column) {
+    if (!horizontalListing_ || busy_ || column < 0 || list_.rowCount() == 0) return;
+    sortDescending_ = column == sortColumn_ ? !sortDescending_ : false;
+    sortColumn_ = column;
+    lvwReport_->clearSelection();
+    list_.reorderRows(SortedOrder(list_, static_cast<std::size_t>(column), sortDescending_));
+    listModel_->reordered();
+    QHeaderView* h = lvwReport_->horizontalHeader();
+    h->setSortIndicatorShown(true);
+    h->setSortIndicator(column, sortDescending_ ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void frmMain::PrepareExportDialog(QFileDialog& dialog, const QString& suggested) {
+    dialog.setWindowTitle("Kestrane - Export");
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter("HTML (*.html)");
+    // The export is added to the end of an existing file, so there is
+    // nothing to replace and nothing to ask; the dialog says so instead.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.selectFile(suggested);
+    auto* note = new QLabel("If the file exists, the export is appended to it.", &dialog);
+    note->setObjectName("lblExportAppends");
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+        grid->addWidget(note, grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 void frmMain::mnuFleExport_Click() {
@@ -759,7 +1034,10 @@ void frmMain::mnuFleExport_Click() {
     if (saveDialogHook_) {
         file = saveDialogHook_(suggested);
     } else {
-        file = QFileDialog::getSaveFileName(this, "Kestrane - Export", suggested, "HTML (*.html)");
+        QFileDialog dialog(this);
+        PrepareExportDialog(dialog, suggested);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            file = dialog.selectedFiles().constFirst();
     }
     if (file.isEmpty()) return;
     std::optional<std::string> heading;

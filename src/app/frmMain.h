@@ -9,12 +9,15 @@
 #include "catalogue/tree_model.h"
 #include "core/app_state.h"
 #include "core/layout.h"
+#include "app/snapshot_files.h"
 #include "core/settings.h"
 #include "listing/list_model.h"
 #include "listing/listing.h"
 #include "wmi/services.h"
 
+class QAbstractItemView;
 class QAction;
+class QFileDialog;
 class QFrame;
 class QLabel;
 class QListView;
@@ -32,6 +35,7 @@ namespace kestrane::app {
 
 class ListTableModel;
 class ClientArea;
+class FindBar;
 
 class frmMain : public QMainWindow, private ListingHost {
     Q_OBJECT
@@ -52,6 +56,16 @@ public:
     void mnuFleExit_Click();
     void mnuFleConnectTo_Click();
     void mnuFleExport_Click();
+    void mnuFleOpenSnapshot_Click();
+    void mnuFleSaveSnapshot_Click();
+    // Browses a recorded computer; false (after saying why) when the file
+    // cannot be read.
+    bool openSnapshotFile(const QString& path);
+    void mnuEdtFind_Click();
+    // Copies the selected rows; `valueOnly` copies their values alone.
+    void mnuEdtCopy_Click(bool valueOnly);
+    // A click on a column header of the horizontal view sorts by it.
+    void lvwMain_ColumnClick(int column);
     void mnuViewVertical_Click();
     void mnuViewHorizontal_Click();
     void mnuViewRefresh_Click();
@@ -76,6 +90,10 @@ public:
     // The save dialog, likewise; returns "" when cancelled.
     using SaveDialogHook = std::function<QString(const QString& suggested)>;
     void setSaveDialogHook(SaveDialogHook hook) { saveDialogHook_ = std::move(hook); }
+    // The open dialog, likewise.
+    void setOpenDialogHook(SaveDialogHook hook) { openDialogHook_ = std::move(hook); }
+    // Sets up the Export dialog: appending, never a question about replacing.
+    static void PrepareExportDialog(QFileDialog& dialog, const QString& suggested);
     // The credentials dialog, likewise; returns false when cancelled.
     using CredentialsHook = std::function<void(QWidget* dialog)>;
     void setCredentialsHook(CredentialsHook hook) { credentialsHook_ = std::move(hook); }
@@ -91,6 +109,12 @@ public:
     QFrame* picMain() const { return picMain_; }
     QLabel* lblListedCount() const { return lblListedCount_; }
     QLabel* statusPanel(int index) const { return panels_[index]; }
+    // The listing's outcome, and the recorded computer being browsed.
+    QLabel* statusNote() const { return lblNote_; }
+    QLabel* statusSource() const { return lblSource_; }
+    FindBar* findBar() const { return fraFind_; }
+    const OpenSnapshot& snapshot() const { return snapshot_; }
+    QAction* action(const QString& objectName) const;
     QToolBar* tlbMain() const { return tlbMain_; }
     QToolBar* tlbMainSub1() const { return tlbMainSub1_; }
     QToolBar* tlbMainSub2() const { return tlbMainSub2_; }
@@ -120,6 +144,7 @@ private:
     void setProgressVisible(bool visible) override;
     void yieldToUser(bool always) override;
     std::string selectedNodeKey() const override;
+    void listingEnded(bool complete) override { listingComplete_ = complete; }
 
     void buildMenus();
     void buildToolBars();
@@ -128,6 +153,14 @@ private:
     void rebuildTreeWidget();
     void setCurrentTreeItem(QTreeWidgetItem* item);
     void setListMode(int mode);
+    QAbstractItemView* currentView() const;
+    // A node asked for from the tree; a double-click asks twice.
+    void requestSelection(int node);
+    void placeListPane(const Rect& list);
+    void applyTwoColumnWidths();
+    void showRootAndSource();
+    // Ends a busy stretch: runs what came in meanwhile.
+    void finishBusy();
     void applyGeometry();
     // Makes the settings durable; says so when they could not be written.
     void saveSettings();
@@ -183,6 +216,20 @@ private:
     qint64 lastYieldMs_ = 0;
     MessageHook messageHook_;
     SaveDialogHook saveDialogHook_;
+    SaveDialogHook openDialogHook_;
+    FindBar* fraFind_ = nullptr;
+    QLabel* lblNote_ = nullptr;
+    QLabel* lblSource_ = nullptr;
+    OpenSnapshot snapshot_;
+    long listedCount_ = 0;
+    bool listingComplete_ = true;
+    bool horizontalListing_ = false;  // the list holds one row per instance
+    int sortColumn_ = -1;
+    bool sortDescending_ = false;
+    int twoColumnWidths_[2] = {0, 0};  // pixels; the user's or the layout's
+    bool applyingWidths_ = false;
+    int lastRequestedNode_ = -1;
+    qint64 lastRequestMs_ = 0;
     CredentialsHook credentialsHook_;
 };
 

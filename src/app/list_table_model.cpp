@@ -34,6 +34,13 @@ void ListTableModel::sync() {
     model_.resetChangeMark();
 }
 
+void ListTableModel::reordered() {
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    structureGen_ = model_.structureGeneration();
+    model_.resetChangeMark();
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
 int ListTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
 
 int ListTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : columns_; }

@@ -15,6 +15,9 @@ public:
 
     // Brings the view up to date with the core model.
     void sync();
+    // The core model's rows were put in a new order (same rows, same
+    // columns): the views keep their column widths.
+    void reordered();
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

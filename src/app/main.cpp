@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
     // program starts with settings of its own.
     const QString appName = QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName();
     QApplication::setApplicationName(appName);
-    QApplication::setApplicationDisplayName("Kestrane");
+    // No display name: the platform would add it to every window title,
+    // which already names the program.
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor") QIcon::setThemeName("Adwaita");
     try {
         kestrane::app::QtSettingsStore settings(appName);
@@ -27,6 +28,9 @@ int main(int argc, char** argv) {
         *ssh = *kestrane::app::WindowSshOptions(settings, &form);
         kestrane::app::SetWindowWsmanOptions(wsman, settings, &form);
         form.ShowThisForm();
+        // A snapshot file given by a file manager or on the command line.
+        const QStringList args = QApplication::arguments();
+        if (args.size() > 1 && kestrane::app::IsSnapshotPath(args.at(1))) form.openSnapshotFile(args.at(1));
         int rc = app.exec();
         kestrane::CloseAllRemoteSessions();
         return rc;

@@ -1,8 +1,7 @@
 #include "backends/backends.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <cctype>
 
 #include "core/file_error.h"
 #include "wmi/linux/linux_provider.h"
@@ -11,9 +10,12 @@
 namespace kestrane {
 
 bool NamesSnapshotFile(const std::string& server) {
-    if (server.size() < 6 || server.compare(server.size() - 5, 5, ".json") != 0) return false;
-    struct stat st {};
-    return ::stat(server.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    // No host name ends in ".json", so a mistyped path still gets the file's
+    // own error rather than a failed connection to a computer of that name.
+    if (server.size() < 6) return false;
+    std::string tail = server.substr(server.size() - 5);
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+    return tail == ".json";
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #include "catalogue/catalogue.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "core/hostname.h"
@@ -369,6 +370,17 @@ const CatalogueEntry* FindCatalogueEntry(std::string_view key) {
 
 bool IsClassKey(std::string_view key) {
     return key.substr(0, 4) == "CIM_" || key.substr(0, 6) == "Win32_";
+}
+
+std::vector<std::string> SnapshotClassNames() {
+    std::vector<std::string> out;
+    for (const auto& e : Catalogue()) {
+        std::string key = e.key;
+        if (!IsClassKey(key)) continue;
+        while (!key.empty() && key.back() == ' ') key.pop_back();
+        if (std::find(out.begin(), out.end(), key) == out.end()) out.push_back(std::move(key));
+    }
+    return out;
 }
 
 NodeKind ClassifyNodeKey(std::string_view key) {

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalogue/tree_model.h"
 #include "core/app_state.h"
@@ -31,6 +32,9 @@ enum class NodeKind { Class, Root, Category };
 // the root for exactly "[Root...]", else a category.
 NodeKind ClassifyNodeKey(std::string_view key);
 bool IsClassKey(std::string_view key);
+// The classes a snapshot of a computer records: each class of the catalogue
+// once, in catalogue order, without the trailing blanks some keys carry.
+std::vector<std::string> SnapshotClassNames();
 
 // The local computer's name, whole; "" when the system gives none.
 std::string GetLocalComputerName();

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <sstream>
 
 #include "backends/backends.h"
@@ -344,12 +343,7 @@ int Coverage(Session& s, std::ostream& out) {
 
 int Capture(Session& s, const std::string& file, std::ostream& out) {
     wmi::Services services = s.services()();
-    std::vector<std::string> classes;
-    std::set<std::string> seen;
-    for (std::string key : CatalogueClasses()) {
-        while (!key.empty() && key.back() == ' ') key.pop_back();
-        if (seen.insert(key).second) classes.push_back(key);
-    }
+    const std::vector<std::string> classes = SnapshotClassNames();
     auto res = wmi::CaptureSnapshot(file, *services.provider(), classes, s.computerName(services.provider().get()),
                                     wmi::DmtfNowUtc());
     out << "recorded " << res.recorded.size() << " classes, " << res.skipped.size()

@@ -45,7 +45,13 @@ char32_t NextCodePoint(std::string_view s, std::size_t& i) {
 
 }  // namespace
 
-std::string EscapeForExport(std::string_view s) {
+namespace {
+
+// The markup characters become entities; every other code point goes to
+// `emit`, so the file and the clipboard escape alike and differ only in how
+// they encode the rest.
+template <class Emit>
+std::string EscapeMarkup(std::string_view s, Emit emit) {
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {
@@ -55,16 +61,43 @@ std::string EscapeForExport(std::string_view s) {
         case '<': out += "&lt;"; continue;
         case '>': out += "&gt;"; continue;
         case '"': out += "&quot;"; continue;
-        default: break;
+        default: emit(out, cp);
         }
+    }
+    return out;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::string EscapeForExport(std::string_view s) {
+    return EscapeMarkup(s, [](std::string& out, char32_t cp) {
         int b = ToCp1252(cp);
         if (b >= 0)
             out += static_cast<char>(b);
         else
             out += "&#" + std::to_string(static_cast<unsigned long>(cp)) + ";";
-    }
-    return out;
+    });
 }
+
+std::string EscapeHtml(std::string_view s) { return EscapeMarkup(s, AppendUtf8); }
 
 std::string BuildHtmlExport(const std::string& heading, const ListModel& list) {
     std::string out;

@@ -23,5 +23,7 @@ void SaveToFile(const std::optional<std::string>& selectedNodeText, const ListMo
 
 // UTF-8 text to Windows-1252 bytes, HTML-escaped.
 std::string EscapeForExport(std::string_view utf8);
+// The same escaping, staying in UTF-8 (malformed bytes become U+FFFD).
+std::string EscapeHtml(std::string_view utf8);
 
 }  // namespace kestrane

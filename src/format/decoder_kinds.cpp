@@ -79,7 +79,15 @@ Element DecodeElement(const wmi::Value& value, int cimType, const ArrayKind& kin
     if (!code.present) return el;
     const CodeEntry* entry = Find(kind.table, code);
     if (kind.form == ElementForm::Paren) {
-        AppendParen(el.text, entry, code);
+        // A code the table does not know is still what the computer said:
+        // shown in the same shape, without a label.
+        if (entry) {
+            AppendParen(el.text, entry, code);
+        } else {
+            el.text += '(';
+            AppendCodeText(el.text, code);
+            el.text += ')';
+        }
     } else {
         AppendSuffix(el.text, entry, code, kind.fallback);
     }

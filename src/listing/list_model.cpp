@@ -48,6 +48,19 @@ void ListModel::clearRows() {
     ++structureGen_;
 }
 
+void ListModel::reorderRows(const std::vector<std::size_t>& order) {
+    if (order.size() != rows_.size()) throw std::invalid_argument("row order of the wrong length");
+    std::vector<bool> taken(rows_.size());
+    for (std::size_t i : order) {
+        if (i >= rows_.size() || taken[i]) throw std::invalid_argument("row order is no permutation");
+        taken[i] = true;
+    }
+    std::deque<ListRow> sorted;
+    for (std::size_t i : order) sorted.push_back(std::move(rows_[i]));
+    rows_ = std::move(sorted);
+    ++structureGen_;
+}
+
 long ListModel::findKey(const std::string& key) const {
     if (key.empty()) return -1;
     for (std::size_t i = 0; i < rows_.size(); ++i)

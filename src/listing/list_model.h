@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,9 @@ public:
     // Rows -----------------------------------------------------------------
     std::size_t rowCount() const { return rows_.size(); }
     const ListRow& row(std::size_t i) const { return rows_[i]; }
-    const std::vector<ListRow>& rows() const { return rows_; }
+    // A deque: a listing of a million rows grows it without ever moving
+    // the rows already there.
+    const std::deque<ListRow>& rows() const { return rows_; }
 
     // Appends a row and returns its 0-based index.
     std::size_t addRow(std::string key, std::string text, std::string icon = {});
@@ -42,6 +45,9 @@ public:
     void setBold(std::size_t row, bool bold);
     void setSubBold(std::size_t row, bool bold);
     void clearRows();
+    // Puts the rows in a new order: row i becomes the old row order[i].
+    // `order` must be a permutation of 0..rowCount()-1.
+    void reorderRows(const std::vector<std::size_t>& order);
     // Looks a row up by key; -1 if none.
     long findKey(const std::string& key) const;
 
@@ -63,7 +69,7 @@ public:
     void resetChangeMark() { firstChanged_ = static_cast<std::size_t>(-1); }
 
 private:
-    std::vector<ListRow> rows_;
+    std::deque<ListRow> rows_;
     std::vector<ListColumn> columns_;
     bool headersHidden_ = false;
     unsigned long structureGen_ = 0;

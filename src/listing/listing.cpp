@@ -102,11 +102,15 @@ namespace {
 
 // What both class views share: the reset of the header and the count, the
 // class-prefix test, the query, and the progress area, hidden again on the
-// way out whatever happens. `body` lists the instances of the set.
+// way out whatever happens. `body` lists the instances of the set and says
+// whether it listed them all.
 template <class Body>
 void RunClassListing(const ListingNode& node, ListModel& list, ListingHost& host,
                      const ServicesFactory& GetWMIServices, Body body) {
     list.setHeadersHidden(false);
+    // Headers left by an earlier listing would stand over rows they do not
+    // describe, on screen and in the export.
+    if (!HasDefaultColumns(list)) list.setDefaultColumns();
     host.setListedCount(0);
     if (!IsClassKey(node.key)) {
         host.setProgressVisible(false);
@@ -116,10 +120,12 @@ void RunClassListing(const ListingNode& node, ListModel& list, ListingHost& host
         wmi::Services services = GetWMIServices();
         wmi::ObjectSet set = services.ExecQuery("SELECT * FROM " + node.key, "WQL", 16);
         host.setProgressVisible(true);
-        body(set);
+        const bool complete = body(set);
         host.setProgressVisible(false);
+        host.listingEnded(complete);
     } catch (...) {
         host.setProgressVisible(false);
+        host.listingEnded(false);
         throw;
     }
 }
@@ -167,7 +173,7 @@ void List_Items_Vertically(const ListingNode& node, ListModel& list, ListingHost
             }
             list.addRow("Space0" + nText, "    ", "");
             host.setListedCount(n);
-            if (host.cancelRequested()) break;
+            if (host.cancelRequested()) return false;
             host.yieldToUser(false);
         }
         if (n == 0) {
@@ -175,6 +181,7 @@ void List_Items_Vertically(const ListingNode& node, ListModel& list, ListingHost
             list.setBold(r, true);
             list.setHeadersHidden(true);
         }
+        return true;
     });
 }
 
@@ -186,9 +193,9 @@ void List_Items_Horizontally(const ListingNode& node, ListModel& list, ListingHo
         long n = 0;
         while (true) {
             auto obj = set.Next();
-            if (!obj) break;
+            if (!obj) return true;
             ++n;
-            if (host.cancelRequested()) break;
+            if (host.cancelRequested()) return false;
             host.yieldToUser(true);
             // The columns describe the last instance written; rebuilding
             // identical ones would only make the view start over.

@@ -24,6 +24,9 @@ public:
     // The key of the tree's selected node (the class name the formatter
     // is given).
     virtual std::string selectedNodeKey() const = 0;
+    // At the end of a class listing: whether every instance was listed
+    // (false when cancelled or failed).
+    virtual void listingEnded(bool /*complete*/) {}
 };
 
 // A host for listings without a window.

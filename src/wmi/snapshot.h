@@ -2,6 +2,7 @@
 // live computer (docs/snapshot-format.md describes the file).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -104,15 +105,22 @@ void WriteSnapshot(const std::string& path, const SnapshotData& data);
 struct CaptureResult {
     std::vector<std::string> recorded;
     std::vector<std::string> skipped;  // classes the provider does not have
+    bool cancelled = false;            // stopped by the progress callback; no file written
 };
+
+// Told before each class: its 0-based position, the number of classes and
+// its name. Returning false stops the capture.
+using CaptureProgress = std::function<bool(std::size_t index, std::size_t total, const std::string& className)>;
 
 // Enumerates each class through the provider and records it. A class that
 // fails with 0x80041010 (at any point) is skipped; any other wmi::Error
 // propagates and no file is written. Names repeated ignoring case are
 // recorded once.
+// With `progress`, a stop leaves no file (an existing one stays as it was).
 CaptureResult CaptureSnapshot(const std::string& path, Provider& provider,
                               const std::vector<std::string>& classNames,
-                              const std::string& computer, const std::string& captured);
+                              const std::string& computer, const std::string& captured,
+                              const CaptureProgress& progress = {});
 
 // The current time in UTC as a DMTF datetime, for "captured".
 std::string DmtfNowUtc();

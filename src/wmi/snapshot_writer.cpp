@@ -356,14 +356,20 @@ void WriteSnapshot(const std::string& path, const SnapshotData& data) {
 }
 
 CaptureResult CaptureSnapshot(const std::string& path, Provider& provider, const std::vector<std::string>& classNames,
-                              const std::string& computer, const std::string& captured) {
+                              const std::string& computer, const std::string& captured,
+                              const CaptureProgress& progress) {
     CaptureResult result;
     SnapshotWriter w(path, computer, captured);
     // A snapshot knows its empty classes' declarations; a live provider
     // tells them only through instances.
     const auto* snapshot = dynamic_cast<const SnapshotProvider*>(&provider);
     std::unordered_set<std::string> seen;
-    for (const auto& name : classNames) {
+    for (std::size_t i = 0; i < classNames.size(); ++i) {
+        const std::string& name = classNames[i];
+        if (progress && !progress(i, classNames.size(), name)) {
+            result.cancelled = true;
+            return result;  // the writer discards its temporary file
+        }
         if (!seen.insert(ToLowerAscii(name)).second) continue;
         try {
             auto cursor = provider.enumerate(name);

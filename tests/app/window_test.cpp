@@ -49,10 +49,13 @@ TEST_F(WindowTest, MenusAndToolBarsInTheirOrder) {
     auto w = MakeWindow();
     w->ShowThisForm();
     auto menus = w->menuBar()->actions();
-    ASSERT_EQ(menus.size(), 3);
-    EXPECT_EQ(MenuTexts(menus[0]->menu()), QStringList({"Connect To...", "-", "Export", "-", "Exit"}));
-    EXPECT_EQ(MenuTexts(menus[1]->menu()), QStringList({"Vertical", "Horizontal", "-", "Refresh", "Levels"}));
-    EXPECT_EQ(MenuTexts(menus[2]->menu()), QStringList({"About"}));
+    ASSERT_EQ(menus.size(), 4);
+    EXPECT_EQ(MenuTexts(menus[0]->menu()), QStringList({"Connect To...", "-", "Open Snapshot...", "Save Snapshot...",
+                                                        "-", "Export", "-", "Exit"}));
+    EXPECT_EQ(MenuTexts(menus[1]->menu()),
+              QStringList({"Find...", "Find Next", "Find Previous", "-", "Copy", "Copy Value", "Select All"}));
+    EXPECT_EQ(MenuTexts(menus[2]->menu()), QStringList({"Vertical", "Horizontal", "-", "Refresh", "Levels"}));
+    EXPECT_EQ(MenuTexts(menus[3]->menu()), QStringList({"About"}));
     EXPECT_TRUE(w->mnuLevel(1)->isEnabled());
     EXPECT_TRUE(w->mnuLevel(1)->isChecked());
     EXPECT_FALSE(w->mnuLevel(2)->isEnabled());

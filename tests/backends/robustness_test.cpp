@@ -1,5 +1,5 @@
 // A computer name typed into Connect To may name a snapshot file: a broken
-// file is a WMI failure naming the file, and any other name is an
+// or missing file is a WMI failure naming the file, and any other name is an
 // unreachable computer, never a crash.
 #include <gtest/gtest.h>
 
@@ -49,10 +49,21 @@ TEST_F(BackendRobustness, ABrokenSnapshotNamedAsTheComputerIsAFailureNamingTheFi
     }
 }
 
-TEST_F(BackendRobustness, NamesThatAreNoSnapshotFileAreUnreachableComputers) {
+TEST_F(BackendRobustness, AMistypedSnapshotPathIsTheFileErrorNotAComputer) {
     fs::create_directories(dir / "folder.json");
-    for (const std::string& server : {(dir / "folder.json").string(), (dir / "absent.json").string(),
-                                      std::string("ssh://127.0.0.1:1"), std::string(".json"), std::string(5000, 'x'),
+    for (const std::string& path : {(dir / "absent.json").string(), (dir / "ABSENT.JSON").string(),
+                                    (dir / "folder.json").string()}) {
+        std::string description;
+        EXPECT_EQ(ConnectError(path, &description), wmi::WBEM_E_FAILED) << path;
+        EXPECT_EQ(description.rfind(path + ": ", 0), 0u) << description;
+    }
+    std::string description;
+    ConnectError((dir / "absent.json").string(), &description);
+    EXPECT_NE(description.find("cannot be opened for reading"), std::string::npos) << description;
+}
+
+TEST_F(BackendRobustness, NamesThatAreNoSnapshotFileAreUnreachableComputers) {
+    for (const std::string& server : {std::string("ssh://127.0.0.1:1"), std::string(".json"), std::string(5000, 'x'),
                                       std::string("host\xFF\xFE")}) {
         EXPECT_EQ(ConnectError(server), wmi::RPC_S_SERVER_UNAVAILABLE) << server.substr(0, 60);
     }

@@ -152,7 +152,11 @@ std::optional<std::string> LabelOf(const Census& c, int code) {
     }
     const std::string n = std::to_string(code);
     if (c.shape == Paren || c.shape == ArrayParen) {
-        if (text.empty()) return std::nullopt;
+        // An unknown code: nothing for a scalar, the bare "(code)" in an array.
+        if (text.empty() || (c.shape == ArrayParen && text == "(" + n + ")")) {
+            if (c.shape == ArrayParen && text.empty()) ADD_FAILURE() << c.name << " " << code << ": hidden";
+            return std::nullopt;
+        }
         if (!EndsWith(text, "(" + n + ")")) ADD_FAILURE() << c.name << ": " << text;
         return text.substr(0, text.size() - n.size() - 1);
     }
@@ -280,7 +284,10 @@ TEST(ArrayDecoders, ElementFormsAndResults) {
     const std::vector<ArrayCase> cases = {
         {GetCapabilities, Arr({3, 4, 7}), {"Random Access(3)", "Supports Writing(4)", "Supports Removable Media(7)"},
          "Supports Removable Media(7)"},
-        {GetCapabilities, Arr({3, 99}), {"Random Access(3)", ""}, ""},
+        // a code the table lacks keeps its number, in the same shape
+        {GetCapabilities, Arr({3, 99}), {"Random Access(3)", "(99)"}, "(99)"},
+        {GetBiosCharacteristics, Arr({7, 99, 9}), {"PCI is supported(7)", "(99)", "Plug and Play is supported(9)"},
+         "Plug and Play is supported(9)"},
         {GetPowerManagementCapabilities, Arr({3}), {"Enabled(3)"}, "Enabled(3)"},
         {GetBiosCharacteristics, Arr({4, 7, 9}),
          {"ISA is supported(4)", "PCI is supported(7)", "Plug and Play is supported(9)"},
@@ -317,7 +324,7 @@ TEST(ArrayDecoders, ElementFormsAndResults) {
 TEST(ArrayDecoders, ScalarValueIsOneCodeWithoutRows) {
     const std::vector<ArrayCase> cases = {
         {GetCapabilities, 3, {}, "Random Access(3)"},
-        {GetCapabilities, 99, {}, ""},
+        {GetCapabilities, 99, {}, "(99)"},
         {GetSRAMType, 9, {}, "9"},
         {GetConnectorType, 1, {}, "Other (1)"},
         {GetArrayValues, "x", {}, "x"},

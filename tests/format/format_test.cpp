@@ -62,7 +62,7 @@ TEST(FormatPropertyValue, ScalarDispatch) {
         {U16, "ExtendedPrinterStatus", 18, "Manual Feed (18)"},
         {U16, "CurrentUsage", 4, "In use (4)"},
         {U16, "Capabilities", 3, "Random Access(3)"},
-        {U16, "Capabilities", 99, ""},
+        {U16, "Capabilities", 99, "(99)"},
         {U16, "DataWidth", 64, "64 bits"},
         {U16, "SystemStartupDelay", 30, "30 Seconds"},
         {U16, "LoadPercentage", 5, "5 %"},
