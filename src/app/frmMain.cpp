@@ -152,6 +152,9 @@ frmMain::frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends ba
     lvwReport_->horizontalHeader()->setStretchLastSection(false);
     lvwReport_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     lvwReport_->horizontalHeader()->setSectionsClickable(true);
+    // Fitting a column reads this many rows of it; enough for the first
+    // screens, and cheap even for a table of 100 000 rows.
+    lvwReport_->horizontalHeader()->setResizeContentsPrecision(200);
     connect(lvwReport_->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { lvwMain_ColumnClick(column); });
     // Widths the user drags in the two-column view stay until the window is
