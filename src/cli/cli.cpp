@@ -168,13 +168,7 @@ void PrintText(const ListModel& list, bool horizontal, std::ostream& out) {
     for (const auto& r : list.rows()) line([&](std::size_t c) { return cell(r, c); });
 }
 
-void PrintJson(const ListModel& list, bool horizontal, std::ostream& out) {
-    if (horizontal) {
-        nlohmann::json cols = nlohmann::json::array();
-        for (const auto& c : list.columns()) cols.push_back(c.caption);
-        out << nlohmann::json{{"columns", cols}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-            << '\n';
-    }
+void PrintJsonRows(const ListModel& list, std::ostream& out) {
     for (const auto& r : list.rows()) {
         nlohmann::ordered_json j;
         j["key"] = r.key;
@@ -185,6 +179,16 @@ void PrintJson(const ListModel& list, bool horizontal, std::ostream& out) {
         j["subBold"] = r.subBold;
         out << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     }
+}
+
+void PrintJson(const ListModel& list, bool horizontal, std::ostream& out) {
+    if (horizontal) {
+        nlohmann::json cols = nlohmann::json::array();
+        for (const auto& c : list.columns()) cols.push_back(c.caption);
+        out << nlohmann::json{{"columns", cols}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+            << '\n';
+    }
+    PrintJsonRows(list, out);
 }
 
 struct Session {
@@ -242,10 +246,18 @@ struct Session {
     }
 };
 
+
 // Fills the list as selecting the node would. Returns the node's text.
-std::string Select(Session& s, const std::string& key, ListModel& list) {
+// With `streamTo`, the rows of each instance are printed as JSON lines and
+// dropped as soon as it is listed, so a million instances need not be held.
+std::string Select(Session& s, const std::string& key, ListModel& list, std::ostream* streamTo = nullptr) {
     HeadlessHost host;
     host.selectedKey = key;
+    if (streamTo)
+        host.onInstance = [&](long) {
+            PrintJsonRows(list, *streamTo);
+            list.clearRows();
+        };
     ListingNode node{key, key, ""};
     if (const CatalogueEntry* e = FindCatalogueEntry(key)) node = {e->key, e->text, e->image};
     switch (ClassifyNodeKey(key)) {
@@ -420,7 +432,11 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
             if (!IsClassKey(opt.positional[1]))
                 throw UsageError("list takes a class name beginning with Win32_ or CIM_ (letter case counts)");
             ListModel list;
-            Select(s, opt.positional[1], list);
+            // A recorded computer cannot fail in the middle of a class (the
+            // file was checked whole at load), so its rows can go out as they
+            // come without leaving half a listing before an error.
+            const bool stream = s.snapshot && s.opt.json && !s.opt.horizontal;
+            Select(s, opt.positional[1], list, stream ? &out : nullptr);
             PrintList(s, list, opt.horizontal && IsClassKey(opt.positional[1]), out);
         } else if (cmd == "export") {
             need(2);
