@@ -167,6 +167,77 @@ void PrintText(const ListModel& list, bool horizontal, std::ostream& out) {
     for (const auto& r : list.rows()) line([&](std::size_t c) { return cell(r, c); });
 }
 
+// Whether text is well-formed UTF-8 (RFC 3629: no overlong forms, no
+// surrogates, nothing past U+10FFFF) without control characters, quotes or
+// backslashes: what nlohmann's dump copies unchanged.
+bool CopiesUnchanged(const std::string& s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* end = p + s.size();
+    while (p < end) {
+        const unsigned c = *p;
+        if (c < 0x80) {
+            if (c < 0x20 || c == '"' || c == '\\') return false;
+            ++p;
+            continue;
+        }
+        int n;
+        unsigned lo = 0x80, hi = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) n = 1;
+        else if (c >= 0xE0 && c <= 0xEF) {
+            n = 2;
+            if (c == 0xE0) lo = 0xA0;
+            if (c == 0xED) hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 3;
+            if (c == 0xF0) lo = 0x90;
+            if (c == 0xF4) hi = 0x8F;
+        } else {
+            return false;
+        }
+        if (end - p <= n) return false;
+        if (p[1] < lo || p[1] > hi) return false;
+        for (int k = 2; k <= n; ++k)
+            if ((p[k] & 0xC0) != 0x80) return false;
+        p += n + 1;
+    }
+    return true;
+}
+
+// A string as nlohmann's dump writes it (UTF-8 kept, invalid bytes
+// replaced): nearly every value is copied as it is; the rest goes through
+// the library.
+void AppendJsonText(std::string& line, const std::string& s) {
+    if (CopiesUnchanged(s)) {
+        line += '"';
+        line += s;
+        line += '"';
+    } else {
+        line += nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    }
+}
+
+// One JSON line per row, written directly: building a JSON object per row
+// cost more than listing it.
+void PrintJsonRows(const ListModel& list, std::ostream& out) {
+    std::string line;
+    for (const auto& r : list.rows()) {
+        line.assign("{\"key\":");
+        AppendJsonText(line, r.key);
+        line += ",\"text\":";
+        AppendJsonText(line, r.text);
+        line += ",\"icon\":";
+        AppendJsonText(line, r.icon);
+        line += ",\"sub\":[";
+        for (std::size_t i = 0; i < r.sub.size(); ++i) {
+            if (i) line += ',';
+            AppendJsonText(line, r.sub[i]);
+        }
+        line += r.bold ? "],\"bold\":true" : "],\"bold\":false";
+        line += r.subBold ? ",\"subBold\":true}\n" : ",\"subBold\":false}\n";
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    }
+}
+
 void PrintJson(const ListModel& list, bool horizontal, std::ostream& out) {
     if (horizontal) {
         nlohmann::json cols = nlohmann::json::array();
@@ -174,16 +245,7 @@ void PrintJson(const ListModel& list, bool horizontal, std::ostream& out) {
         out << nlohmann::json{{"columns", cols}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
             << '\n';
     }
-    for (const auto& r : list.rows()) {
-        nlohmann::ordered_json j;
-        j["key"] = r.key;
-        j["text"] = r.text;
-        j["icon"] = r.icon;
-        j["sub"] = r.sub;
-        j["bold"] = r.bold;
-        j["subBold"] = r.subBold;
-        out << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
-    }
+    PrintJsonRows(list, out);
 }
 
 struct Session {
@@ -241,10 +303,18 @@ struct Session {
     }
 };
 
+
 // Fills the list as selecting the node would. Returns the node's text.
-std::string Select(Session& s, const std::string& key, ListModel& list) {
+// With `streamTo`, the rows of each instance are printed as JSON lines and
+// dropped as soon as it is listed, so a million instances need not be held.
+std::string Select(Session& s, const std::string& key, ListModel& list, std::ostream* streamTo = nullptr) {
     HeadlessHost host;
     host.selectedKey = key;
+    if (streamTo)
+        host.onInstance = [&](long) {
+            PrintJsonRows(list, *streamTo);
+            list.clearRows();
+        };
     ListingNode node{key, key, ""};
     if (const CatalogueEntry* e = FindCatalogueEntry(key)) node = {e->key, e->text, e->image};
     switch (ClassifyNodeKey(key)) {
@@ -414,7 +484,11 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
             if (!IsClassKey(opt.positional[1]))
                 throw UsageError("list takes a class name beginning with Win32_ or CIM_ (letter case counts)");
             ListModel list;
-            Select(s, opt.positional[1], list);
+            // A recorded computer cannot fail in the middle of a class (the
+            // file was checked whole at load), so its rows can go out as they
+            // come without leaving half a listing before an error.
+            const bool stream = s.snapshot && s.opt.json && !s.opt.horizontal;
+            Select(s, opt.positional[1], list, stream ? &out : nullptr);
             PrintList(s, list, opt.horizontal && IsClassKey(opt.positional[1]), out);
         } else if (cmd == "export") {
             need(2);

@@ -73,6 +73,10 @@ void ShowRootSummary(ListModel& list, ListingHost& host, const ServicesFactory& 
         for (const auto& g : SummaryGroups()) {
             wmi::ObjectSet set =
                 services.ExecQuery(std::string("Select * from ") + g.className, "WQL", 16);
+            std::vector<std::string> reads;
+            for (const auto& [label, prop] : g.rows) reads.emplace_back(prop ? prop : "ServicePackMajorVersion");
+            reads.emplace_back("ServicePackMinorVersion");
+            set.ReadsOnly(std::move(reads));
             std::size_t header = list.addRow("", g.title, g.image);
             list.setBold(header, true);
             while (auto obj = set.Next()) {

@@ -29,6 +29,13 @@ public:
     // Classes about to be enumerated one after the other: a remote provider
     // may ask for them all at once. Enumeration stays the only way to read.
     virtual void prefetch(const std::vector<std::string>& /*classNames*/) {}
+    // The same as enumerate, for a reader that looks at no property but
+    // `properties` (named as declared): the others may then be Null, which
+    // spares a provider what only they cost (a sampling pause).
+    virtual std::unique_ptr<InstanceCursor> enumerate(std::string_view className,
+                                                      const std::vector<std::string>& /*properties*/) {
+        return enumerate(className);
+    }
     // The computer's own name where the provider learnt it, or "".
     virtual std::string computerName() const { return {}; }
 };

@@ -52,7 +52,7 @@ ObjectSet::ObjectSet(std::shared_ptr<Provider> provider, std::string className)
 std::optional<Object> ObjectSet::Next() {
     if (finished_) return std::nullopt;
     if (!cursor_) {
-        cursor_ = provider_->enumerate(className_);
+        cursor_ = only_.empty() ? provider_->enumerate(className_) : provider_->enumerate(className_, only_);
         if (!cursor_) throw MakeError(WBEM_E_INVALID_CLASS, "SWbemObjectSet");
     }
     auto obj = cursor_->next();

@@ -48,11 +48,15 @@ public:
     iterator end() { return iterator(); }
 
     const std::string& className() const { return className_; }
+    // Before the first Next: the caller reads no property but these (see
+    // Provider::enumerate), so the others may be Null.
+    void ReadsOnly(std::vector<std::string> properties) { only_ = std::move(properties); }
 
 private:
     std::shared_ptr<Provider> provider_;
     std::string className_;
     std::unique_ptr<InstanceCursor> cursor_;
+    std::vector<std::string> only_;
     bool finished_ = false;
 };
 

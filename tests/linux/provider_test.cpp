@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "linux_test_util.h"
+#include "wmi/linux/linux_provider.h"
 #include "wmi/linux/provider_core.h"
 #include "wmi/linux/schema_table.h"
 #include "wmi/services.h"
@@ -57,6 +58,15 @@ TEST(Registry, UnknownAndUnsupportedClassesFailWithInvalidClassAtEnumeration) {
         } catch (const wmi::Error& e) {
             EXPECT_EQ(e.unsignedNumber(), wmi::WBEM_E_INVALID_CLASS) << cls;
         }
+    }
+}
+
+TEST(Registry, EveryClassHasOneSchemaWhateverTheLetterCase) {
+    for (const std::string& name : wmi::lnx::LinuxProviderClasses()) {
+        auto schema = wmi::lnx::LookupSchema(name);
+        ASSERT_TRUE(schema) << name;
+        EXPECT_TRUE(wmi::EqualsNoCase(schema->className(), name)) << name;
+        EXPECT_EQ(wmi::lnx::LookupSchema(wmi::ToLowerAscii(name)), schema) << name;  // built once, then shared
     }
 }
 
@@ -220,4 +230,17 @@ TEST(AllClasses, PropertiesKeepThePublishedOrder) {
     EXPECT_EQ(dc.front(), "BitsPerPel");
     EXPECT_EQ(dc.size(), 15u);
     EXPECT_EQ(wmi::lnx::LookupSchema("Win32_DisplayConfiguration")->properties()[1].origin, "CIM_Setting");
+}
+
+TEST(Registry, AReaderOfSomePropertiesGetsTheSameValuesWithoutTheSampledOnes) {
+    // On a copied tree the load comes from the provider's previous reading.
+    auto p = wmi::MakeLinuxProvider(Fixture("laptop"));
+    auto all = Collect(p, "Win32_Processor");
+    auto cursor = p->enumerate("Win32_Processor", {"Name", "MaxClockSpeed"});
+    auto some = cursor->next();
+    ASSERT_TRUE(some);
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(some->Get("Name"), all[0].Get("Name"));
+    EXPECT_EQ(some->Get("MaxClockSpeed"), all[0].Get("MaxClockSpeed"));
+    EXPECT_TRUE(some->Get("LoadPercentage").isNull());
 }

@@ -5,10 +5,12 @@
 #include <cstring>
 #include <ctime>
 #include <set>
+#include <type_traits>
 
 #include "wmi/linux/os_common.h"
 
 #ifdef KESTRANE_HAVE_SYSTEMD
+#include <dlfcn.h>
 #include <systemd/sd-journal.h>
 #endif
 
@@ -75,6 +77,40 @@ std::vector<std::string> JournalFiles(const Context& ctx) {
 }
 
 #ifdef KESTRANE_HAVE_SYSTEMD
+// libsystemd, with libgcrypt, liblz4, libzstd and liblzma behind it, is
+// loaded when a journal is first read rather than at every start of the
+// program: most runs never look at the event log.
+struct SdJournal {
+    decltype(&sd_journal_open_files) open_files;
+    decltype(&sd_journal_close) close;
+    decltype(&sd_journal_next) next;
+    decltype(&sd_journal_restart_data) restart_data;
+    decltype(&sd_journal_enumerate_available_data) enumerate_data;
+    decltype(&sd_journal_get_realtime_usec) get_realtime_usec;
+};
+
+// nullptr where libsystemd is not installed: then there is no journal to read.
+const SdJournal* LoadSdJournal() {
+    static const SdJournal* const api = []() -> const SdJournal* {
+        void* lib = ::dlopen("libsystemd.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!lib) return nullptr;
+        static SdJournal f;
+        bool ok = true;
+        auto get = [&](auto& fn, const char* name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(::dlsym(lib, name));
+            ok = ok && fn;
+        };
+        get(f.open_files, "sd_journal_open_files");
+        get(f.close, "sd_journal_close");
+        get(f.next, "sd_journal_next");
+        get(f.restart_data, "sd_journal_restart_data");
+        get(f.enumerate_data, "sd_journal_enumerate_available_data");
+        get(f.get_realtime_usec, "sd_journal_get_realtime_usec");
+        return ok ? &f : nullptr;
+    }();
+    return api;
+}
+
 class JournalSource : public EntrySource {
 public:
     static std::unique_ptr<JournalSource> Open(const std::vector<std::string>& files) {
@@ -82,21 +118,23 @@ public:
         paths.reserve(files.size() + 1);
         for (const auto& f : files) paths.push_back(f.c_str());
         paths.push_back(nullptr);
+        const SdJournal* sd = LoadSdJournal();
+        if (!sd) return nullptr;
         sd_journal* j = nullptr;
-        if (sd_journal_open_files(&j, paths.data(), 0) < 0 || !j) return nullptr;
-        return std::unique_ptr<JournalSource>(new JournalSource(j));
+        if (sd->open_files(&j, paths.data(), 0) < 0 || !j) return nullptr;
+        return std::unique_ptr<JournalSource>(new JournalSource(*sd, j));
     }
-    ~JournalSource() override { sd_journal_close(j_); }
+    ~JournalSource() override { sd_.close(j_); }
 
     std::optional<LogEntry> next() override {
         while (true) {
-            int r = sd_journal_next(j_);
+            int r = sd_.next(j_);
             if (r <= 0) return std::nullopt;  // the end, or a file too damaged to go on
             LogEntry e;
             std::optional<std::string> transport, comm, unit, userUnit, pid;
             const void* data;
             size_t len;
-            SD_JOURNAL_FOREACH_DATA(j_, data, len) {
+            for (sd_.restart_data(j_); sd_.enumerate_data(j_, &data, &len) > 0;) {
                 std::string_view f(static_cast<const char*>(data), len);
                 std::size_t eq = f.find('=');
                 if (eq == std::string_view::npos) continue;
@@ -118,7 +156,7 @@ public:
             }
             if (e.source.empty() && comm) e.source = *comm;
             std::uint64_t us = 0;
-            if (sd_journal_get_realtime_usec(j_, &us) >= 0) e.writtenUs = static_cast<std::int64_t>(us);
+            if (sd_.get_realtime_usec(j_, &us) >= 0) e.writtenUs = static_cast<std::int64_t>(us);
             if (!e.generatedUs) e.generatedUs = e.writtenUs;
             if (e.facility) {
                 e.log = LogOfFacility(*e.facility);
@@ -137,11 +175,12 @@ public:
     }
 
 private:
-    explicit JournalSource(sd_journal* j) : j_(j) {}
+    JournalSource(const SdJournal& sd, sd_journal* j) : sd_(sd), j_(j) {}
     static std::optional<int> ToInt(std::string_view v) {
         auto i = ParseInt(v);
         return i ? std::optional<int>(static_cast<int>(*i)) : std::nullopt;
     }
+    const SdJournal& sd_;
     sd_journal* j_;
 };
 #endif

@@ -47,6 +47,15 @@ public:
         return e->collect(ctx, LookupSchema(e->name));
     }
 
+    std::unique_ptr<InstanceCursor> enumerate(std::string_view className,
+                                              const std::vector<std::string>& properties) override {
+        const ClassEntry* e = TheRegistry().find(className);
+        if (!e) throw MakeError(WBEM_E_INVALID_CLASS, "SWbemObjectSet");
+        Context ctx(fs_, cache_);
+        ctx.readsOnly(properties);
+        return e->collect(ctx, LookupSchema(e->name));
+    }
+
     // A tree under --root is another computer: its own host name, not the
     // one of the computer reading it (which the caller knows on "/").
     std::string computerName() const override {

@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <cstring>
+#include <mutex>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "wmi/linux/schema_table.h"
 
@@ -211,7 +214,8 @@ std::optional<Object> LazyCursor::next() {
 }
 
 void Registry::add(std::string name, Collector collect) {
-    if (!LookupSchema(name)) throw std::logic_error("no schema for " + name);
+    // That every class has a schema is checked by the tests: looking them up
+    // here would build every schema at each start.
     std::string key = ToLowerAscii(name);
     byLowerName_[key] = ClassEntry{std::move(name), std::move(collect)};
 }
@@ -245,23 +249,38 @@ void SetSystemKeys(Row& row, const Context& ctx, const char* className) {
 }
 
 SchemaPtr LookupSchema(std::string_view className) {
-    // Built on first use; the table is immutable afterwards.
-    static const std::map<std::string, SchemaPtr> schemas = [] {
-        std::map<std::string, std::vector<PropertyDecl>> props;
-        std::map<std::string, std::string> names;
-        for (std::size_t i = 0; i < kSchemaRowCount; ++i) {
-            const SchemaRow& r = kSchemaRows[i];
-            std::string key = ToLowerAscii(r.className);
-            names.emplace(key, r.className);
-            props[key].push_back(PropertyDecl{r.name, r.cimType, r.isArray, r.origin});
+    // Only where each class's rows lie is found up front; a class's schema is
+    // built when first asked for and kept, since a run uses a few of the
+    // table's classes.
+    struct Entry {
+        std::vector<std::pair<std::size_t, std::size_t>> ranges;  // [first, last) of kSchemaRows
+        SchemaPtr schema;
+    };
+    static std::unordered_map<std::string, Entry> table = [] {
+        std::unordered_map<std::string, Entry> t;
+        for (std::size_t i = 0; i < kSchemaRowCount;) {
+            std::size_t j = i + 1;
+            while (j < kSchemaRowCount && std::strcmp(kSchemaRows[j].className, kSchemaRows[i].className) == 0) ++j;
+            t[ToLowerAscii(kSchemaRows[i].className)].ranges.emplace_back(i, j);
+            i = j;
         }
-        std::map<std::string, SchemaPtr> out;
-        for (auto& [key, list] : props)
-            out.emplace(key, std::make_shared<const ClassSchema>(names[key], std::move(list)));
-        return out;
+        return t;
     }();
-    auto it = schemas.find(ToLowerAscii(className));
-    return it == schemas.end() ? LookupOsSchema(className) : it->second;
+    static std::mutex mutex;
+    auto it = table.find(ToLowerAscii(className));
+    if (it == table.end()) return LookupOsSchema(className);
+    std::lock_guard lock(mutex);
+    Entry& e = it->second;
+    if (!e.schema) {
+        std::vector<PropertyDecl> props;
+        for (auto [first, last] : e.ranges)
+            for (std::size_t i = first; i < last; ++i) {
+                const SchemaRow& r = kSchemaRows[i];
+                props.push_back(PropertyDecl{r.name, r.cimType, r.isArray, r.origin});
+            }
+        e.schema = std::make_shared<const ClassSchema>(kSchemaRows[e.ranges.front().first].className, std::move(props));
+    }
+    return e.schema;
 }
 
 }  // namespace wmi::lnx

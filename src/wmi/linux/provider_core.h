@@ -73,9 +73,22 @@ public:
         return cache_->exchangeCpuSample(std::move(now));
     }
 
+    // Whether the reader looks at a property: false only when it named the
+    // properties it reads and this is not among them.
+    bool wants(std::string_view property) const {
+        if (!only_) return true;
+        for (const auto& p : *only_)
+            if (EqualsNoCase(p, property)) return true;
+        return false;
+    }
+    void readsOnly(std::vector<std::string> properties) {
+        only_ = std::make_shared<const std::vector<std::string>>(std::move(properties));
+    }
+
 private:
     std::shared_ptr<FileSystem> fs_;
     std::shared_ptr<SharedCache> cache_;
+    std::shared_ptr<const std::vector<std::string>> only_;
 };
 
 // DMTF "yyyymmddHHMMSS.mmmmmmsUUU" of a broken-down time and an offset.

@@ -329,7 +329,9 @@ std::unique_ptr<InstanceCursor> Processors(const Context& ctx, const SchemaPtr& 
     auto caches = std::make_shared<std::vector<CacheInfo>>(ReadCaches(ctx, *topo));
     auto smbios = std::make_shared<std::vector<SmbiosStructure>>(ReadSmbios(ctx));
     auto samples = std::make_shared<CpuSamples>();
-    if (ctx.fs().isLiveRoot()) {
+    if (!ctx.wants("LoadPercentage")) {
+        // Nobody reads it: no sampling pause.
+    } else if (ctx.fs().isLiveRoot()) {
         static LoadHistory history;
         *samples = history.measure(ctx);
     } else if (auto stat = ctx.read("/proc/stat")) {
