@@ -26,6 +26,7 @@
 #include "app/frmSystemCredentials.h"
 #include "app/icons.h"
 #include "app/list_table_model.h"
+#include "app/reasons_line.h"
 #include "catalogue/catalogue.h"
 #include "core/file_error.h"
 #include "core/version.h"
@@ -613,7 +614,13 @@ void frmMain::treMain_NodeClick(int node) {
 
         const TreeNode& n = tree_.node(node);
         ListingNode ln{n.key, n.text, n.image};
-        auto services = [this] { return GetWMIServices(); };
+        ShowReasons(sbrMain_, {});
+        std::shared_ptr<wmi::Provider> listedFrom;
+        auto services = [this, &listedFrom] {
+            wmi::Services s = GetWMIServices();
+            listedFrom = s.provider();
+            return s;
+        };
         switch (ClassifyNodeKey(n.key)) {
         case NodeKind::Root:
             setListMode(3);
@@ -636,6 +643,7 @@ void frmMain::treMain_NodeClick(int node) {
         else
             List_Items_Vertically(ln, list_, *this, services);
         listModel_->sync();
+        if (listedFrom && ClassifyNodeKey(n.key) == NodeKind::Class) ShowReasons(sbrMain_, listedFrom->reasons(n.key));
         lvwReport_->horizontalHeader()->setVisible(!list_.headersHidden());
         if (list_.columns().size() == 2) {
             ArrangeControls();
