@@ -5,6 +5,8 @@
 #include <array>
 #include <string_view>
 
+#include <unistd.h>
+
 #include "wmi/linux/linux_provider.h"
 #include "wmi/linux/provider_core.h"
 
@@ -79,9 +81,11 @@ std::vector<std::string> MissingValueReasons(const Context& ctx, std::string_vie
     if (Is(className, {"Win32_UserAccount", "Win32_Account"}) && Closed(ctx, "/etc/shadow"))
         out.emplace_back(kShadowNeedsRoot);
     if (Is(className, {"Win32_NTLogEvent", "Win32_NTEventlogFile"})) JournalReasons(ctx, out);
-    // The first process belongs to root; its executable is hidden from anyone else.
-    if (Is(className, {"Win32_Process"}) && ctx.fs().isLiveRoot() && ctx.fs().exists("/proc/1") &&
-        !ctx.fs().readLink("/proc/1/exe"))
+    // The first process belongs to root; its executable is hidden from anyone
+    // else. (A container may hide it from root too, which running as root
+    // would not mend.)
+    if (Is(className, {"Win32_Process"}) && ctx.fs().isLiveRoot() && ::geteuid() != 0 &&
+        ctx.fs().exists("/proc/1") && !ctx.fs().readLink("/proc/1/exe"))
         out.emplace_back(kProcessesNeedRoot);
     return out;
 }
