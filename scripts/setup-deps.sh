@@ -4,12 +4,16 @@
 #   setup-deps.sh [--packaging | --extra PACKAGE...]
 set -euo pipefail
 
+# iproute2 and procps: the live tests compare addresses with ip and processes
+# with ps, which a minimal Debian lacks.
+
 packages=(
   g++ cmake make ccache pkg-config
   qt6-base-dev qtkeychain-qt6-dev libgl-dev adwaita-icon-theme
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev libsystemd-dev
   libssh-dev libssl-dev openssh-server openssh-client python3-winrm python3-ntlm-auth python3-cryptography python3-requests-ntlm openssl
   libcurl4-openssl-dev libkrb5-dev gss-ntlmssp libpugixml-dev
+  iproute2 procps
 )
 # scripts/package.sh and scripts/test-package.sh: man pages, icons, the
 # packages' dependencies, lintian, the desktop and AppStream validators, the

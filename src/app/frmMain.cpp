@@ -31,6 +31,7 @@
 #include "app/list_clipboard.h"
 #include "app/list_sort.h"
 #include "app/list_table_model.h"
+#include "app/reasons_line.h"
 #include "catalogue/catalogue.h"
 #include "core/file_error.h"
 #include "core/version.h"
@@ -750,7 +751,13 @@ void frmMain::treMain_NodeClick(int node) {
         const TreeNode& n = tree_.node(node);
         const NodeKind kind = ClassifyNodeKey(n.key);
         ListingNode ln{n.key, n.text, n.image};
-        auto services = [this] { return GetWMIServices(); };
+        ShowReasons(sbrMain_, {});
+        std::shared_ptr<wmi::Provider> listedFrom;
+        auto services = [this, &listedFrom] {
+            wmi::Services s = GetWMIServices();
+            listedFrom = s.provider();
+            return s;
+        };
         switch (kind) {
         case NodeKind::Root:
             setListMode(3);
@@ -773,6 +780,7 @@ void frmMain::treMain_NodeClick(int node) {
         else
             List_Items_Vertically(ln, list_, *this, services);
         listModel_->sync();
+        if (listedFrom && kind == NodeKind::Class) ShowReasons(sbrMain_, listedFrom->reasons(n.key));
         lvwReport_->horizontalHeader()->setVisible(!list_.headersHidden());
         if (list_.columns().size() == 2) {
             applyTwoColumnWidths();

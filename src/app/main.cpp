@@ -1,11 +1,27 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <exception>
 
 #include "app/frmMain.h"
 #include "app/qt_stores.h"
 #include "app/remote_hooks.h"
 #include "backends/backends.h"
+
+namespace {
+
+// A failure the window could not survive: said on standard error for a
+// terminal and in a message box for a desktop start.
+int Fail(const QString& what) {
+    std::fprintf(stderr, "kestrane: %s\n", what.toLocal8Bit().constData());
+    QMessageBox::critical(nullptr, QStringLiteral("Kestrane"), QStringLiteral("Kestrane stopped: %1").arg(what));
+    return 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -34,7 +50,11 @@ int main(int argc, char** argv) {
         int rc = app.exec();
         kestrane::CloseAllRemoteSessions();
         return rc;
+    } catch (const wmi::Error& e) {
+        return Fail(QString::fromStdString(e.displayText()));
+    } catch (const std::exception& e) {
+        return Fail(QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        return 1;
+        return Fail(QStringLiteral("an unknown error"));
     }
 }

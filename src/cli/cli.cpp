@@ -285,8 +285,16 @@ struct Session {
         state.gbytLevel = 3;
     }
 
+    // The provider the latest listing read from, asked afterwards why
+    // values are missing.
+    mutable std::shared_ptr<wmi::Provider> lastProvider;
+
     ServicesFactory services() const {
-        return [this] { return wmi::GetWMIServices(state, backends); };
+        return [this] {
+            wmi::Services services = wmi::GetWMIServices(state, backends);
+            lastProvider = services.provider();
+            return services;
+        };
     }
 
     std::string computerName(const wmi::Provider* provider = nullptr) const {
@@ -341,6 +349,13 @@ std::string Select(Session& s, const std::string& key, ListModel& list, std::ost
     else
         List_Items_Vertically(node, list, host, s.services());
     return node.text;
+}
+
+// Why values of the listed class are missing, as "note: ..." lines on
+// standard error, apart from the rows on standard output.
+void PrintReasons(const Session& s, const std::string& key, std::ostream& err) {
+    if (!IsClassKey(key) || !s.lastProvider) return;
+    for (const std::string& reason : s.lastProvider->reasons(key)) err << "note: " << reason << '\n';
 }
 
 void PrintList(const Session& s, const ListModel& list, bool horizontal, std::ostream& out) {
@@ -490,11 +505,13 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
             const bool stream = s.snapshot && s.opt.json && !s.opt.horizontal;
             Select(s, opt.positional[1], list, stream ? &out : nullptr);
             PrintList(s, list, opt.horizontal && IsClassKey(opt.positional[1]), out);
+            PrintReasons(s, opt.positional[1], err);
         } else if (cmd == "export") {
             need(2);
             ListModel list;
             std::string text = Select(s, opt.positional[1], list);
             SaveToFile(text, list, opt.positional[2]);
+            PrintReasons(s, opt.positional[1], err);
         } else if (cmd == "capture") {
             need(1);
             return Capture(s, opt.positional[1], out);
@@ -518,7 +535,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     }
 }
 
-int Main(int argc, char** argv) {
+int Main(int argc, char** argv) try {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::ios::sync_with_stdio(false);
     int rc = Run(args, std::cin, std::cout, std::cerr);
@@ -529,6 +546,12 @@ int Main(int argc, char** argv) {
         return rc == 0 ? 4 : rc;
     }
     return rc;
+} catch (const std::exception& e) {
+    std::cerr << "kestrane-cli: " << e.what() << '\n';
+    return 1;
+} catch (...) {
+    std::cerr << "kestrane-cli: stopped by an unknown error\n";
+    return 1;
 }
 
 }  // namespace kestrane::cli

@@ -111,7 +111,7 @@ bool Answer(Output& out, wmi::Provider& provider, const rp::Request& r) {
             ++count;
             if (!out.maybeFlush()) return false;
         }
-        rp::AppendEndLine(buf, r.id, count);
+        rp::AppendEndLine(buf, r.id, count, provider.reasons(r.className));
     } catch (const wmi::Error& e) {
         rp::AppendErrorLine(buf, r.id, e);
     } catch (const std::exception& e) {

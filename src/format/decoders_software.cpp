@@ -109,10 +109,22 @@ constexpr CodeEntry kSIDType[] = {
     {9, "Sid Type Computer"},
 };
 
-// Codes 0, 1 and 6 are not logon kinds.
+// 0 is the System account's own session; 1 is no logon kind. The later
+// kinds are spelt in words like the first ones.
 constexpr CodeEntry kLogonType[] = {
-    {2, "Interactive"}, {3, "Network"},           {4, "Batch"},           {5, "Service"},
-    {7, "Unlock"},      {8, "Network Cleartext"}, {9, "New Credentials"},
+    {0, "System"},
+    {2, "Interactive"},
+    {3, "Network"},
+    {4, "Batch"},
+    {5, "Service"},
+    {6, "Proxy"},
+    {7, "Unlock"},
+    {8, "Network Cleartext"},
+    {9, "New Credentials"},
+    {10, "Remote Interactive"},
+    {11, "Cached Interactive"},
+    {12, "Cached Remote Interactive"},
+    {13, "Cached Unlock"},
 };
 
 }  // namespace

@@ -218,11 +218,12 @@ constexpr CodeEntry kCacheType[] = {
 };
 
 constexpr CodeEntry kLevel[] = {
-    {1, "Other"}, {2, "Unknown"}, {3, "Primary"}, {4, "Secondary"}, {5, "Tertiary"},
+    {1, "Other"}, {2, "Unknown"}, {3, "Primary"}, {4, "Secondary"}, {5, "Tertiary"}, {6, "Not Applicable"},
 };
 
 constexpr CodeEntry kWritePolicy[] = {
     {1, "Other"}, {2, "Unknown"}, {3, "Write Back"}, {4, "Write Through"}, {5, "Varies with Address"},
+    {6, "Determination Per I/O"},
 };
 
 constexpr CodeEntry kAssociativity[] = {
@@ -232,6 +233,8 @@ constexpr CodeEntry kAssociativity[] = {
     {4, "2-way Set-Associative"},
     {5, "4-way Set-Associative"},
     {6, "Fully Associative"},
+    {7, "8-way Set-Associative"},
+    {8, "16-way Set-Associative"},
 };
 
 constexpr CodeEntry kSRAMType[] = {
@@ -329,8 +332,26 @@ constexpr std::string_view kConnectorTexts[] = {
     "AGP2X",
     "AGP4X",
 };
-constexpr auto kConnectorType = Consecutive(0, kConnectorTexts);
-constexpr auto kPortType = Consecutive(1, kConnectorTexts);
+// Connector kinds the class reference added later; ports have no such codes.
+constexpr std::string_view kLaterConnectorTexts[] = {
+    "PC-98",
+    "PC-98Hireso",
+    "PC-H98",
+    "PC-98Note",
+    "PC-98Full",
+    "Mini-Jack",
+    "On Board Floppy",
+    "9 Pin Dual Inline (pin 10 cut)",
+    "25 Pin Dual Inline (pin 26 cut)",
+    "50 Pin Dual Inline",
+    "68 Pin Dual Inline",
+    "On Board Sound Input from CD-ROM",
+};
+constexpr std::size_t kConnectorCount = std::size(kConnectorTexts);
+constexpr auto kConnectorType = Join(Consecutive(0, kConnectorTexts),
+                                     Consecutive(static_cast<std::int32_t>(kConnectorCount), kLaterConnectorTexts));
+constexpr CodeEntry kNoPort[] = {{0, "None"}};
+constexpr auto kPortType = Join(std::to_array(kNoPort), Consecutive(1, kConnectorTexts));
 
 constexpr CodeEntry kCurrentUsage[] = {
     {0, "Reserved"}, {1, "Other"}, {2, "Unknown"}, {3, "Available"}, {4, "In use"},

@@ -276,6 +276,15 @@ constexpr std::string_view kBiosCharacteristicTexts[] = {
     "ATAPI ZIP Drive boot is supported(",
     "1394 boot is supported(",
     "Smart Battery supported(",
+    "Reserved for BIOS vendor(", "Reserved for BIOS vendor(", "Reserved for BIOS vendor(",
+    "Reserved for BIOS vendor(", "Reserved for BIOS vendor(", "Reserved for BIOS vendor(",
+    "Reserved for BIOS vendor(", "Reserved for BIOS vendor(",
+    "Reserved for system vendor(", "Reserved for system vendor(", "Reserved for system vendor(",
+    "Reserved for system vendor(", "Reserved for system vendor(", "Reserved for system vendor(",
+    "Reserved for system vendor(", "Reserved for system vendor(", "Reserved for system vendor(",
+    "Reserved for system vendor(", "Reserved for system vendor(", "Reserved for system vendor(",
+    "Reserved for system vendor(", "Reserved for system vendor(", "Reserved for system vendor(",
+    "Reserved for system vendor(",
 };
 constexpr auto kBiosCharacteristics = Consecutive(0, kBiosCharacteristicTexts);
 
@@ -362,10 +371,9 @@ constexpr CodeEntry kHandedness[] = {
     {0, "Unknown"}, {1, "Not Applicable"}, {2, "Right Handed Operation"}, {3, "Left Handed Operation"},
 };
 
-// 6 has no text of its own.
 constexpr CodeEntry kPointingType[] = {
     {1, "Other"},       {2, "Unknown"},     {3, "Mouse"},        {4, "Track Ball"},
-    {5, "Track Point"}, {7, "Touch Pad"},   {8, "Touch Screen"}, {9, "Mouse - Optical Sensor"},
+    {5, "Track Point"}, {6, "Glide Point"}, {7, "Touch Pad"},   {8, "Touch Screen"}, {9, "Mouse - Optical Sensor"},
 };
 
 }  // namespace

@@ -22,6 +22,7 @@ enum class Op : unsigned char {
     Pow2Bits,   // 2^value * 8 + unit
     MediaType,  // printer or storage media, by class
     Location,   // cache or memory-array location, by class
+    Level,      // a cache's level; elsewhere (the processor's family level) a plain number
     Nothing,    // shown as nothing, no rows
 };
 
@@ -116,7 +117,7 @@ const ActionMap& ScalarUint16() {
         {{"TargetOperatingSystem"}, Dec(GetTargetOperatingSystem)},
         {{"CacheType"}, Dec(GetCacheType)},
         {{"ErrorCorrectType"}, Dec(GetErrorCorrectType)},
-        {{"Level"}, Dec(GetLevel)},
+        {{"Level"}, Of(Op::Level)},
         {{"WritePolicy"}, Dec(GetWritePolicy)},
         {{"Location"}, Of(Op::Location)},
         {{"PortType"}, Dec(GetPortType)},
@@ -211,6 +212,10 @@ std::string Perform(const Action& action, const wmi::Property& p, ArrayRowSink& 
     case Op::Location:
         // Win32_CacheMemory numbers its locations in a table of its own.
         return className == "Win32_CacheMemory" ? GetCacheLocation(p, rows, {}, {}) : GetLocation(p, rows, {}, {});
+    case Op::Level:
+        // Win32_Processor.Level is a family number (6 on most x86), which
+        // the cache table would misread as "Not Applicable".
+        return className == "Win32_Processor" ? wmi::ValueText(p.value()) : GetLevel(p, rows, {}, {});
     case Op::Nothing:
         return {};
     }

@@ -38,6 +38,12 @@ public:
     }
     // The computer's own name where the provider learnt it, or "".
     virtual std::string computerName() const { return {}; }
+    // Why some of a class's values are missing on this computer, as short
+    // sentences ("systemd is not running: service states are unknown"): a
+    // source that needs root, is absent or whose service is not running.
+    // Asked after the class was enumerated; empty when nothing is known to be
+    // missing. Reasons are told beside a listing and never change its rows.
+    virtual std::vector<std::string> reasons(std::string_view /*className*/) { return {}; }
 };
 
 // A cursor over instances already in memory.

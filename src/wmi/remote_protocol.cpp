@@ -12,6 +12,7 @@ using Json = nlohmann::ordered_json;
 namespace {
 
 constexpr std::size_t kMaxDescription = 4096;
+constexpr std::size_t kMaxReasons = 16;
 
 Json ParseLine(std::string_view line) {
     Json j = Json::parse(line, nullptr, false);
@@ -177,8 +178,17 @@ std::string AppendInstanceLine(std::string& out, std::uint64_t id, const Object&
     return {};
 }
 
-void AppendEndLine(std::string& out, std::uint64_t id, std::uint64_t count) {
-    out += "{\"id\": " + std::to_string(id) + ", \"end\": " + std::to_string(count) + "}\n";
+void AppendEndLine(std::string& out, std::uint64_t id, std::uint64_t count, const std::vector<std::string>& reasons) {
+    out += "{\"id\": " + std::to_string(id) + ", \"end\": " + std::to_string(count);
+    if (!reasons.empty()) {
+        out += ", \"reasons\": [";
+        for (std::size_t i = 0; i < reasons.size(); ++i) {
+            if (i) out += ", ";
+            sd::AppendJsonString(out, reasons[i]);
+        }
+        out += ']';
+    }
+    out += "}\n";
 }
 
 void AppendErrorLine(std::string& out, std::optional<std::uint64_t> id, const Error& e) {
@@ -246,6 +256,10 @@ std::optional<Object> AnswerReader::feed(const AnswerLine& line) {
     if (const Json* end = Member(j, "end")) {
         if (!end->is_number_unsigned() || end->get<std::uint64_t>() != count_)
             throw ProtocolError("an answer ended with a count other than the instances sent");
+        // Reasons are told to the user only: a few, each of a sensible length.
+        if (const Json* why = Member(j, "reasons"); why && why->is_array())
+            for (const Json& r : *why)
+                if (r.is_string() && reasons_.size() < kMaxReasons) reasons_.push_back(Bounded(r));
         done_ = true;
         return std::nullopt;
     }

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -50,7 +51,11 @@ void AppendPropertiesLine(std::string& out, std::uint64_t id, const ClassSchema&
 // Returns what is wrong when a value does not fit its declared type, or "";
 // nothing is appended then.
 std::string AppendInstanceLine(std::string& out, std::uint64_t id, const Object& obj);
-void AppendEndLine(std::string& out, std::uint64_t id, std::uint64_t count);
+// The end of an answer, with why values of the class are missing where
+// the provider knows ("reasons", left out when there are none, so peers that
+// predate it read the line as before).
+void AppendEndLine(std::string& out, std::uint64_t id, std::uint64_t count,
+                   const std::vector<std::string>& reasons = {});
 // An error answering a request (id), or the session as a whole (no id).
 void AppendErrorLine(std::string& out, std::optional<std::uint64_t> id, const Error& e);
 
@@ -90,8 +95,11 @@ public:
 
     bool done() const { return done_; }
     std::uint64_t count() const { return count_; }
+    // The reasons the end line gave; empty from servers that send none.
+    const std::vector<std::string>& reasons() const { return reasons_; }
 
 private:
+    std::vector<std::string> reasons_;
     std::uint64_t id_;
     SchemaPtr schema_;
     std::uint64_t count_ = 0;

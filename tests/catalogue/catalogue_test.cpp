@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
+#include <string>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "catalogue/catalogue.h"
 
@@ -163,4 +169,15 @@ TEST(LocalComputerName, IsTheWholeHostName) {
     std::string name = GetLocalComputerName();
     EXPECT_FALSE(name.empty());
     EXPECT_EQ(name.find('\0'), std::string::npos);
+#ifndef _WIN32
+    char buf[1024] = {};
+    ASSERT_EQ(::gethostname(buf, sizeof buf - 1), 0);
+    EXPECT_EQ(name, std::string(buf));
+    // and the kernel's own record of it, where there is one
+    std::ifstream kernel("/proc/sys/kernel/hostname");
+    std::string recorded;
+    if (std::getline(kernel, recorded)) {
+        EXPECT_EQ(name, recorded);
+    }
+#endif
 }

@@ -227,3 +227,30 @@ TEST(CliRemote, LoginOptionsAndThePasswordsWayIn) {
     EXPECT_EQ(r.code, 3);
     EXPECT_EQ(r.err.find("stdin-s3cret"), std::string::npos);
 }
+
+// Why values are missing goes to standard error as notes; the rows on
+// standard output are those of a listing without them.
+TEST_F(CliTest, ReasonsAreNotesOnStandardErrorOnly) {
+    fs::create_directories(dir / "etc");
+    std::ofstream(dir / "etc/hostname") << "tree\n";
+    Result services = Cli({"--root", dir.string(), "list", "Win32_Service"});
+    ASSERT_EQ(services.code, 0) << services.err;
+    EXPECT_EQ(services.err, "note: systemd is not running: service states are unknown\n");
+    EXPECT_EQ(services.out.find("note:"), std::string::npos);
+    Result bios = Cli({"--root", dir.string(), "--json", "list", "Win32_BIOS"});
+    ASSERT_EQ(bios.code, 0) << bios.err;
+    EXPECT_EQ(bios.err, "note: This computer has no SMBIOS table (virtual machine)\n");
+    for (const auto& l : bios.lines()) EXPECT_TRUE(nlohmann::json::accept(l)) << l;
+    // a class whose sources are all there, and a snapshot, have nothing to say
+    Result os = Cli({"--root", dir.string(), "list", "Win32_Keyboard"});
+    EXPECT_EQ(os.err, "");
+    Result snap = Cli({"--snapshot", kSample, "list", "Win32_Processor"});
+    EXPECT_EQ(snap.code, 0) << snap.err;
+    EXPECT_EQ(snap.err, "");
+    // the export holds the rows only
+    const fs::path html = dir / "services.html";
+    Result exported = Cli({"--root", dir.string(), "export", "Win32_Service", html.string()});
+    ASSERT_EQ(exported.code, 0) << exported.err;
+    EXPECT_EQ(exported.err, services.err);
+    EXPECT_EQ(Read(html).find("systemd is not running"), std::string::npos);
+}

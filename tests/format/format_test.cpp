@@ -108,6 +108,11 @@ TEST(FormatPropertyValue, ScalarDispatch) {
         {U16, "Location", 0, "Reserved (0)", "Win32_PhysicalMemoryArray"},
         {U16, "Location", 3, "System board or motherboard (3)", "Win32_PhysicalMemoryArray"},
         {U32, "L2CacheSize", 1024, "1024 KB", "Win32_Processor"},
+        {U32, "L3CacheSize", 32768, "32768 KB", "Win32_Processor"},
+        // Level: a cache's level, but the processor's is a family number
+        {U16, "Level", 6, "Not Applicable (6)", "Win32_CacheMemory"},
+        {U16, "Level", 3, "Primary (3)", "Win32_CacheMemory"},
+        {U16, "Level", 6, "6", "Win32_Processor"},
         // codes published after the first tables
         {U16, "Architecture", 9, "x64 (9)", "Win32_Processor"},
         {U16, "Architecture", 12, "ARM64 (12)", "Win32_Processor"},

@@ -54,10 +54,14 @@ TEST(LiveOsTools, ProcessesThatOutliveTheListingMatchPs) {
 TEST(LiveOsTools, InstalledPackagesMatchDpkgQuery) {
     auto out = Output("dpkg-query -W -f='${db:Status-Abbrev}${Package}:${Architecture}\\n'");
     if (!out) GTEST_SKIP() << "dpkg-query not installed";
+    // Installed means files on disk, whatever is wanted of the package (held,
+    // to be removed): dpkg's second status letter is one of the states
+    // installed, half-installed, unpacked, half-configured, triggers-awaited
+    // or triggers-pending; not-installed (n) and config-files (c) are not.
     std::size_t installed = 0;
     std::istringstream in(*out);
     for (std::string l; std::getline(in, l);)
-        if (l.rfind("ii", 0) == 0) ++installed;
+        if (l.size() > 1 && std::string_view("iHUFWt").find(l[1]) != std::string_view::npos) ++installed;
     auto products = Collect(wmi::MakeLinuxProvider("/"), "Win32_Product");
     EXPECT_EQ(products.size(), installed);
 }

@@ -1,6 +1,7 @@
 // Operating-system settings over the server fixture and generated trees.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -122,10 +123,40 @@ TEST(TimeZone, TokyoWithoutDaylightAndMissingLocaltime) {
     EXPECT_TRUE(none.collect("Win32_TimeZone").empty());
 }
 
+namespace {
+
+// The instance's calendar fields as seconds since the epoch, read as UTC.
+std::time_t FieldSeconds(const wmi::Object& o) {
+    std::tm tm{};
+    tm.tm_year = static_cast<int>(o.Get("Year").asInt()) - 1900;
+    tm.tm_mon = static_cast<int>(o.Get("Month").asInt()) - 1;
+    tm.tm_mday = static_cast<int>(o.Get("Day").asInt());
+    tm.tm_hour = static_cast<int>(o.Get("Hour").asInt());
+    tm.tm_min = static_cast<int>(o.Get("Minute").asInt());
+    tm.tm_sec = static_cast<int>(o.Get("Second").asInt());
+    return ::timegm(&tm);
+}
+
+// A moment's wall-clock fields in this time zone, read as if they were UTC.
+std::time_t LocalWallSeconds(std::time_t t) {
+    std::tm tm{};
+    ::localtime_r(&t, &tm);
+    return ::timegm(&tm);
+}
+
+}  // namespace
+
 TEST(CurrentTime, LiveClockOnlyWithConsistentFields) {
     EXPECT_TRUE(CollectIn("server", "Win32_CurrentTime").empty());
+    const std::time_t before = std::time(nullptr);
     auto all = lnxtest::Collect(wmi::MakeLinuxProvider("/"), "Win32_CurrentTime");
+    const std::time_t after = std::time(nullptr);
     ASSERT_EQ(all.size(), 2u);
+    // Both instances show the clock as it was while they were read.
+    EXPECT_GE(FieldSeconds(all[1]), before);
+    EXPECT_LE(FieldSeconds(all[1]), after);
+    EXPECT_GE(FieldSeconds(all[0]), LocalWallSeconds(before));
+    EXPECT_LE(FieldSeconds(all[0]), LocalWallSeconds(after));
     EXPECT_EQ(all[0].className(), "Win32_LocalTime");
     EXPECT_EQ(all[1].className(), "Win32_UTCTime");
     const auto& u = all[1];

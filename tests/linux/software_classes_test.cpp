@@ -34,6 +34,24 @@ TEST(DpkgParser, FieldsContinuationsAndMalformedStanzas) {
     EXPECT_TRUE(wmi::lnx::ParseDpkgStatus("").empty());
 }
 
+// One meaning of installed everywhere: the package's files are on disk,
+// whatever is wanted of it.
+TEST(DpkgParser, InstalledIsTheStateNotTheWish) {
+    const std::pair<const char*, bool> cases[] = {
+        {"install ok installed", true},         {"hold ok installed", true},
+        {"deinstall ok installed", true},       {"install ok half-configured", true},
+        {"install reinstreq half-installed", true}, {"hold ok triggers-pending", true},
+        {"install ok unpacked", true},          {"deinstall ok config-files", false},
+        {"purge ok not-installed", false},      {"install ok", false},
+        {"", false},
+    };
+    for (const auto& [status, installed] : cases) {
+        wmi::lnx::DpkgPackage p;
+        p.status = status;
+        EXPECT_EQ(wmi::lnx::DpkgIsInstalled(p), installed) << status;
+    }
+}
+
 TEST(Product, InstalledPackagesOnlyMalformedStanzasSkipped) {
     auto products = CollectIn("server", "Win32_Product");
     std::set<std::string> names;
@@ -84,19 +102,18 @@ TEST(ProductLive, CountMatchesTheStatusFile) {
     if (!in) GTEST_SKIP() << "no dpkg database here";
     std::stringstream s;
     s << in.rdbuf();
-    std::string text = s.str();
+    std::string text = "\n" + s.str();
     // Installed stanzas counted independently of the parser: by their Status line.
     std::size_t installed = 0;
     for (std::size_t p = 0; (p = text.find("\nStatus: ", p)) != std::string::npos; ++p) {
         std::size_t e = text.find('\n', p + 1);
         std::string status = text.substr(p + 9, e - p - 9);
+        // Files on disk, whatever is wanted of the package (held, to be removed).
         auto last = status.substr(status.rfind(' ') + 1);
-        if (status.rfind("install ", 0) == 0 || status.rfind("hold ", 0) == 0 || last == "installed")
-            if (last == "installed" || last == "half-configured" || last == "unpacked" || last == "half-installed" ||
-                last == "triggers-awaited" || last == "triggers-pending")
-                ++installed;
+        if (last == "installed" || last == "half-configured" || last == "unpacked" || last == "half-installed" ||
+            last == "triggers-awaited" || last == "triggers-pending")
+            ++installed;
     }
-    if (text.rfind("Status: ", 0) == 0) ++installed;  // a first stanza that begins with Status
     auto products = lnxtest::Collect(wmi::MakeLinuxProvider("/"), "Win32_Product");
     EXPECT_EQ(products.size(), installed);
     EXPECT_GT(products.size(), 10u);

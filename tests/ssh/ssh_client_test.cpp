@@ -15,6 +15,7 @@
 #include "support/sshd_harness.h"
 #include "support/tcp_forwarder.h"
 #include "wmi/connection.h"
+#include "wmi/linux/linux_provider.h"
 #include "wmi/snapshot.h"
 #include "wmi/ssh/ssh_client.h"
 
@@ -374,4 +375,25 @@ TEST_F(SshTest, TheCliBrowsesARemoteComputer) {
     EXPECT_EQ(wrong.exitCode, 3);
     EXPECT_NE(wrong.output.find("Access is denied."), std::string::npos);
     EXPECT_EQ(wrong.output.find("not-the-password"), std::string::npos);
+}
+
+// Why values are missing travels with each answer: the remote computer's
+// reasons, as its own provider gives them, once the class was read.
+TEST_F(SshTest, ReasonsArriveWithTheAnswer) {
+    const std::string url = Url(server_->port());
+    auto p = ssh::Connect(url, "", "", Trusting());
+    auto local = wmi::MakeLinuxProvider("/");
+    for (const char* cls : {"Win32_Service", "Win32_BIOS", "Win32_UserAccount", "Win32_Process", "Win32_Keyboard"}) {
+        EXPECT_TRUE(p->reasons(cls).empty()) << cls << ": known before the class was read";
+        auto c = p->enumerate(cls);
+        while (c->next()) {
+        }
+        EXPECT_EQ(p->reasons(cls), local->reasons(cls)) << cls;
+    }
+    // this server sends no reasons for a recorded computer
+    auto served = ssh::Connect(url, "", "", Trusting(ServingSnapshot(kSample)));
+    auto c = served->enumerate("Win32_BIOS");
+    while (c->next()) {
+    }
+    EXPECT_TRUE(served->reasons("Win32_BIOS").empty());
 }

@@ -165,3 +165,36 @@ TEST(RemoteProtocol, RequestsAndGreetings) {
     EXPECT_THROW(rp::ParseHello(Lines(refusal)[0]), wmi::Error);
     EXPECT_THROW(rp::ParseHello("Welcome to the server!"), rp::ProtocolError);
 }
+
+TEST(RemoteProtocol, ReasonsRideOnTheEndLineAndOldLinesStillRead) {
+    std::string text;
+    rp::AppendEndLine(text, 3, 0, {"systemd is not running: service states are unknown", "b \"quoted\""});
+    rp::AnswerReader reader(3);
+    reader.feed(Lines(text).at(0));
+    ASSERT_TRUE(reader.done());
+    EXPECT_EQ(reader.reasons(),
+              (std::vector<std::string>{"systemd is not running: service states are unknown", "b \"quoted\""}));
+    // no reasons: the line is the one peers without them send and read
+    text.clear();
+    rp::AppendEndLine(text, 3, 0);
+    EXPECT_EQ(text, "{\"id\": 3, \"end\": 0}\n");
+    rp::AnswerReader old(3);
+    old.feed(Lines(text).at(0));
+    EXPECT_TRUE(old.done());
+    EXPECT_TRUE(old.reasons().empty());
+    // reasons of the wrong shape are left out, never an error; few are kept
+    std::string many = R"({"id":1,"end":0,"reasons":[)";
+    for (int i = 0; i < 40; ++i) many += std::string(i ? "," : "") + "\"r\"";
+    many += "]}";
+    const std::vector<std::pair<std::string, std::size_t>> cases = {
+        {R"({"id":1,"end":0,"reasons":"text"})", 0},
+        {R"({"id":1,"end":0,"reasons":[1,null,"ok",{"a":1}]})", 1},
+        {many, 16},
+    };
+    for (const auto& [line, kept] : cases) {
+        rp::AnswerReader r(1);
+        r.feed(line);
+        EXPECT_TRUE(r.done());
+        EXPECT_EQ(r.reasons().size(), kept) << line;
+    }
+}

@@ -7,6 +7,7 @@
 #include <set>
 #include <type_traits>
 
+#include "wmi/linux/linux_provider.h"
 #include "wmi/linux/os_common.h"
 
 #ifdef KESTRANE_HAVE_SYSTEMD
@@ -421,6 +422,14 @@ std::unique_ptr<InstanceCursor> LogFiles(const Context& ctx, const SchemaPtr& sc
 }
 
 }  // namespace
+
+bool JournalReaderBuiltIn() {
+#ifdef KESTRANE_HAVE_SYSTEMD
+    return true;
+#else
+    return false;
+#endif
+}
 
 void RegisterEventLogClasses(Registry& r) {
     r.add("Win32_NTEventlogFile", LogFiles);

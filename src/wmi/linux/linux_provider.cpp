@@ -56,6 +56,12 @@ public:
         return e->collect(ctx, LookupSchema(e->name));
     }
 
+    std::vector<std::string> reasons(std::string_view className) override {
+        const ClassEntry* e = TheRegistry().find(className);
+        if (!e) return {};
+        return MissingValueReasons(Context(fs_, cache_), e->name);
+    }
+
     // A tree under --root is another computer: its own host name, not the
     // one of the computer reading it (which the caller knows on "/").
     std::string computerName() const override {

@@ -18,6 +18,10 @@ std::shared_ptr<wmi::Provider> MakeLinuxProvider(std::shared_ptr<FileSystem> fs)
 // 0x80041010 at its first enumeration.
 std::vector<std::string> LinuxProviderClasses();
 
+// Whether this build reads the systemd journal (libsystemd was found); without
+// it the event log classes read the classic text logs only.
+bool JournalReaderBuiltIn();
+
 }  // namespace wmi::lnx
 
 namespace wmi {

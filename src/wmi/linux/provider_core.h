@@ -180,6 +180,10 @@ void RegisterPerfClasses(Registry& r);      // performance counters
 void RegisterPrintingClasses(Registry& r);  // printers from the print system
 void RegisterStartMenuClasses(Registry& r); // the application menu as program groups
 
+// Why values of a class may be missing here: the sources this user cannot
+// read or this computer lacks, as short sentences (see Provider::reasons).
+std::vector<std::string> MissingValueReasons(const Context& ctx, std::string_view className);
+
 // Helpers shared by several areas.
 std::unique_ptr<InstanceCursor> SingleInstance(Object o);
 std::string FirstWord(const std::string& s);

@@ -390,16 +390,18 @@ std::unique_ptr<InstanceCursor> Bios(const Context& ctx, const SchemaPtr& schema
             r.set("SMBIOSMajorVersion", v->first).set("SMBIOSMinorVersion", v->second);
         }
     if (bios) {
-        // WMI numbers the characteristics by their bit in SMBIOS: 0-63 for
-        // the main field, 40-47 and 48-55 for the two extension bytes.
+        // WMI numbers the characteristics by their bit in SMBIOS: 0-31 for
+        // the main field, then 32-39 (ACPI ... Smart Battery) and 40-47 for
+        // the two extension bytes. The main field's upper half is vendor
+        // specific and would collide with those numbers.
         std::vector<int> chars;
         if (auto q = bios->qwordAt(0x0A))
-            for (int bit = 0; bit < 64; ++bit)
+            for (int bit = 0; bit < 32; ++bit)
                 if (*q >> bit & 1) chars.push_back(bit);
         for (int e = 0; e < 2; ++e)
             if (auto x = bios->byteAt(0x12 + static_cast<std::size_t>(e)))
                 for (int bit = 0; bit < 8; ++bit)
-                    if (*x >> bit & 1) chars.push_back(40 + 8 * e + bit);
+                    if (*x >> bit & 1) chars.push_back(32 + 8 * e + bit);
         if (!chars.empty()) r.setInts("BiosCharacteristics", chars);
     }
     return SingleInstance(r.build());

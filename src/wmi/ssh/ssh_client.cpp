@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
 #include <libssh/libssh.h>
 #include <mutex>
 #include <netinet/in.h>
@@ -608,9 +609,13 @@ Pool& ThePool() {
     return *pool;
 }
 
+// Why values are missing, per class (lower case), as the answers' ends told.
+using ReasonMap = std::map<std::string, std::vector<std::string>>;
+
 class SshCursor : public InstanceCursor {
 public:
-    SshCursor(std::shared_ptr<Session> s, std::uint64_t id) : session_(std::move(s)), reader_(id), id_(id) {}
+    SshCursor(std::shared_ptr<Session> s, std::uint64_t id, std::string lowerClass, std::shared_ptr<ReasonMap> reasons)
+        : session_(std::move(s)), reader_(id), id_(id), lowerClass_(std::move(lowerClass)), reasons_(std::move(reasons)) {}
     ~SshCursor() override { session_->finish(id_, reader_.done()); }
 
     std::optional<Object> next() override {
@@ -619,7 +624,9 @@ public:
             try {
                 // A remote provider's error (wmi::Error) ends the answer
                 // and passes through unchanged; the session goes on.
-                if (auto obj = reader_.feed(l)) return obj;
+                auto obj = reader_.feed(l);
+                if (reader_.done()) (*reasons_)[lowerClass_] = reader_.reasons();
+                if (obj) return obj;
             } catch (const rp::ProtocolError& e) {
                 session_->finish(id_, false);
                 throw CallFailed(session_->computer(), std::string("sent an answer that cannot be read: ") + e.what() + ".");
@@ -632,6 +639,8 @@ private:
     std::shared_ptr<Session> session_;
     rp::AnswerReader reader_;
     std::uint64_t id_;
+    std::string lowerClass_;
+    std::shared_ptr<ReasonMap> reasons_;
 };
 
 class SshProvider : public Provider {
@@ -646,14 +655,19 @@ public:
 
     std::unique_ptr<InstanceCursor> enumerate(std::string_view className) override {
         std::uint64_t id = session_->request(std::string(className));
-        return std::make_unique<SshCursor>(session_, id);
+        return std::make_unique<SshCursor>(session_, id, Lower(std::string(className)), reasons_);
     }
 
     void prefetch(const std::vector<std::string>& classNames) override { session_->prefetch(classNames); }
     std::string computerName() const override { return session_->computer(); }
+    std::vector<std::string> reasons(std::string_view className) override {
+        auto it = reasons_->find(Lower(std::string(className)));
+        return it == reasons_->end() ? std::vector<std::string>{} : it->second;
+    }
 
 private:
     std::shared_ptr<Session> session_;
+    std::shared_ptr<ReasonMap> reasons_ = std::make_shared<ReasonMap>();
 };
 
 void CloseIdleLocked(Pool& pool, bool all) {
