@@ -1,20 +1,10 @@
 #include "backends/backends.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
-#include "core/file_error.h"
 #include "wmi/linux/linux_provider.h"
-#include "wmi/snapshot.h"
 
 namespace kestrane {
-
-bool NamesSnapshotFile(const std::string& server) {
-    if (server.size() < 6 || server.compare(server.size() - 5, 5, ".json") != 0) return false;
-    struct stat st {};
-    return ::stat(server.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 namespace {
 
@@ -63,6 +53,11 @@ void CloseAllRemoteSessions() {
     wmi::wsman::CloseAllSessions();
 }
 
+std::string RootComputerName(const std::string& root) {
+    std::string name = wmi::MakeLinuxProvider(root)->computerName();
+    return name.empty() ? root : name;
+}
+
 wmi::Backends DefaultBackends(const std::string& root, std::shared_ptr<const wmi::ssh::Options> ssh,
                               std::shared_ptr<const wmi::wsman::Options> wsman) {
     if (!ssh) ssh = std::make_shared<wmi::ssh::Options>();
@@ -84,11 +79,7 @@ wmi::Backends DefaultBackends(const std::string& root, std::shared_ptr<const wmi
         }
         if (wmi::ssh::IsSshUrl(server)) return wmi::ssh::Connect(server, user, password, *ssh);
         if (!NamesSnapshotFile(server)) return ConnectBare(server, user, password, *ssh, *wsman);
-        try {
-            return wmi::LoadSnapshot(server);
-        } catch (const FileError& e) {
-            throw wmi::Error(wmi::WBEM_E_FAILED, "SWbemLocator", e.what());
-        }
+        return OpenSnapshotComputer(server);
     };
     return b;
 }

@@ -9,13 +9,14 @@
 #include <sstream>
 
 #include "backends/backends.h"
+#ifndef _WIN32
 #include "cli/serve.h"
+#endif
 #include "catalogue/catalogue.h"
 #include "core/file_error.h"
 #include "export/html_export.h"
 #include "listing/listing.h"
 #include "wmi/connection.h"
-#include "wmi/linux/linux_provider.h"
 #include "wmi/snapshot.h"
 
 namespace kestrane::cli {
@@ -106,8 +107,10 @@ Options Parse(const std::vector<std::string>& args) {
             o.remoteCli = value("--remote-cli");
         } else if (a == "--trust-certificate") {
             o.trustCertificate = value("--trust-certificate");
+#ifndef _WIN32
             if (!wmi::wsman::ParseFingerprint(*o.trustCertificate))
                 throw UsageError("--trust-certificate takes SHA256: and 64 hexadecimal digits");
+#endif
         } else if (a == "--password-stdin") {
             o.passwordStdin = true;
         } else if (a == "--accept-new-host-key") {
@@ -134,6 +137,13 @@ Options Parse(const std::vector<std::string>& args) {
     if (!o.computer && (o.user || o.remoteCli || o.passwordStdin || o.acceptNewHostKey || o.trustCertificate))
         throw UsageError(
             "--user, --password-stdin, --accept-new-host-key, --remote-cli and --trust-certificate go with --computer");
+#ifdef _WIN32
+    // Windows reaches every computer through WMI itself (DCOM).
+    if (o.root) throw UsageError("--root reads a Linux system's files, which the Windows build cannot");
+    if (o.remoteCli || o.acceptNewHostKey || o.trustCertificate)
+        throw UsageError("--accept-new-host-key, --remote-cli and --trust-certificate belong to SSH and "
+                         "WS-Management, which the Windows build leaves out");
+#endif
     return o;
 }
 
@@ -195,6 +205,9 @@ struct Session {
 
     Session(Options o, std::string password) : opt(std::move(o)) {
         if (opt.computer) {
+#ifdef _WIN32
+            backends = DefaultBackends();
+#else
             auto ssh = std::make_shared<wmi::ssh::Options>();
             if (opt.remoteCli) ssh->remoteCli = *opt.remoteCli;
             if (opt.acceptNewHostKey)
@@ -206,6 +219,7 @@ struct Session {
             wsman->untrustedAdvice = "If that is the computer's certificate, run again with --trust-certificate "
                                      "and that fingerprint.";
             backends = DefaultBackends("/", ssh, wsman);
+#endif
             state.gstrComputer = *opt.computer;
             state.gstrUserName = opt.user.value_or("");
             state.gstrPassword = std::move(password);
@@ -234,10 +248,7 @@ struct Session {
         if (opt.computer) return *opt.computer;
         // A tree under --root is another computer: its host name, or the
         // directory when it records none.
-        if (opt.root) {
-            std::string name = wmi::MakeLinuxProvider(*opt.root)->computerName();
-            return name.empty() ? *opt.root : name;
-        }
+        if (opt.root) return RootComputerName(*opt.root);
         return GetLocalComputerName();
     }
 };
@@ -369,7 +380,11 @@ std::string ReadPassword(const Options& opt, std::istream& in) {
         password = env;
     }
     // Programs started later need not see it.
+#ifdef _WIN32
+    _putenv("KESTRANE_PASSWORD=");
+#else
     ::unsetenv("KESTRANE_PASSWORD");
+#endif
     return password;
 }
 
@@ -407,8 +422,12 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         Session s(opt, opt.computer ? ReadPassword(opt, in) : std::string());
         if (cmd == "serve") {
             need(0);
+#ifdef _WIN32
+            throw UsageError("serve answers SSH sessions, which the Windows build leaves out");
+#else
             wmi::Services services = s.services()();
             return Serve(0, 1, *services.provider(), s.computerName());
+#endif
         }
         if (cmd == "summary") {
             need(0);

@@ -244,24 +244,4 @@ void SetSystemKeys(Row& row, const Context& ctx, const char* className) {
     if (row.schema().indexOf("SystemName") >= 0) row.set("SystemName", ctx.shortHostName());
 }
 
-SchemaPtr LookupSchema(std::string_view className) {
-    // Built on first use; the table is immutable afterwards.
-    static const std::map<std::string, SchemaPtr> schemas = [] {
-        std::map<std::string, std::vector<PropertyDecl>> props;
-        std::map<std::string, std::string> names;
-        for (std::size_t i = 0; i < kSchemaRowCount; ++i) {
-            const SchemaRow& r = kSchemaRows[i];
-            std::string key = ToLowerAscii(r.className);
-            names.emplace(key, r.className);
-            props[key].push_back(PropertyDecl{r.name, r.cimType, r.isArray, r.origin});
-        }
-        std::map<std::string, SchemaPtr> out;
-        for (auto& [key, list] : props)
-            out.emplace(key, std::make_shared<const ClassSchema>(names[key], std::move(list)));
-        return out;
-    }();
-    auto it = schemas.find(ToLowerAscii(className));
-    return it == schemas.end() ? LookupOsSchema(className) : it->second;
-}
-
 }  // namespace wmi::lnx
