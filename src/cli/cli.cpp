@@ -24,7 +24,11 @@ namespace kestrane::cli {
 namespace {
 
 constexpr const char* kUsage =
+#ifdef _WIN32
+    "usage: kestrane-cli [--snapshot FILE | --computer NAME [LOGIN]] [--json]\n"
+#else
     "usage: kestrane-cli [--snapshot FILE | --root DIR | --computer NAME [LOGIN]] [--json]\n"
+#endif
     "                    COMMAND [ARGS]\n"
     "\n"
     "Commands:\n"
@@ -41,9 +45,29 @@ constexpr const char* kUsage =
     "                           into a snapshot file\n"
     "  coverage                 one line per catalogue class: the instance count or\n"
     "                           the error number\n"
+#ifndef _WIN32
     "  serve                    answers another computer's Kestrane on standard\n"
     "                           input and output (it runs this over SSH)\n"
+#endif
     "\n"
+#ifdef _WIN32
+    "Options:\n"
+    "  --snapshot FILE          inspect the computer recorded in a snapshot file\n"
+    "  --computer NAME          inspect another Windows computer through WMI (DCOM)\n"
+    "  --json                   one JSON object per line instead of aligned text\n"
+    "  --help                   this text\n"
+    "\n"
+    "Login (with --computer):\n"
+    "  --user NAME              the user to log in as: DOMAIN\\user or user@domain\n"
+    "                           (default: your own logon)\n"
+    "  --password-stdin         read the password from the first line of standard\n"
+    "                           input; KESTRANE_PASSWORD in the environment does the\n"
+    "                           same\n"
+    "\n"
+    "Without --snapshot or --computer the local computer is inspected.\n"
+    "Exit status: 0 success, 2 bad usage, 3 WMI error (number:description on\n"
+    "standard error), 4 a file that cannot be read, parsed or written.\n";
+#else
     "Options:\n"
     "  --snapshot FILE          inspect the computer recorded in a snapshot file\n"
     "  --root DIR               inspect the Linux system whose files lie under DIR\n"
@@ -75,6 +99,7 @@ constexpr const char* kUsage =
     "Without --snapshot, --root or --computer the local computer is inspected.\n"
     "Exit status: 0 success, 2 bad usage, 3 WMI error (number:description on\n"
     "standard error), 4 a file that cannot be read, parsed or written.\n";
+#endif
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;

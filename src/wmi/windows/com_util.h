@@ -2,16 +2,14 @@
 // UTF-8/UTF-16 conversion, and HRESULTs as wmi::Error.
 #pragma once
 
-// Before windows.h, whose RPC_S_* and CERT_E_* macros would replace the
-// object model's names.
-#include "wmi/error.h"
-
 #include <windows.h>
 #include <oleauto.h>
 
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "wmi/error.h"
 
 namespace wmi::com {
 

@@ -2,11 +2,10 @@
 // them) in the object model's shapes.
 #pragma once
 
-#include "wmi/error.h"
-#include "wmi/value.h"
-
 #include <windows.h>
 #include <oleauto.h>
+
+#include "wmi/value.h"
 
 namespace wmi::com {
 
