@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "core/file_error.h"
+#include "core/platform.h"
 #include "wmi/snapshot.h"
 
 namespace kestrane {
@@ -10,7 +11,7 @@ namespace kestrane {
 bool NamesSnapshotFile(const std::string& server) {
     if (server.size() < 6 || server.compare(server.size() - 5, 5, ".json") != 0) return false;
     std::error_code ec;
-    return std::filesystem::is_regular_file(std::filesystem::u8path(server), ec);
+    return std::filesystem::is_regular_file(PathFromUtf8(server), ec);
 }
 
 std::shared_ptr<wmi::Provider> OpenSnapshotComputer(const std::string& file) {

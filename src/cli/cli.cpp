@@ -14,6 +14,7 @@
 #endif
 #include "catalogue/catalogue.h"
 #include "core/file_error.h"
+#include "core/platform.h"
 #include "export/html_export.h"
 #include "listing/listing.h"
 #include "wmi/connection.h"
@@ -405,11 +406,7 @@ std::string ReadPassword(const Options& opt, std::istream& in) {
         password = env;
     }
     // Programs started later need not see it.
-#ifdef _WIN32
-    _putenv("KESTRANE_PASSWORD=");
-#else
-    ::unsetenv("KESTRANE_PASSWORD");
-#endif
+    UnsetEnvironment("KESTRANE_PASSWORD");
     return password;
 }
 
@@ -495,7 +492,9 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
 }
 
 int Main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args = CommandLineArguments(argc, argv);
+    if (!args.empty()) args.erase(args.begin());
+    UseUtf8Console();
     std::ios::sync_with_stdio(false);
     int rc = Run(args, std::cin, std::cout, std::cerr);
     CloseAllRemoteSessions();

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "cli/cli.h"
+#include "core/platform.h"
 #include "wmi/linux/schema_table.h"
 #include "wmi/snapshot.h"
 
@@ -128,7 +129,7 @@ std::string Reference(const std::vector<std::string>& classes, const std::string
         props = sorted;
     }
     std::string path = TempFile(name);
-    std::ofstream(path, std::ios::binary) << snap.dump(1);
+    std::ofstream(kestrane::PathFromUtf8(path), std::ios::binary) << snap.dump(1);
     return path;
 }
 
@@ -221,8 +222,9 @@ struct References {
     }
     void readAfter() { after = Reference(kClasses, "after.json", incomparable); }
     ~References() {
-        DeleteFileA(before.c_str());
-        DeleteFileA(after.c_str());
+        std::error_code ec;
+        std::filesystem::remove(kestrane::PathFromUtf8(before), ec);
+        std::filesystem::remove(kestrane::PathFromUtf8(after), ec);
     }
 };
 
@@ -334,6 +336,31 @@ TEST(CliUnderWmi, ErrorsAreNumberAndDescription) {
         EXPECT_EQ(r.code, 2u) << args[0];
         EXPECT_NE(r.err.find("Windows build"), std::string::npos) << r.err;
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CliUnderWmi, FileNamesBeyondTheCodePage) {
+    // Windows hands main() its arguments in the ANSI code page; the program
+    // takes them as UTF-8 from the wide command line.
+    std::set<std::string> unused;
+    std::string snapshot = Reference({"Win32_BIOS"}, "\xC3\x9C" "bung-\xE6\x97\xA5.json", unused);
+    std::string html = TempFile("\xC3\x84rger-\xE6\x97\xA5.html");
+    Result listed = RunProgram("kestrane-cli.exe", {"--snapshot", snapshot, "list", "Win32_BIOS"});
+    EXPECT_EQ(listed.code, 0u) << listed.err;
+    EXPECT_NE(listed.out.find("BIOS"), std::string::npos);
+    for (int i = 0; i < 2; ++i) {
+        Result r = RunProgram("kestrane-cli.exe", {"--snapshot", snapshot, "export", "Win32_BIOS", html});
+        EXPECT_EQ(r.code, 0u) << r.err;
+    }
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(kestrane::PathFromUtf8(html), ec);
+    EXPECT_FALSE(ec);
+    EXPECT_GT(size, 0u);
+    std::filesystem::remove(kestrane::PathFromUtf8(snapshot), ec);
+    std::filesystem::remove(kestrane::PathFromUtf8(html), ec);
 }
 
 }  // namespace
