@@ -88,17 +88,8 @@ kestrane_static_exe(kestrane-cli)
 # our machines; docs/windows.md). The SSH and WS-Management questions stay out
 # with their back-ends.
 if(KESTRANE_BUILD_APP)
-  find_package(Qt6 REQUIRED COMPONENTS Widgets)
-  find_package(Qt6Keychain REQUIRED)
-  set(CMAKE_AUTOMOC ON)
-  set(CMAKE_AUTORCC ON)
-  file(GLOB app_srcs CONFIGURE_DEPENDS src/app/*.cpp src/app/*.h src/app/*.qrc)
-  list(FILTER app_srcs EXCLUDE REGEX "/(main\\.cpp|remote_hooks\\.(cpp|h))$")
-  add_library(kestrane_app STATIC ${app_srcs})
-  target_include_directories(kestrane_app PUBLIC src)
-  target_link_libraries(kestrane_app PUBLIC Qt6::Widgets qt6keychain ${KESTRANE_CORE_LIBS})
-  add_executable(kestrane WIN32 src/app/main.cpp)
-  target_link_libraries(kestrane PRIVATE kestrane_app)
+  include(cmake/window.cmake)
+  kestrane_add_window(remote_hooks)
 endif()
 
 

@@ -11,9 +11,7 @@ namespace kestrane {
 
 #ifdef _WIN32
 
-namespace {
-
-std::wstring Wide(std::string_view s) {
+std::wstring WideFromUtf8(std::string_view s) {
     if (s.empty()) return {};
     int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
     std::wstring w(static_cast<std::size_t>(n), L'\0');
@@ -21,13 +19,18 @@ std::wstring Wide(std::string_view s) {
     return w;
 }
 
-std::string Narrow(const wchar_t* s) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) return {};
-    std::string out(static_cast<std::size_t>(n - 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s, -1, out.data(), n, nullptr, nullptr);
+std::string Utf8FromWide(const wchar_t* s, std::size_t len) {
+    if (!s || len == 0) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, s, static_cast<int>(len), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, s, static_cast<int>(len), out.data(), n, nullptr, nullptr);
     return out;
 }
+
+namespace {
+
+std::wstring Wide(std::string_view s) { return WideFromUtf8(s); }
+std::string Narrow(const wchar_t* s) { return Utf8FromWide(s, wcslen(s)); }
 
 }  // namespace
 

@@ -21,4 +21,9 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 // UTF-8 text written to a console shows as such.
 void UseUtf8Console();
 
+#ifdef _WIN32
+std::wstring WideFromUtf8(std::string_view utf8);
+std::string Utf8FromWide(const wchar_t* s, std::size_t n);
+#endif
+
 }  // namespace kestrane

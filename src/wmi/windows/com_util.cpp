@@ -4,23 +4,13 @@
 
 #include <cstdio>
 
+#include "core/platform.h"
+
 namespace wmi::com {
 
-std::wstring Wide(std::string_view utf8) {
-    if (utf8.empty()) return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
+std::wstring Wide(std::string_view utf8) { return kestrane::WideFromUtf8(utf8); }
 
-std::string Narrow(const wchar_t* s, std::size_t len) {
-    if (!s || len == 0) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, s, static_cast<int>(len), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s, static_cast<int>(len), out.data(), n, nullptr, nullptr);
-    return out;
-}
+std::string Narrow(const wchar_t* s, std::size_t len) { return kestrane::Utf8FromWide(s, len); }
 
 namespace {
 
