@@ -8,7 +8,9 @@
 
 #include "app/frmMain.h"
 #include "app/qt_stores.h"
+#ifndef _WIN32
 #include "app/remote_hooks.h"
+#endif
 #include "backends/backends.h"
 
 namespace {
@@ -36,6 +38,10 @@ int main(int argc, char** argv) {
         kestrane::app::QtSettingsStore settings(appName);
         kestrane::app::FallbackSecretStore secrets(
             std::make_unique<kestrane::app::KeychainSecretStore>(appName));
+#ifdef _WIN32
+        // WMI itself answers for every computer (COM, DCOM).
+        kestrane::app::frmMain form(settings, secrets, kestrane::DefaultBackends());
+#else
         // The window's hooks are set once it exists; the back-end reads them
         // at each connection.
         auto ssh = std::make_shared<wmi::ssh::Options>();
@@ -43,6 +49,7 @@ int main(int argc, char** argv) {
         kestrane::app::frmMain form(settings, secrets, kestrane::DefaultBackends("/", ssh, wsman));
         *ssh = *kestrane::app::WindowSshOptions(settings, &form);
         kestrane::app::SetWindowWsmanOptions(wsman, settings, &form);
+#endif
         form.ShowThisForm();
         // A snapshot file given by a file manager or on the command line.
         const QStringList args = QApplication::arguments();

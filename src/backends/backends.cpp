@@ -3,20 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
-#include "core/file_error.h"
 #include "wmi/linux/linux_provider.h"
-#include "wmi/snapshot.h"
 
 namespace kestrane {
-
-bool NamesSnapshotFile(const std::string& server) {
-    // No host name ends in ".json", so a mistyped path still gets the file's
-    // own error rather than a failed connection to a computer of that name.
-    if (server.size() < 6) return false;
-    std::string tail = server.substr(server.size() - 5);
-    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
-    return tail == ".json";
-}
 
 namespace {
 
@@ -65,6 +54,11 @@ void CloseAllRemoteSessions() {
     wmi::wsman::CloseAllSessions();
 }
 
+std::string RootComputerName(const std::string& root) {
+    std::string name = wmi::MakeLinuxProvider(root)->computerName();
+    return name.empty() ? root : name;
+}
+
 wmi::Backends DefaultBackends(const std::string& root, std::shared_ptr<const wmi::ssh::Options> ssh,
                               std::shared_ptr<const wmi::wsman::Options> wsman) {
     if (!ssh) ssh = std::make_shared<wmi::ssh::Options>();
@@ -86,11 +80,7 @@ wmi::Backends DefaultBackends(const std::string& root, std::shared_ptr<const wmi
         }
         if (wmi::ssh::IsSshUrl(server)) return wmi::ssh::Connect(server, user, password, *ssh);
         if (!NamesSnapshotFile(server)) return ConnectBare(server, user, password, *ssh, *wsman);
-        try {
-            return wmi::LoadSnapshot(server);
-        } catch (const FileError& e) {
-            throw wmi::Error(wmi::WBEM_E_FAILED, "SWbemLocator", e.what());
-        }
+        return OpenSnapshotComputer(server);
     };
     return b;
 }

@@ -17,6 +17,9 @@ namespace kestrane {
 // WS-Management on 5985 first, then over SSH on 22, each bounded to 3 s to
 // connect. The options are read at each connection, so a window can set its
 // hooks later.
+// On Windows, WMI itself answers through COM for this computer and, over
+// DCOM, for every other computer but a snapshot file; `root` and the SSH and
+// WS-Management options are unused there.
 wmi::Backends DefaultBackends(const std::string& root = "/",
                               std::shared_ptr<const wmi::ssh::Options> ssh = nullptr,
                               std::shared_ptr<const wmi::wsman::Options> wsman = nullptr);
@@ -26,5 +29,11 @@ void CloseIdleRemoteSessions();
 void CloseAllRemoteSessions();
 
 bool NamesSnapshotFile(const std::string& server);
+// The computer recorded in a snapshot file; a file that cannot be read or
+// parsed is 0x80041001 with the reason.
+std::shared_ptr<wmi::Provider> OpenSnapshotComputer(const std::string& file);
+
+// The host name the Linux system under `root` records, or `root` itself.
+std::string RootComputerName(const std::string& root);
 
 }  // namespace kestrane

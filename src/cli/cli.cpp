@@ -8,13 +8,15 @@
 #include <sstream>
 
 #include "backends/backends.h"
+#ifndef _WIN32
 #include "cli/serve.h"
+#endif
 #include "catalogue/catalogue.h"
 #include "core/file_error.h"
+#include "core/platform.h"
 #include "export/html_export.h"
 #include "listing/listing.h"
 #include "wmi/connection.h"
-#include "wmi/linux/linux_provider.h"
 #include "wmi/snapshot.h"
 
 namespace kestrane::cli {
@@ -22,7 +24,11 @@ namespace kestrane::cli {
 namespace {
 
 constexpr const char* kUsage =
+#ifdef _WIN32
+    "usage: kestrane-cli [--snapshot FILE | --computer NAME [LOGIN]] [--json]\n"
+#else
     "usage: kestrane-cli [--snapshot FILE | --root DIR | --computer NAME [LOGIN]] [--json]\n"
+#endif
     "                    COMMAND [ARGS]\n"
     "\n"
     "Commands:\n"
@@ -39,9 +45,29 @@ constexpr const char* kUsage =
     "                           into a snapshot file\n"
     "  coverage                 one line per catalogue class: the instance count or\n"
     "                           the error number\n"
+#ifndef _WIN32
     "  serve                    answers another computer's Kestrane on standard\n"
     "                           input and output (it runs this over SSH)\n"
+#endif
     "\n"
+#ifdef _WIN32
+    "Options:\n"
+    "  --snapshot FILE          inspect the computer recorded in a snapshot file\n"
+    "  --computer NAME          inspect another Windows computer through WMI (DCOM)\n"
+    "  --json                   one JSON object per line instead of aligned text\n"
+    "  --help                   this text\n"
+    "\n"
+    "Login (with --computer):\n"
+    "  --user NAME              the user to log in as: DOMAIN\\user or user@domain\n"
+    "                           (default: your own logon)\n"
+    "  --password-stdin         read the password from the first line of standard\n"
+    "                           input; KESTRANE_PASSWORD in the environment does the\n"
+    "                           same\n"
+    "\n"
+    "Without --snapshot or --computer the local computer is inspected.\n"
+    "Exit status: 0 success, 2 bad usage, 3 WMI error (number:description on\n"
+    "standard error), 4 a file that cannot be read, parsed or written.\n";
+#else
     "Options:\n"
     "  --snapshot FILE          inspect the computer recorded in a snapshot file\n"
     "  --root DIR               inspect the Linux system whose files lie under DIR\n"
@@ -73,6 +99,7 @@ constexpr const char* kUsage =
     "Without --snapshot, --root or --computer the local computer is inspected.\n"
     "Exit status: 0 success, 2 bad usage, 3 WMI error (number:description on\n"
     "standard error), 4 a file that cannot be read, parsed or written.\n";
+#endif
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -105,8 +132,10 @@ Options Parse(const std::vector<std::string>& args) {
             o.remoteCli = value("--remote-cli");
         } else if (a == "--trust-certificate") {
             o.trustCertificate = value("--trust-certificate");
+#ifndef _WIN32
             if (!wmi::wsman::ParseFingerprint(*o.trustCertificate))
                 throw UsageError("--trust-certificate takes SHA256: and 64 hexadecimal digits");
+#endif
         } else if (a == "--password-stdin") {
             o.passwordStdin = true;
         } else if (a == "--accept-new-host-key") {
@@ -133,6 +162,13 @@ Options Parse(const std::vector<std::string>& args) {
     if (!o.computer && (o.user || o.remoteCli || o.passwordStdin || o.acceptNewHostKey || o.trustCertificate))
         throw UsageError(
             "--user, --password-stdin, --accept-new-host-key, --remote-cli and --trust-certificate go with --computer");
+#ifdef _WIN32
+    // Windows reaches every computer through WMI itself (DCOM).
+    if (o.root) throw UsageError("--root reads a Linux system's files, which the Windows build cannot");
+    if (o.remoteCli || o.acceptNewHostKey || o.trustCertificate)
+        throw UsageError("--accept-new-host-key, --remote-cli and --trust-certificate belong to SSH and "
+                         "WS-Management, which the Windows build leaves out");
+#endif
     return o;
 }
 
@@ -256,6 +292,9 @@ struct Session {
 
     Session(Options o, std::string password) : opt(std::move(o)) {
         if (opt.computer) {
+#ifdef _WIN32
+            backends = DefaultBackends();
+#else
             auto ssh = std::make_shared<wmi::ssh::Options>();
             if (opt.remoteCli) ssh->remoteCli = *opt.remoteCli;
             if (opt.acceptNewHostKey)
@@ -267,6 +306,7 @@ struct Session {
             wsman->untrustedAdvice = "If that is the computer's certificate, run again with --trust-certificate "
                                      "and that fingerprint.";
             backends = DefaultBackends("/", ssh, wsman);
+#endif
             state.gstrComputer = *opt.computer;
             state.gstrUserName = opt.user.value_or("");
             state.gstrPassword = std::move(password);
@@ -303,10 +343,7 @@ struct Session {
         if (opt.computer) return *opt.computer;
         // A tree under --root is another computer: its host name, or the
         // directory when it records none.
-        if (opt.root) {
-            std::string name = wmi::MakeLinuxProvider(*opt.root)->computerName();
-            return name.empty() ? *opt.root : name;
-        }
+        if (opt.root) return RootComputerName(*opt.root);
         return GetLocalComputerName();
     }
 };
@@ -448,7 +485,7 @@ std::string ReadPassword(const Options& opt, std::istream& in) {
         password = env;
     }
     // Programs started later need not see it.
-    ::unsetenv("KESTRANE_PASSWORD");
+    UnsetEnvironment("KESTRANE_PASSWORD");
     return password;
 }
 
@@ -486,8 +523,12 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         Session s(opt, opt.computer ? ReadPassword(opt, in) : std::string());
         if (cmd == "serve") {
             need(0);
+#ifdef _WIN32
+            throw UsageError("serve answers SSH sessions, which the Windows build leaves out");
+#else
             wmi::Services services = s.services()();
             return Serve(0, 1, *services.provider(), s.computerName());
+#endif
         }
         if (cmd == "summary") {
             need(0);
@@ -536,7 +577,9 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
 }
 
 int Main(int argc, char** argv) try {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args = CommandLineArguments(argc, argv);
+    if (!args.empty()) args.erase(args.begin());
+    UseUtf8Console();
     std::ios::sync_with_stdio(false);
     int rc = Run(args, std::cin, std::cout, std::cerr);
     CloseAllRemoteSessions();

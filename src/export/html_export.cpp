@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/file_error.h"
+#include "core/platform.h"
 
 namespace kestrane {
 
@@ -129,7 +130,7 @@ std::string BuildHtmlExport(const std::string& heading, const ListModel& list) {
 
 void SaveToFile(const std::optional<std::string>& selectedNodeText, const ListModel& list,
                 const std::string& strFileName, std::string_view) {
-    std::FILE* f = std::fopen(strFileName.c_str(), "ab");
+    std::FILE* f = OpenFileUtf8(strFileName, "ab");
     if (!f) throw FileError(strFileName, std::string("cannot open for writing: ") + std::strerror(errno));
     if (!selectedNodeText) {
         std::fclose(f);

@@ -8,6 +8,16 @@
 
 namespace wmi {
 
+// windows.h defines some of these names as macros of their Win32 codes.
+#ifdef _WIN32
+#pragma push_macro("RPC_S_SERVER_UNAVAILABLE")
+#pragma push_macro("RPC_S_CALL_FAILED")
+#pragma push_macro("CERT_E_UNTRUSTEDROOT")
+#undef RPC_S_SERVER_UNAVAILABLE
+#undef RPC_S_CALL_FAILED
+#undef CERT_E_UNTRUSTEDROOT
+#endif
+
 // Status codes as WMI and Win32 report them (shown in signed decimal).
 enum : std::uint32_t {
     WBEM_E_FAILED = 0x80041001,
@@ -17,6 +27,7 @@ enum : std::uint32_t {
     WBEM_E_INVALID_NAMESPACE = 0x8004100E,
     WBEM_E_INVALID_CLASS = 0x80041010,
     WBEM_E_PROVIDER_LOAD_FAILURE = 0x80041013,
+    WBEM_E_TRANSPORT_FAILURE = 0x80041015,
     WBEM_E_INVALID_QUERY = 0x80041017,
     WBEM_E_INVALID_QUERY_TYPE = 0x80041018,
     E_ACCESSDENIED_WIN32 = 0x80070005,
@@ -24,6 +35,12 @@ enum : std::uint32_t {
     RPC_S_CALL_FAILED = 0x800706BE,
     CERT_E_UNTRUSTEDROOT = 0x800B0109,
 };
+
+#ifdef _WIN32
+#pragma pop_macro("RPC_S_SERVER_UNAVAILABLE")
+#pragma pop_macro("RPC_S_CALL_FAILED")
+#pragma pop_macro("CERT_E_UNTRUSTEDROOT")
+#endif
 
 class Error : public std::runtime_error {
 public:

@@ -31,6 +31,7 @@ const char* StandardDescription(std::uint32_t number) {
     case WBEM_E_INVALID_NAMESPACE: return "Invalid namespace";
     case WBEM_E_INVALID_CLASS: return "Invalid class";
     case WBEM_E_PROVIDER_LOAD_FAILURE: return "Provider load failure";
+    case WBEM_E_TRANSPORT_FAILURE: return "Transport failure";
     case WBEM_E_INVALID_QUERY: return "Invalid query";
     case WBEM_E_INVALID_QUERY_TYPE: return "Invalid query language";
     case E_ACCESSDENIED_WIN32: return "Access is denied.";

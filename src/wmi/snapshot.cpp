@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/file_error.h"
+#include "core/platform.h"
 #include "wmi/snapshot_detail.h"
 
 namespace wmi {
@@ -846,14 +847,15 @@ std::shared_ptr<SnapshotProvider> ParseSnapshot(std::string_view text, const std
 
 std::shared_ptr<SnapshotProvider> LoadSnapshot(const std::string& path) {
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) throw kestrane::FileError(path, "is a directory, not a snapshot file");
-    std::ifstream in(path, std::ios::binary);
+    const std::filesystem::path file = kestrane::PathFromUtf8(path);
+    if (std::filesystem::is_directory(file, ec)) throw kestrane::FileError(path, "is a directory, not a snapshot file");
+    std::ifstream in(file, std::ios::binary);
     if (!in) throw kestrane::FileError(path, "cannot be opened for reading");
     std::string text;
     try {
         // One read of the known size: growing the string piecemeal took
         // longer than parsing it.
-        const auto size = std::filesystem::file_size(path, ec);
+        const auto size = std::filesystem::file_size(file, ec);
         if (!ec) {
             text.resize(static_cast<std::size_t>(size));
             in.read(text.data(), static_cast<std::streamsize>(text.size()));

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/file_error.h"
+#include "core/platform.h"
 #include "wmi/snapshot.h"
 #include "wmi/snapshot_detail.h"
 
@@ -151,7 +152,7 @@ SnapshotWriter::SnapshotWriter(std::string path, const std::string& computer, co
     if (!captured.empty() && !IsDmtfDatetime(captured))
         throw kestrane::FileError(path_, "the capture time \"" + captured + "\" is not a DMTF datetime");
     out_ = std::make_unique<Out>();
-    out_->file.open(tempPath_, std::ios::binary | std::ios::trunc);
+    out_->file.open(kestrane::PathFromUtf8(tempPath_), std::ios::binary | std::ios::trunc);
     if (!out_->file) {
         out_.reset();
         throw kestrane::FileError(path_, "cannot be written (cannot create " + tempPath_ + ")");
@@ -170,7 +171,7 @@ SnapshotWriter::~SnapshotWriter() {
     if (out_ && !committed_) {
         out_->file.close();
         std::error_code ec;
-        fs::remove(tempPath_, ec);
+        fs::remove(kestrane::PathFromUtf8(tempPath_), ec);
     }
 }
 
@@ -178,7 +179,7 @@ void SnapshotWriter::fail(const std::string& what) {
     if (out_) {
         out_->file.close();
         std::error_code ec;
-        fs::remove(tempPath_, ec);
+        fs::remove(kestrane::PathFromUtf8(tempPath_), ec);
         out_.reset();
     }
     throw kestrane::FileError(path_, sd::ValidUtf8(what));
@@ -341,7 +342,7 @@ void SnapshotWriter::commit() {
     out_->file.close();
     if (out_->file.fail()) fail("cannot be written (closing failed)");
     std::error_code ec;
-    fs::rename(tempPath_, path_, ec);
+    fs::rename(kestrane::PathFromUtf8(tempPath_), kestrane::PathFromUtf8(path_), ec);
     if (ec) fail("cannot be written: " + ec.message());
     committed_ = true;
 }

@@ -248,39 +248,4 @@ void SetSystemKeys(Row& row, const Context& ctx, const char* className) {
     if (row.schema().indexOf("SystemName") >= 0) row.set("SystemName", ctx.shortHostName());
 }
 
-SchemaPtr LookupSchema(std::string_view className) {
-    // Only where each class's rows lie is found up front; a class's schema is
-    // built when first asked for and kept, since a run uses a few of the
-    // table's classes.
-    struct Entry {
-        std::vector<std::pair<std::size_t, std::size_t>> ranges;  // [first, last) of kSchemaRows
-        SchemaPtr schema;
-    };
-    static std::unordered_map<std::string, Entry> table = [] {
-        std::unordered_map<std::string, Entry> t;
-        for (std::size_t i = 0; i < kSchemaRowCount;) {
-            std::size_t j = i + 1;
-            while (j < kSchemaRowCount && std::strcmp(kSchemaRows[j].className, kSchemaRows[i].className) == 0) ++j;
-            t[ToLowerAscii(kSchemaRows[i].className)].ranges.emplace_back(i, j);
-            i = j;
-        }
-        return t;
-    }();
-    static std::mutex mutex;
-    auto it = table.find(ToLowerAscii(className));
-    if (it == table.end()) return LookupOsSchema(className);
-    std::lock_guard lock(mutex);
-    Entry& e = it->second;
-    if (!e.schema) {
-        std::vector<PropertyDecl> props;
-        for (auto [first, last] : e.ranges)
-            for (std::size_t i = first; i < last; ++i) {
-                const SchemaRow& r = kSchemaRows[i];
-                props.push_back(PropertyDecl{r.name, r.cimType, r.isArray, r.origin});
-            }
-        e.schema = std::make_shared<const ClassSchema>(kSchemaRows[e.ranges.front().first].className, std::move(props));
-    }
-    return e.schema;
-}
-
 }  // namespace wmi::lnx

@@ -4,6 +4,8 @@
 // classes get the common Win32_Perf properties added, and each formatted
 // class is its raw twin without the "_Base" helper counters.
 #include <algorithm>
+#include <cstring>
+#include <unordered_map>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -560,6 +562,41 @@ SchemaPtr LookupOsSchema(std::string_view className) {
     static const std::map<std::string, SchemaPtr> schemas = BuildSchemas();
     auto it = schemas.find(ToLowerAscii(className));
     return it == schemas.end() ? nullptr : it->second;
+}
+
+SchemaPtr LookupSchema(std::string_view className) {
+    // Only where each class's rows lie is found up front; a class's schema is
+    // built when first asked for and kept, since a run uses a few of the
+    // table's classes.
+    struct Entry {
+        std::vector<std::pair<std::size_t, std::size_t>> ranges;  // [first, last) of kSchemaRows
+        SchemaPtr schema;
+    };
+    static std::unordered_map<std::string, Entry> table = [] {
+        std::unordered_map<std::string, Entry> t;
+        for (std::size_t i = 0; i < kSchemaRowCount;) {
+            std::size_t j = i + 1;
+            while (j < kSchemaRowCount && std::strcmp(kSchemaRows[j].className, kSchemaRows[i].className) == 0) ++j;
+            t[ToLowerAscii(kSchemaRows[i].className)].ranges.emplace_back(i, j);
+            i = j;
+        }
+        return t;
+    }();
+    static std::mutex mutex;
+    auto it = table.find(ToLowerAscii(className));
+    if (it == table.end()) return LookupOsSchema(className);
+    std::lock_guard lock(mutex);
+    Entry& e = it->second;
+    if (!e.schema) {
+        std::vector<PropertyDecl> props;
+        for (auto [first, last] : e.ranges)
+            for (std::size_t i = first; i < last; ++i) {
+                const SchemaRow& r = kSchemaRows[i];
+                props.push_back(PropertyDecl{r.name, r.cimType, r.isArray, r.origin});
+            }
+        e.schema = std::make_shared<const ClassSchema>(kSchemaRows[e.ranges.front().first].className, std::move(props));
+    }
+    return e.schema;
 }
 
 }  // namespace wmi::lnx
