@@ -93,6 +93,10 @@ grep -q '^usage: kestrane-cli' <<< "$help" || fail "kestrane-cli --help printed 
 /usr/bin/kestrane-cli summary > "$work/summary.txt" || fail "kestrane-cli summary exited with $?"
 grep -q '^Operating System' "$work/summary.txt" || fail "the summary has no operating system"
 man -w kestrane-cli > /dev/null 2>&1 || [ -f /usr/share/man/man1/kestrane-cli.1.gz ] || fail "no man page"
+# The remote back-ends are a module the package installs beside its library
+# directory; a closed port on loopback must reach them and fail as unreachable.
+remote_out=$(/usr/bin/kestrane-cli --computer ssh://127.0.0.1:1 summary 2>&1) && fail "a closed port answered"
+grep -q 'The RPC server is unavailable' <<< "$remote_out" || fail "the remote back-ends did not load: $remote_out"
 
 step "snapshot type"
 /usr/bin/kestrane-cli --snapshot tests/fixtures/snapshots/sample.json capture "$work/recorded.json" > /dev/null

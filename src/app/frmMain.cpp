@@ -322,6 +322,9 @@ void frmMain::buildStatusBar() {
         panels_[i]->setProperty("panelKey", keys[i]);
         panels_[i]->setToolTip(i < 2 ? texts[i] : "");
         panels_[i]->setContentsMargins(4, 0, 4, 0);
+        // Fixed texts give way first, so what describes the listed computer
+        // at the right edge is never pushed out of the window.
+        panels_[i]->setMinimumWidth(8);
         sbrMain_->addWidget(panels_[i], i == 0 ? 2 : (i == 3 ? 2 : 0));
     }
     lblNote_ = new QLabel(sbrMain_);
@@ -918,6 +921,7 @@ void frmMain::showRootAndSource() {
         items_[static_cast<std::size_t>(root)]->setText(0, QString::fromStdString(text));
     }
     lblSource_->setText(snapshot_.statusText());
+    lblSource_->setToolTip(snapshot_.statusText());
     lblSource_->setVisible(snapshot_.isOpen());
 }
 

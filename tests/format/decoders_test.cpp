@@ -306,7 +306,7 @@ TEST(ArrayDecoders, ElementFormsAndResults) {
          "On Board Sound Input from CD-ROM (94)"},
         {GetConnectorType, Arr({95}), {" (95)"}, " (95)"},
         {GetBiosCharacteristics, Arr({39, 40, 48, 64}),
-         {"Smart Battery supported(39)", "Reserved for BIOS vendor(40)", "Reserved for system vendor(48)", ""}, ""},
+         {"Smart Battery supported(39)", "Reserved for BIOS vendor(40)", "Reserved for system vendor(48)", "(64)"}, "(64)"},
         // these two return the label alone
         {GetMixedVoltageSupport, Arr({2, 3}), {"3.3 V (2)", "5 V (3)"}, "5 V"},
         {GetMixedVoltageSupport, Arr({3, 9}), {"5 V (3)", " (9)"}, ""},
