@@ -7,12 +7,38 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 #include "wmi/linux/bounded_call.h"
 
 namespace wmi::lnx {
 
+namespace {
+
+// True when NormalizePath would return path unchanged: absolute, no empty,
+// "." or ".." component and no trailing slash. Most paths are built that way.
+bool IsNormal(const std::string& path) {
+    if (path.empty() || path[0] != '/') return false;
+    if (path.size() == 1) return true;
+    if (path.back() == '/') return false;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (path[i] != '/') continue;
+        // path[i + 1] exists: the path does not end in '/'.
+        if (path[i + 1] == '/') return false;
+        if (path[i + 1] == '.') {
+            std::size_t k = i + 2;
+            if (k < path.size() && path[k] == '.') ++k;
+            if (k == path.size() || path[k] == '/') return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string NormalizePath(const std::string& path) {
+    if (IsNormal(path)) return path;
     std::vector<std::string> parts;
     std::size_t i = 0;
     while (i <= path.size()) {
@@ -69,6 +95,14 @@ std::string FileSystem::resolve(const std::string& path) const {
     return done + rest;
 }
 
+std::optional<std::int64_t> FileSystem::oldestModificationTime(const std::string& dir, const std::string& suffix) const {
+    std::optional<std::int64_t> oldest;
+    for (const auto& f : listDir(dir))
+        if (f.size() > suffix.size() && f.compare(f.size() - suffix.size(), suffix.size(), suffix) == 0)
+            if (auto t = modificationTime(JoinPath(dir, f)); t && (!oldest || *t < *oldest)) oldest = t;
+    return oldest;
+}
+
 namespace {
 
 class LocalFileSystem : public FileSystem {
@@ -120,6 +154,55 @@ public:
         ssize_t n = ::readlink(real(path).c_str(), buf, sizeof buf);
         if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf) return std::nullopt;
         return std::string(buf, static_cast<std::size_t>(n));
+    }
+
+    std::size_t countEntries(const std::string& path) const override {
+        DIR* d = ::opendir(real(path).c_str());
+        if (!d) return 0;
+        std::size_t n = 0;
+        while (dirent* e = ::readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) ++n;
+        ::closedir(d);
+        return n;
+    }
+
+    // One directory read and a stat relative to it per entry: a package
+    // database's directory holds thousands of files.
+    std::optional<std::int64_t> oldestModificationTime(const std::string& dir, const std::string& suffix) const override {
+        DIR* d = ::opendir(real(dir).c_str());
+        if (!d) return std::nullopt;
+        std::optional<std::int64_t> oldest;
+        while (dirent* e = ::readdir(d)) {
+            std::size_t len = std::strlen(e->d_name);
+            if (len <= suffix.size() || std::memcmp(e->d_name + len - suffix.size(), suffix.data(), suffix.size()) != 0)
+                continue;
+            struct stat st;
+            if (::fstatat(::dirfd(d), e->d_name, &st, 0) != 0) continue;
+            if (!oldest || st.st_mtime < *oldest) oldest = static_cast<std::int64_t>(st.st_mtime);
+        }
+        ::closedir(d);
+        return oldest;
+    }
+
+    // On this computer's own root the kernel resolves the whole path in one
+    // lookup; the descriptor's name in /proc is the path it arrived at. Paths
+    // that do not exist (or name no file, like a socket) take the walk.
+    std::string resolve(const std::string& path) const override {
+        if (root_.empty()) {
+            std::string norm = NormalizePath(path);
+            int fd = ::open(norm.c_str(), O_PATH | O_CLOEXEC);
+            if (fd >= 0) {
+                char link[32], buf[4096];
+                std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+                ssize_t n = ::readlink(link, buf, sizeof buf);
+                ::close(fd);
+                if (n > 0 && static_cast<std::size_t>(n) < sizeof buf && buf[0] == '/') {
+                    std::string out(buf, static_cast<std::size_t>(n));
+                    if (!out.ends_with(" (deleted)")) return out;
+                }
+            }
+        }
+        return FileSystem::resolve(path);
     }
 
     bool exists(const std::string& path) const override {
