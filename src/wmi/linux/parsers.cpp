@@ -113,31 +113,27 @@ std::map<std::string, std::string> ParseKeyValueLines(std::string_view text, cha
 }
 
 std::optional<std::string_view> FindKeyValue(std::string_view text, std::string_view key, char sep) {
-    // The last line whose trimmed key is key, found from the end without
-    // splitting every line: a status file has about sixty and is asked for
-    // a handful of them.
+    // The last line whose trimmed key is key, without copying every line: a
+    // status file has about sixty and is asked for a handful of them.
     auto blank = [](char c) { return IsSpace(c) || c == '\0'; };
     if (key.empty() || blank(sep) || key.find_first_of(std::string_view("\n\0", 2)) != std::string_view::npos ||
         key.find(sep) != std::string_view::npos || blank(key.front()) || blank(key.back()))
         return ForEachFindKeyValue(text, key, sep);
-    std::size_t pos = text.size();
-    while ((pos = text.rfind(key, pos)) != std::string_view::npos) {
-        std::size_t lineStart = text.rfind('\n', pos == 0 ? 0 : pos - 1);
-        lineStart = (lineStart == std::string_view::npos || pos == 0) ? 0 : lineStart + 1;
-        if (pos > 0 && text[pos - 1] == '\n') lineStart = pos;
-        bool ok = true;
-        for (std::size_t i = lineStart; ok && i < pos; ++i) ok = blank(text[i]);
-        std::size_t i = pos + key.size();
-        while (ok && i < text.size() && text[i] != sep && text[i] != '\n') ok = blank(text[i]), ++i;
-        if (ok && i < text.size() && text[i] == sep) {
-            std::size_t end = text.find('\n', i);
-            if (end == std::string_view::npos) end = text.size();
-            return TrimView(text.substr(i + 1, end - i - 1));
+    std::optional<std::string_view> found;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t end = text.find('\n', i);
+        if (end == std::string_view::npos) end = text.size();
+        std::size_t k = i;
+        while (k < end && blank(text[k])) ++k;
+        if (end - k > key.size() && text.compare(k, key.size(), key) == 0) {
+            std::size_t m = k + key.size();
+            while (m < end && text[m] != sep && blank(text[m])) ++m;
+            if (m < end && text[m] == sep) found = TrimView(text.substr(m + 1, end - m - 1));
         }
-        if (pos == 0) break;
-        --pos;
+        i = end + 1;
     }
-    return std::nullopt;
+    return found;
 }
 
 std::pair<std::string_view, std::string_view> FirstTwoWords(std::string_view s) {
