@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -105,6 +106,17 @@ std::optional<std::int64_t> FileSystem::oldestModificationTime(const std::string
 
 namespace {
 
+// A process's stat, status, io, sessionid and cmdline files hand over all
+// they hold in one read (one seq_file record, or the whole argument area),
+// so a read shorter than asked for is their end and needs no second read to
+// learn it; procps reads them the same way. Other /proc files (mountinfo,
+// cpuinfo) are many records and may stop short of a record that did not fit.
+bool IsOneReadProcessFile(const std::string& path) {
+    if (path.size() < 8 || path.compare(0, 6, "/proc/") != 0 || path[6] < '0' || path[6] > '9') return false;
+    const std::string_view name = std::string_view(path).substr(path.find_last_of('/') + 1);
+    return name == "stat" || name == "status" || name == "io" || name == "sessionid" || name == "cmdline";
+}
+
 class LocalFileSystem : public FileSystem {
 public:
     explicit LocalFileSystem(std::string root) {
@@ -117,6 +129,7 @@ public:
     }
 
     std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes) const override {
+        const bool shortReadEnds = root_.empty() && IsOneReadProcessFile(path);
         int fd = ::open(real(path).c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return std::nullopt;
         std::string out;
@@ -130,6 +143,7 @@ public:
             }
             if (n == 0) break;
             out.append(buf, static_cast<std::size_t>(n));
+            if (shortReadEnds && static_cast<std::size_t>(n) < sizeof buf) break;
         }
         ::close(fd);
         if (failed) return std::nullopt;
@@ -156,13 +170,25 @@ public:
         return std::string(buf, static_cast<std::size_t>(n));
     }
 
+    // getdents64 directly: opendir would add an fstat, and the names are
+    // not needed (a process's descriptor table, for one).
     std::size_t countEntries(const std::string& path) const override {
-        DIR* d = ::opendir(real(path).c_str());
-        if (!d) return 0;
+        int fd = ::open(real(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return 0;
+        alignas(8) char buf[16384];
         std::size_t n = 0;
-        while (dirent* e = ::readdir(d))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) ++n;
-        ::closedir(d);
+        while (true) {
+            long got = ::syscall(SYS_getdents64, fd, buf, sizeof buf);
+            if (got <= 0) break;
+            for (long off = 0; off < got;) {
+                std::uint16_t reclen;
+                std::memcpy(&reclen, buf + off + 16, sizeof reclen);  // d_ino (8), d_off (8), d_reclen
+                const char* name = buf + off + 19;                      // after d_type
+                if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) ++n;
+                off += reclen;
+            }
+        }
+        ::close(fd);
         return n;
     }
 
