@@ -119,19 +119,18 @@ std::optional<std::string_view> FindKeyValue(std::string_view text, std::string_
     if (key.empty() || blank(sep) || key.find_first_of(std::string_view("\n\0", 2)) != std::string_view::npos ||
         key.find(sep) != std::string_view::npos || blank(key.front()) || blank(key.back()))
         return ForEachFindKeyValue(text, key, sep);
+    // Jumps from one occurrence of the key to the next; one that starts its
+    // line (after blanks) and is followed by blanks and sep is a match.
     std::optional<std::string_view> found;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t end = text.find('\n', i);
+    for (std::size_t at = text.find(key); at != std::string_view::npos; at = text.find(key, at + 1)) {
+        std::size_t k = at;
+        while (k > 0 && text[k - 1] != '\n' && blank(text[k - 1])) --k;
+        if (k > 0 && text[k - 1] != '\n') continue;
+        std::size_t end = text.find('\n', at);
         if (end == std::string_view::npos) end = text.size();
-        std::size_t k = i;
-        while (k < end && blank(text[k])) ++k;
-        if (end - k > key.size() && text.compare(k, key.size(), key) == 0) {
-            std::size_t m = k + key.size();
-            while (m < end && text[m] != sep && blank(text[m])) ++m;
-            if (m < end && text[m] == sep) found = TrimView(text.substr(m + 1, end - m - 1));
-        }
-        i = end + 1;
+        std::size_t m = at + key.size();
+        while (m < end && text[m] != sep && blank(text[m])) ++m;
+        if (m < end && text[m] == sep) found = TrimView(text.substr(m + 1, end - m - 1));
     }
     return found;
 }
