@@ -181,26 +181,29 @@ std::size_t Width(const std::string& s) {
 void PrintText(const ListModel& list, bool horizontal, std::ostream& out) {
     const std::size_t ncols = horizontal ? list.columns().size() : 2;
     std::vector<std::size_t> widths(ncols, 0);
-    auto cell = [&](const ListRow& r, std::size_t c) -> std::string {
+    static const std::string none;
+    auto cell = [&](const ListRow& r, std::size_t c) -> const std::string& {
         if (c == 0) return r.text;
-        return c <= r.sub.size() ? r.sub[c - 1] : std::string();
+        return c <= r.sub.size() ? r.sub[c - 1] : none;
     };
     if (horizontal)
         for (std::size_t c = 0; c < ncols; ++c) widths[c] = Width(list.columns()[c].caption);
     for (const auto& r : list.rows())
         for (std::size_t c = 0; c + 1 < ncols; ++c) widths[c] = std::max(widths[c], Width(cell(r, c)));
+    std::string s;  // one buffer for every line: a process list has tens of thousands
     auto line = [&](auto&& get) {
-        std::string s;
+        s.clear();
         for (std::size_t c = 0; c < ncols; ++c) {
-            std::string t = get(c);
+            const std::string& t = get(c);
             s += t;
-            if (c + 1 < ncols) s += std::string(widths[c] - Width(t) + 2, ' ');
+            if (c + 1 < ncols) s.append(widths[c] - Width(t) + 2, ' ');
         }
         while (!s.empty() && s.back() == ' ') s.pop_back();
-        out << s << '\n';
+        s += '\n';
+        out.write(s.data(), static_cast<std::streamsize>(s.size()));
     };
-    if (horizontal && ncols > 0) line([&](std::size_t c) { return list.columns()[c].caption; });
-    for (const auto& r : list.rows()) line([&](std::size_t c) { return cell(r, c); });
+    if (horizontal && ncols > 0) line([&](std::size_t c) -> const std::string& { return list.columns()[c].caption; });
+    for (const auto& r : list.rows()) line([&](std::size_t c) -> const std::string& { return cell(r, c); });
 }
 
 // Whether text is well-formed UTF-8 (RFC 3629: no overlong forms, no

@@ -721,9 +721,14 @@ void SnapshotSax::finishClass() {
     if (!c.hasInstances) fail(c.keyAt, "missing member \"instances\"");
     if (!c.pending.empty()) storePending(c);
     ClassData& d = *c.data;
-    d.cells.shrink_to_fit();
-    d.elements.shrink_to_fit();
-    d.text.shrink_to_fit();
+    // Giving spare capacity back copies the whole store; where little would
+    // come back, that copy beside the original would be the load's peak.
+    auto trim = [](auto& v) {
+        if (v.capacity() - v.size() > v.size() / 4) v.shrink_to_fit();
+    };
+    trim(d.cells);
+    trim(d.elements);
+    trim(d.text);
     d.parts = std::move(c.parts);
     if (outer_)
         outer_->parts.push_back(std::move(c.data));

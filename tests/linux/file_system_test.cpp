@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <future>
 
 #include "os_test_util.h"
@@ -32,6 +34,12 @@ TEST(Paths, NormalizeJoinBaseDir) {
     EXPECT_EQ(BaseName("/a/b/c"), "c");
     EXPECT_EQ(DirName("/a/b/c"), "/a/b");
     EXPECT_EQ(DirName("/a"), "/");
+    // Already normal paths come back as they are; near misses do not.
+    for (const char* p : {"/", "/a", "/a/b.c", "/a/..b", "/a/.b/c...", "/proc/1/fd"}) EXPECT_EQ(NormalizePath(p), p);
+    EXPECT_EQ(NormalizePath("/a/"), "/a");
+    EXPECT_EQ(NormalizePath("/a/."), "/a");
+    EXPECT_EQ(NormalizePath("/a/b/.."), "/a");
+    EXPECT_EQ(NormalizePath("a/b"), "/a/b");
 }
 
 TEST_F(ScratchTree, ReadsInsideTheRootOnly) {
@@ -70,6 +78,47 @@ TEST_F(ScratchTree, ResolveFollowsRelativeAndAbsoluteLinksWithinTheTree) {
     EXPECT_EQ(fs->resolve("/not/there"), "/not/there");
     EXPECT_EQ(fs->readLink("/sys/block/sda"), "../devices/pci/blk");
     EXPECT_EQ(fs->readLink("/usr/lib/os-release"), std::nullopt);
+}
+
+TEST_F(ScratchTree, ResolveOnTheLiveRootAgreesWithTheWalk) {
+    write("/sys/devices/pci/blk/size", "8");
+    link("/sys/block/sda", "../devices/pci/blk");
+    link("/sys/class/x", "../block/sda");
+    link("/dangling", "gone/further");
+    link("/abs", root_ + "/sys/class");
+    link("/a", "b");
+    link("/b", "a");
+    auto live = MakeLocalFileSystem("/");
+    // The kernel's answer (fast path) against the walk that fixture trees use.
+    for (const std::string rel : {"/sys/block/sda", "/sys/class/x/size", "/sys/class/x/missing", "/dangling",
+                                  "/dangling/x", "/abs/x", "/a/x", "/sys/./block/../block/sda", "/not/there"}) {
+        const std::string p = root_ + rel;
+        EXPECT_EQ(live->resolve(p), live->FileSystem::resolve(p)) << rel;
+    }
+    EXPECT_EQ(live->resolve("/proc/self"), live->FileSystem::resolve("/proc/self"));
+}
+
+TEST_F(ScratchTree, OldestModificationTimeAndEntryCount) {
+    write("/d/a.list", "");
+    write("/d/b.list", "");
+    write("/d/c.md5sums", "");
+    write("/d/.list", "");  // no name before the suffix
+    auto set = [&](const char* f, std::int64_t when) {
+        std::filesystem::last_write_time(root_ + f, std::filesystem::file_time_type::clock::from_sys(
+                                                        std::chrono::sys_seconds(std::chrono::seconds(when))));
+    };
+    set("/d/a.list", 2000);
+    set("/d/b.list", 1500);
+    set("/d/c.md5sums", 1000);
+    set("/d/.list", 500);
+    auto fs = MakeLocalFileSystem(root_);
+    EXPECT_EQ(fs->oldestModificationTime("/d", ".list"), 1500);
+    EXPECT_EQ(fs->FileSystem::oldestModificationTime("/d", ".list"), 1500);
+    EXPECT_EQ(fs->oldestModificationTime("/d", ".none"), std::nullopt);
+    EXPECT_EQ(fs->oldestModificationTime("/missing", ".list"), std::nullopt);
+    EXPECT_EQ(fs->countEntries("/d"), 4u);
+    EXPECT_EQ(fs->countEntries("/missing"), 0u);
+    EXPECT_EQ(fs->countEntries("/d/a.list"), 0u);
 }
 
 TEST_F(ScratchTree, ResolveStopsOnLinkCycles) {

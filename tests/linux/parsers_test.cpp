@@ -25,6 +25,33 @@ TEST(TextHelpers, ParseUIntHexAcceptsPrefix) {
     EXPECT_EQ(ParseUInt("-1"), std::nullopt);
 }
 
+TEST(TextHelpers, FindKeyValueAgreesWithTheMap) {
+    const std::string texts[] = {
+        "Name:\tbash\nVmSize:\t  1234 kB\nVmSizeX: 9\n",
+        "  VmSize :  1 kB\r\nVmSize: 2 kB\r\n",      // later keys win; spaces and CR around
+        "xVmSize: 1\nName: VmSize: 3\n VmSize\n",     // the key inside other keys, values, lines without ':'
+        "VmSize:",
+        "VmSize: 7",
+        "",
+        std::string("\0VmSize:\t5\n", 11),
+        "Vm Size: 1\nVmSize:\n",
+    };
+    for (const auto& t : texts) {
+        auto map = ParseKeyValueLines(t, ':');
+        for (const char* key : {"VmSize", "Name", "VmSizeX", "Vm Size", "Size"}) {
+            auto it = map.find(key);
+            auto found = FindKeyValue(t, key, ':');
+            if (it == map.end()) {
+                EXPECT_EQ(found, std::nullopt) << key << " in " << t;
+            } else {
+                EXPECT_EQ(found.value_or("<none>"), it->second) << key << " in " << t;
+            }
+        }
+    }
+    EXPECT_EQ(FirstTwoWords("  12 kB extra"), std::make_pair(std::string_view("12"), std::string_view("kB")));
+    EXPECT_EQ(FirstTwoWords("12"), std::make_pair(std::string_view("12"), std::string_view()));
+}
+
 TEST(TextHelpers, CpuListRangesAndMalformedInput) {
     EXPECT_EQ(ParseCpuList("0-3\n"), (std::vector<int>{0, 1, 2, 3}));
     EXPECT_EQ(ParseCpuList("0,2,4-5"), (std::vector<int>{0, 2, 4, 5}));

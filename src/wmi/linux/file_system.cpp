@@ -4,15 +4,42 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 #include "wmi/linux/bounded_call.h"
 
 namespace wmi::lnx {
 
+namespace {
+
+// True when NormalizePath would return path unchanged: absolute, no empty,
+// "." or ".." component and no trailing slash. Most paths are built that way.
+bool IsNormal(const std::string& path) {
+    if (path.empty() || path[0] != '/') return false;
+    if (path.size() == 1) return true;
+    if (path.back() == '/') return false;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (path[i] != '/') continue;
+        // path[i + 1] exists: the path does not end in '/'.
+        if (path[i + 1] == '/') return false;
+        if (path[i + 1] == '.') {
+            std::size_t k = i + 2;
+            if (k < path.size() && path[k] == '.') ++k;
+            if (k == path.size() || path[k] == '/') return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string NormalizePath(const std::string& path) {
+    if (IsNormal(path)) return path;
     std::vector<std::string> parts;
     std::size_t i = 0;
     while (i <= path.size()) {
@@ -69,7 +96,26 @@ std::string FileSystem::resolve(const std::string& path) const {
     return done + rest;
 }
 
+std::optional<std::int64_t> FileSystem::oldestModificationTime(const std::string& dir, const std::string& suffix) const {
+    std::optional<std::int64_t> oldest;
+    for (const auto& f : listDir(dir))
+        if (f.size() > suffix.size() && f.compare(f.size() - suffix.size(), suffix.size(), suffix) == 0)
+            if (auto t = modificationTime(JoinPath(dir, f)); t && (!oldest || *t < *oldest)) oldest = t;
+    return oldest;
+}
+
 namespace {
+
+// A process's stat, status, io, sessionid and cmdline files hand over all
+// they hold in one read (one seq_file record, or the whole argument area),
+// so a read shorter than asked for is their end and needs no second read to
+// learn it; procps reads them the same way. Other /proc files (mountinfo,
+// cpuinfo) are many records and may stop short of a record that did not fit.
+bool IsOneReadProcessFile(const std::string& path) {
+    if (path.size() < 8 || path.compare(0, 6, "/proc/") != 0 || path[6] < '0' || path[6] > '9') return false;
+    const std::string_view name = std::string_view(path).substr(path.find_last_of('/') + 1);
+    return name == "stat" || name == "status" || name == "io" || name == "sessionid" || name == "cmdline";
+}
 
 class LocalFileSystem : public FileSystem {
 public:
@@ -83,6 +129,7 @@ public:
     }
 
     std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes) const override {
+        const bool shortReadEnds = root_.empty() && IsOneReadProcessFile(path);
         int fd = ::open(real(path).c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return std::nullopt;
         std::string out;
@@ -96,6 +143,7 @@ public:
             }
             if (n == 0) break;
             out.append(buf, static_cast<std::size_t>(n));
+            if (shortReadEnds && static_cast<std::size_t>(n) < sizeof buf) break;
         }
         ::close(fd);
         if (failed) return std::nullopt;
@@ -120,6 +168,67 @@ public:
         ssize_t n = ::readlink(real(path).c_str(), buf, sizeof buf);
         if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf) return std::nullopt;
         return std::string(buf, static_cast<std::size_t>(n));
+    }
+
+    // getdents64 directly: opendir would add an fstat, and the names are
+    // not needed (a process's descriptor table, for one).
+    std::size_t countEntries(const std::string& path) const override {
+        int fd = ::open(real(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return 0;
+        alignas(8) char buf[16384];
+        std::size_t n = 0;
+        while (true) {
+            long got = ::syscall(SYS_getdents64, fd, buf, sizeof buf);
+            if (got <= 0) break;
+            for (long off = 0; off < got;) {
+                std::uint16_t reclen;
+                std::memcpy(&reclen, buf + off + 16, sizeof reclen);  // d_ino (8), d_off (8), d_reclen
+                const char* name = buf + off + 19;                      // after d_type
+                if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) ++n;
+                off += reclen;
+            }
+        }
+        ::close(fd);
+        return n;
+    }
+
+    // One directory read and a stat relative to it per entry: a package
+    // database's directory holds thousands of files.
+    std::optional<std::int64_t> oldestModificationTime(const std::string& dir, const std::string& suffix) const override {
+        DIR* d = ::opendir(real(dir).c_str());
+        if (!d) return std::nullopt;
+        std::optional<std::int64_t> oldest;
+        while (dirent* e = ::readdir(d)) {
+            std::size_t len = std::strlen(e->d_name);
+            if (len <= suffix.size() || std::memcmp(e->d_name + len - suffix.size(), suffix.data(), suffix.size()) != 0)
+                continue;
+            struct stat st;
+            if (::fstatat(::dirfd(d), e->d_name, &st, 0) != 0) continue;
+            if (!oldest || st.st_mtime < *oldest) oldest = static_cast<std::int64_t>(st.st_mtime);
+        }
+        ::closedir(d);
+        return oldest;
+    }
+
+    // On this computer's own root the kernel resolves the whole path in one
+    // lookup; the descriptor's name in /proc is the path it arrived at. Paths
+    // that do not exist (or name no file, like a socket) take the walk.
+    std::string resolve(const std::string& path) const override {
+        if (root_.empty()) {
+            std::string norm = NormalizePath(path);
+            int fd = ::open(norm.c_str(), O_PATH | O_CLOEXEC);
+            if (fd >= 0) {
+                char link[32], buf[4096];
+                std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+                ssize_t n = ::readlink(link, buf, sizeof buf);
+                ::close(fd);
+                if (n > 0 && static_cast<std::size_t>(n) < sizeof buf && buf[0] == '/') {
+                    std::string out(buf, static_cast<std::size_t>(n));
+                    if (!out.ends_with(" (deleted)")) return out;
+                }
+            }
+        }
+        return FileSystem::resolve(path);
     }
 
     bool exists(const std::string& path) const override {

@@ -47,7 +47,13 @@ public:
     // path with every symbolic link resolved inside the tree (the last
     // component need not exist); relative targets resolve against the link's
     // directory, absolute ones against the tree's root.
-    std::string resolve(const std::string& path) const;
+    virtual std::string resolve(const std::string& path) const;
+    // The oldest modification time among the entries of dir whose names end
+    // in suffix; nothing when there is none or dir cannot be read.
+    virtual std::optional<std::int64_t> oldestModificationTime(const std::string& dir,
+                                                               const std::string& suffix) const;
+    // How many entries dir has, without "." and ".."; 0 if unreadable.
+    virtual std::size_t countEntries(const std::string& dir) const { return listDir(dir).size(); }
 };
 
 // The local file tree under root ("/" for this computer).

@@ -97,10 +97,7 @@ std::optional<std::int64_t> OldestPackageList(const Context& ctx) {
         std::lock_guard<std::mutex> lock(mutex);
         if (auto it = known.find(*key); it != known.end() && it->second.first == *dirTime) return it->second.second;
     }
-    std::optional<std::int64_t> oldest;
-    for (const auto& f : ctx.fs().listDir(dir))
-        if (f.size() > 5 && f.compare(f.size() - 5, 5, ".list") == 0)
-            if (auto t = ctx.fs().modificationTime(dir + "/" + f); t && (!oldest || *t < *oldest)) oldest = t;
+    const auto oldest = ctx.fs().oldestModificationTime(dir, ".list");
     if (key) {
         std::lock_guard<std::mutex> lock(mutex);
         known[*key] = {*dirTime, oldest};

@@ -60,9 +60,23 @@ std::optional<ProcStat> ParseProcStat(std::string_view text) {
     if (open == std::string_view::npos || close == std::string_view::npos || close < open) return std::nullopt;
     auto pid = ParseInt(text.substr(0, open));
     if (!pid) return std::nullopt;
-    auto f = SplitWhitespace(text.substr(close + 1));
-    // f[0] is field 3 (state); field n is f[n - 3].
-    if (f.size() < 22) return std::nullopt;
+    // f[0] is field 3 (state); field n is f[n - 3]. Only the first 22 are
+    // used, taken as views: this runs once for every process and thread.
+    std::string_view f[22];
+    {
+        auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
+        std::string_view rest = text.substr(close + 1);
+        std::size_t i = 0, n = 0;
+        while (n < 22) {
+            while (i < rest.size() && space(rest[i])) ++i;
+            if (i == rest.size()) break;
+            std::size_t j = i;
+            while (j < rest.size() && !space(rest[j])) ++j;
+            f[n++] = rest.substr(i, j - i);
+            i = j;
+        }
+        if (n < 22) return std::nullopt;
+    }
     ProcStat s;
     s.pid = static_cast<int>(*pid);
     s.comm = std::string(text.substr(open + 1, close - open - 1));

@@ -10,14 +10,42 @@ namespace wmi::lnx {
 
 namespace {
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-}  // namespace
 
-std::string Trim(std::string_view s) {
+std::string_view TrimView(std::string_view s) {
     std::size_t b = 0, e = s.size();
     while (b < e && (IsSpace(s[b]) || s[b] == '\0')) ++b;
     while (e > b && (IsSpace(s[e - 1]) || s[e - 1] == '\0')) --e;
-    return std::string(s.substr(b, e - b));
+    return s.substr(b, e - b);
 }
+
+// Calls f(key, value) for each "key<sep>value" line, both trimmed, in order.
+template <class F>
+void ForEachKeyValue(std::string_view text, char sep, F&& f) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t j = text.find('\n', i);
+        if (j == std::string_view::npos) j = text.size();
+        std::string_view line = text.substr(i, j - i);
+        i = j + 1;
+        std::size_t p = line.find(sep);
+        if (p == std::string_view::npos) continue;
+        std::string_view key = TrimView(line.substr(0, p));
+        if (!key.empty()) f(key, TrimView(line.substr(p + 1)));
+    }
+}
+}  // namespace
+
+std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
+
+namespace {
+std::optional<std::string_view> ForEachFindKeyValue(std::string_view text, std::string_view key, char sep) {
+    std::optional<std::string_view> found;
+    ForEachKeyValue(text, sep, [&](std::string_view k, std::string_view v) {
+        if (k == key) found = v;
+    });
+    return found;
+}
+}  // namespace
 
 std::vector<std::string> SplitWhitespace(std::string_view s) {
     std::vector<std::string> out;
@@ -80,14 +108,44 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 
 std::map<std::string, std::string> ParseKeyValueLines(std::string_view text, char sep) {
     std::map<std::string, std::string> out;
-    for (const auto& line : SplitLines(text)) {
-        std::size_t p = line.find(sep);
-        if (p == std::string::npos) continue;
-        std::string key = Trim(std::string_view(line).substr(0, p));
-        if (key.empty()) continue;
-        out[key] = Trim(std::string_view(line).substr(p + 1));
-    }
+    ForEachKeyValue(text, sep, [&](std::string_view k, std::string_view v) { out[std::string(k)] = v; });
     return out;
+}
+
+std::optional<std::string_view> FindKeyValue(std::string_view text, std::string_view key, char sep) {
+    // The last line whose trimmed key is key, without copying every line: a
+    // status file has about sixty and is asked for a handful of them.
+    auto blank = [](char c) { return IsSpace(c) || c == '\0'; };
+    if (key.empty() || blank(sep) || key.find_first_of(std::string_view("\n\0", 2)) != std::string_view::npos ||
+        key.find(sep) != std::string_view::npos || blank(key.front()) || blank(key.back()))
+        return ForEachFindKeyValue(text, key, sep);
+    // Jumps from one occurrence of the key to the next; one that starts its
+    // line (after blanks) and is followed by blanks and sep is a match.
+    std::optional<std::string_view> found;
+    for (std::size_t at = text.find(key); at != std::string_view::npos; at = text.find(key, at + 1)) {
+        std::size_t k = at;
+        while (k > 0 && text[k - 1] != '\n' && blank(text[k - 1])) --k;
+        if (k > 0 && text[k - 1] != '\n') continue;
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        std::size_t m = at + key.size();
+        while (m < end && text[m] != sep && blank(text[m])) ++m;
+        if (m < end && text[m] == sep) found = TrimView(text.substr(m + 1, end - m - 1));
+    }
+    return found;
+}
+
+std::pair<std::string_view, std::string_view> FirstTwoWords(std::string_view s) {
+    std::string_view w[2];
+    std::size_t i = 0;
+    for (auto& word : w) {
+        while (i < s.size() && IsSpace(s[i])) ++i;
+        std::size_t j = i;
+        while (j < s.size() && !IsSpace(s[j])) ++j;
+        word = s.substr(i, j - i);
+        i = j;
+    }
+    return {w[0], w[1]};
 }
 
 std::vector<int> ParseCpuList(std::string_view text) {

@@ -32,6 +32,10 @@ std::string Cat(const Parts&... parts) {
 }
 // "KEY=value" lines (uevent, os-release without quotes); later keys win.
 std::map<std::string, std::string> ParseKeyValueLines(std::string_view text, char sep = '=');
+// One key's value as ParseKeyValueLines would map it, without the map.
+std::optional<std::string_view> FindKeyValue(std::string_view text, std::string_view key, char sep = '=');
+// The first two whitespace-separated words of s (empty where missing).
+std::pair<std::string_view, std::string_view> FirstTwoWords(std::string_view s);
 // "0-3,8,10-11" as a list of numbers; empty on malformed input.
 std::vector<int> ParseCpuList(std::string_view text);
 

@@ -339,9 +339,8 @@ std::vector<Sample> ThreadSample(const Context& ctx) {
             x.v["IDProcess"] = ParseUInt(pid).value_or(0);
             x.v["IDThread"] = static_cast<std::uint64_t>(t->stat.pid);
             if (x.v.count("PriorityBase")) x.v["PriorityCurrent"] = x.v["PriorityBase"];
-            auto vol = t->status.find("voluntary_ctxt_switches"), inv = t->status.find("nonvoluntary_ctxt_switches");
-            if (vol != t->status.end() && inv != t->status.end())
-                x.v["ContextSwitchesPersec"] = ParseUInt(vol->second).value_or(0) + ParseUInt(inv->second).value_or(0);
+            auto vol = t->statusField("voluntary_ctxt_switches"), inv = t->statusField("nonvoluntary_ctxt_switches");
+            if (vol && inv) x.v["ContextSwitchesPersec"] = ParseUInt(*vol).value_or(0) + ParseUInt(*inv).value_or(0);
             switch (t->stat.state) {
             case 'R': x.v["ThreadState"] = 2; break;
             case 'Z': case 'X': x.v["ThreadState"] = 4; break;

@@ -6,13 +6,13 @@
 namespace wmi::lnx {
 
 std::optional<std::uint64_t> ProcessInfo::statusBytes(const char* key) const {
-    auto it = status.find(key);
-    if (it == status.end()) return std::nullopt;
-    auto w = SplitWhitespace(it->second);
-    if (w.empty()) return std::nullopt;
-    auto v = ParseUInt(w[0]);
+    auto field = statusField(key);
+    if (!field) return std::nullopt;
+    auto [number, unit] = FirstTwoWords(*field);
+    if (number.empty()) return std::nullopt;
+    auto v = ParseUInt(number);
     if (!v) return std::nullopt;
-    return w.size() > 1 && w[1] == "kB" ? *v * 1024 : *v;
+    return unit == "kB" ? *v * 1024 : *v;
 }
 
 std::string ProcessInfo::name() const {
@@ -33,17 +33,14 @@ std::optional<ProcessInfo> ReadProcess(const Context& ctx, const std::string& di
     if (!stat) return std::nullopt;
     ProcessInfo p;
     p.stat = std::move(*stat);
-    if (auto st = ctx.read(dir + "/status", 64 * 1024)) p.status = ParseKeyValueLines(*st, ':');
+    if (auto st = ctx.read(dir + "/status", 64 * 1024)) p.statusText = std::move(*st);
     if (!withDetails) return p;
     if (auto exe = ctx.fs().readLink(dir + "/exe")) p.exe = *exe;
     if (auto cmd = ctx.read(dir + "/cmdline", 256 * 1024)) p.args = ParseCmdline(*cmd);
-    if (ctx.fs().isDirectory(dir + "/fd")) {
-        auto fds = ctx.fs().listDir(dir + "/fd");
-        // An unreadable descriptor table lists as empty; only a process
-        // with no descriptors at all truly has zero, and those are kernel
-        // threads, which have no table to count.
-        if (!fds.empty()) p.fdCount = fds.size();
-    }
+    // An unreadable descriptor table lists as empty; only a process with no
+    // descriptors at all truly has zero, and those are kernel threads, which
+    // have no table to count.
+    if (auto fds = ctx.fs().countEntries(dir + "/fd")) p.fdCount = fds;
     if (auto io = ctx.read(dir + "/io", 4096)) {
         auto kv = ParseKeyValueLines(*io, ':');
         auto get = [&](const char* k) -> std::optional<std::uint64_t> {
@@ -107,7 +104,7 @@ std::optional<Object> ProcessInstance(const Context& ctx, const SchemaPtr& schem
     r.setU32("HandleCount", p->fdCount);
     r.setU32("PageFaults", p->stat.minflt + p->stat.majflt);
     // Kernel threads have no user memory: their sizes are Null, not zero.
-    if (p->status.count("VmSize")) {
+    if (p->statusField("VmSize")) {
         r.setU64("VirtualSize", p->statusBytes("VmSize"));
         r.setU64("PeakVirtualSize", p->statusBytes("VmPeak"));
         r.setU64("WorkingSetSize", p->statusBytes("VmRSS"));

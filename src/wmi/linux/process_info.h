@@ -11,13 +11,17 @@ namespace wmi::lnx {
 
 struct ProcessInfo {
     ProcStat stat;
-    std::map<std::string, std::string> status;  // /proc/<pid>/status
+    std::string statusText;                     // /proc/<pid>/status, parsed on demand
     std::optional<std::string> exe;             // the executable's path, when the link is readable
     std::vector<std::string> args;
     std::optional<std::uint64_t> fdCount;
     std::optional<std::uint64_t> readOps, readBytes, writeOps, writeBytes;  // /proc/<pid>/io
     std::optional<std::uint64_t> auditSession;
 
+    // A field of the status file ("Threads"), trimmed.
+    std::optional<std::string_view> statusField(std::string_view key) const {
+        return FindKeyValue(statusText, key, ':');
+    }
     // A "VmRSS:  1234 kB" field in bytes.
     std::optional<std::uint64_t> statusBytes(const char* key) const;
     // The name a user knows the process by: the executable's file name, else
