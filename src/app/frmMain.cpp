@@ -322,9 +322,9 @@ void frmMain::buildStatusBar() {
         panels_[i]->setProperty("panelKey", keys[i]);
         panels_[i]->setToolTip(i < 2 ? texts[i] : "");
         panels_[i]->setContentsMargins(4, 0, 4, 0);
-        // Fixed texts give way first, so what describes the listed computer
-        // at the right edge is never pushed out of the window.
-        panels_[i]->setMinimumWidth(8);
+        // The address and the credit give way first, so the computer's name
+        // and what describes the listing at the right edge stay readable.
+        if (i == 1 || i == 3) panels_[i]->setMinimumWidth(8);
         sbrMain_->addWidget(panels_[i], i == 0 ? 2 : (i == 3 ? 2 : 0));
     }
     lblNote_ = new QLabel(sbrMain_);
