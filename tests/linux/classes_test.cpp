@@ -848,6 +848,12 @@ TEST(OperatingSystem, InstallDateFromTheOldestPackageListWithoutAnInstallerLog) 
     set("/var/lib/dpkg/info/base-files.list", 1733468400);  // 2024-12-06 07:00 UTC
     set("/var/lib/dpkg/info/bash.list", 1733472000);
     set("/var/lib/dpkg/info/bash.md5sums", 1700000000);
+    // Announced ahead, the lists are looked at on another thread while the
+    // class is listed, which then waits for that answer.
+    auto announced = wmi::MakeLinuxProvider(t.path());
+    announced->prefetch({"Win32_OperatingSystem"});
+    EXPECT_EQ(lnxtest::Collect(announced, "Win32_OperatingSystem").at(0).Get("InstallDate"),
+              Value("20241206070000.000000+000"));
     EXPECT_EQ(t.collect("Win32_OperatingSystem").at(0).Get("InstallDate"), Value("20241206070000.000000+000"));
     t.mkdir("/var/log/installer");  // the installer's log wins where it exists
     EXPECT_NE(t.collect("Win32_OperatingSystem").at(0).Get("InstallDate"), Value("20241206070000.000000+000"));

@@ -2,6 +2,7 @@
 
 #include "fake_computer.h"
 #include "listing/listing.h"
+#include "wmi/linux/linux_provider.h"
 
 using namespace kestrane;
 using kestrane::testing::Decl;
@@ -289,4 +290,40 @@ TEST_F(ListingTest, HorizontalCancelAndErrors) {
     ASSERT_EQ(list.columns().size(), 2u);
     EXPECT_EQ(list.columns()[0].caption, "Name");
     EXPECT_EQ(list.columns()[1].caption, "Value");
+}
+
+namespace {
+
+// Reads every property, whatever the reader says it looks at.
+class ReadsEverything : public wmi::Provider {
+public:
+    explicit ReadsEverything(std::shared_ptr<wmi::Provider> p) : p_(std::move(p)) {}
+    std::unique_ptr<wmi::InstanceCursor> enumerate(std::string_view c) override { return p_->enumerate(c); }
+
+private:
+    std::shared_ptr<wmi::Provider> p_;
+};
+
+std::vector<std::string> SummaryLines(const std::function<std::shared_ptr<wmi::Provider>()>& make) {
+    ListModel list;
+    HeadlessHost host;
+    ShowRootSummary(list, host, [&] { return wmi::Services(make()); });
+    std::vector<std::string> out;
+    for (const auto& r : list.rows()) out.push_back(r.text + "\t" + (r.sub.empty() ? "" : r.sub[0]));
+    return out;
+}
+
+}  // namespace
+
+// The summary tells the Linux provider which properties it shows, so that
+// the provider may skip costly others: no shown value may change with it.
+TEST(RootSummary, SameWhetherOrNotTheProviderSparesUnshownProperties) {
+    for (std::string root : {std::string(KESTRANE_FIXTURES) + "/laptop", std::string(KESTRANE_FIXTURES) + "/server",
+                             std::string("/")}) {
+        auto spared = SummaryLines([&] { return wmi::MakeLinuxProvider(root); });
+        auto everything =
+            SummaryLines([&] { return std::make_shared<ReadsEverything>(wmi::MakeLinuxProvider(root)); });
+        EXPECT_EQ(spared, everything) << root;
+        EXPECT_GT(spared.size(), 40u) << root;
+    }
 }

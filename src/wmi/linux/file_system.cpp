@@ -247,6 +247,14 @@ public:
         return static_cast<std::int64_t>(st.st_mtime);
     }
 
+    std::optional<std::string> directoryStamp(const std::string& path) const override {
+        struct stat st;
+        if (::stat(real(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+        auto n = [](auto v) { return std::to_string(v); };
+        return n(st.st_dev) + ":" + n(st.st_ino) + ":" + n(st.st_mtim.tv_sec) + "." + n(st.st_mtim.tv_nsec) + ":" +
+               n(st.st_ctim.tv_sec) + "." + n(st.st_ctim.tv_nsec);
+    }
+
     std::optional<VolumeStats> volumeStats(const std::string& path) const override {
         if (!isLiveRoot()) return std::nullopt;  // a copied tree has no capacity of its own
         // A mount whose server or device stopped answering leaves its figures

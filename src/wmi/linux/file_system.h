@@ -33,6 +33,10 @@ public:
     virtual bool isDirectory(const std::string& path) const = 0;
     // Seconds since the epoch of the last modification, if known.
     virtual std::optional<std::int64_t> modificationTime(const std::string& path) const = 0;
+    // A text that changes whenever an entry of the directory is added,
+    // removed or renamed (its device, inode, and modification and change
+    // times to the nanosecond); nothing when unknown.
+    virtual std::optional<std::string> directoryStamp(const std::string&) const { return std::nullopt; }
     // Capacity of the mounted file system holding path; only meaningful when
     // the tree is this computer's own root.
     virtual std::optional<VolumeStats> volumeStats(const std::string& path) const = 0;

@@ -1,5 +1,9 @@
 #include "wmi/linux/linux_provider.h"
 
+#include <future>
+#include <system_error>
+#include <thread>
+
 #include "wmi/linux/provider_core.h"
 #include "wmi/linux/schema_table.h"
 
@@ -56,6 +60,28 @@ public:
         return e->collect(ctx, LookupSchema(e->name));
     }
 
+    // The slow preparations of the announced classes run on a thread of their
+    // own while the caller lists the others. A failure there is met again,
+    // and reported, when the class itself is listed.
+    void prefetch(const std::vector<std::string>& classNames) override {
+        std::vector<WarmUp> work;
+        for (const auto& n : classNames)
+            if (const ClassEntry* e = TheRegistry().find(n); e && e->warmUp) work.push_back(e->warmUp);
+        if (work.empty() || std::thread::hardware_concurrency() < 2) return;
+        try {
+            warming_.push_back(std::async(std::launch::async, [ctx = Context(fs_, cache_), work = std::move(work)] {
+                for (const auto& w : work) {
+                    try {
+                        w(ctx);
+                    } catch (...) {
+                    }
+                }
+            }));
+        } catch (const std::system_error&) {
+            // No thread to be had: the classes do the work when listed.
+        }
+    }
+
     std::vector<std::string> reasons(std::string_view className) override {
         const ClassEntry* e = TheRegistry().find(className);
         if (!e) return {};
@@ -72,6 +98,7 @@ public:
 private:
     std::shared_ptr<FileSystem> fs_;
     std::shared_ptr<SharedCache> cache_;
+    std::vector<std::future<void>> warming_;  // last, so waited for before the rest goes
 };
 
 }  // namespace

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
+#include <future>
 #include <map>
 #include <mutex>
 
+#include "wmi/linux/answer_cache.h"
 #include "wmi/linux/os_common.h"
 #include "wmi/linux/system_info.h"
 
@@ -80,29 +82,69 @@ std::optional<std::string> LanguageId(const std::string& lang) {
     return std::string(it->second);
 }
 
+// On the computer's own root the answer is also kept between runs. dpkg
+// replaces a list by renaming a new one over it, which changes the
+// directory's stamp, so an unchanged stamp means unchanged lists.
+std::optional<std::int64_t> ScanPackageLists(const Context& ctx, const std::string& dir) {
+    const char* kName = "dpkg-oldest-list";
+    // Taken before the scan: lists changed during it change the stamp too.
+    auto stamp = ctx.fs().isLiveRoot() ? ctx.fs().directoryStamp(dir) : std::nullopt;
+    if (stamp) {
+        if (auto kept = CachedAnswer(kName, *stamp)) {
+            if (*kept == "none") return std::nullopt;
+            if (auto t = ParseInt(*kept)) return t;
+        }
+    }
+    auto oldest = ctx.fs().oldestModificationTime(dir, ".list");
+    if (stamp) StoreAnswer(kName, *stamp, oldest ? std::to_string(*oldest) : "none");
+    return oldest;
+}
+
 // The earliest time a package still installed was unpacked: dpkg rewrites a
 // package's file list at each unpack, so the oldest list stands in for the
 // installation where no installer left its log.
 // Looking at every list costs milliseconds, more than the whole summary
 // otherwise takes, so the answer is kept for the program's run while the
-// directory does not change (an unpack changes it).
+// directory does not change (an unpack changes it), and a second caller
+// while the lists are being looked at waits for that answer.
 std::optional<std::int64_t> OldestPackageList(const Context& ctx) {
     const std::string dir = "/var/lib/dpkg/info";
     auto dirTime = ctx.fs().modificationTime(dir);
     if (!dirTime) return std::nullopt;
-    static std::mutex mutex;
-    static std::map<std::string, std::pair<std::int64_t, std::optional<std::int64_t>>> known;  // host path -> (dir time, oldest)
     const auto key = ctx.fs().hostPath(dir);
-    if (key) {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (auto it = known.find(*key); it != known.end() && it->second.first == *dirTime) return it->second.second;
+    if (!key) return ctx.fs().oldestModificationTime(dir, ".list");
+    using Answer = std::shared_future<std::optional<std::int64_t>>;
+    // Never destroyed: a warm-up thread may still use them while the program exits.
+    static auto* mutex = new std::mutex;
+    static auto* known = new std::map<std::string, std::pair<std::int64_t, Answer>>;  // host path -> (dir time, oldest)
+    std::promise<std::optional<std::int64_t>> mine;
+    Answer theirs;
+    {
+        std::lock_guard<std::mutex> lock(*mutex);
+        auto& entry = (*known)[*key];
+        if (entry.second.valid() && entry.first == *dirTime) theirs = entry.second;
+        else entry = {*dirTime, mine.get_future().share()};
     }
-    const auto oldest = ctx.fs().oldestModificationTime(dir, ".list");
-    if (key) {
-        std::lock_guard<std::mutex> lock(mutex);
-        known[*key] = {*dirTime, oldest};
+    if (theirs.valid()) return theirs.get();
+    try {
+        auto oldest = ScanPackageLists(ctx, dir);
+        mine.set_value(oldest);
+        return oldest;
+    } catch (...) {
+        mine.set_exception(std::current_exception());
+        throw;
     }
-    return oldest;
+}
+
+// Where the system records its installation: the installers' log
+// directories are written once, at the end (Debian/Ubuntu, Fedora/RHEL);
+// pacman's log begins with the first package ever installed (Arch).
+std::optional<std::string> InstallDate(const Context& ctx) {
+    if (auto t = ctx.fs().modificationTime("/var/log/installer")) return ctx.dmtf(*t);
+    if (auto a = ctx.fs().modificationTime("/var/log/anaconda")) return ctx.dmtf(*a);
+    if (auto log = ctx.read("/var/log/pacman.log", 256)) return ParsePacmanLogStart(*log);
+    if (auto oldest = OldestPackageList(ctx)) return ctx.dmtf(*oldest);
+    return std::nullopt;
 }
 
 std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const SchemaPtr& schema) {
@@ -146,13 +188,7 @@ std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const Schema
         r.set("LocalDateTime", ctx.dmtf(now));
         if (auto off = ctx.utcOffsetMinutes(now)) r.set("CurrentTimeZone", *off);
     }
-    // Where the system records its installation: the installers' log
-    // directories are written once, at the end (Debian/Ubuntu, Fedora/RHEL);
-    // pacman's log begins with the first package ever installed (Arch).
-    if (auto t = ctx.fs().modificationTime("/var/log/installer")) r.set("InstallDate", ctx.dmtf(*t));
-    else if (auto a = ctx.fs().modificationTime("/var/log/anaconda")) r.set("InstallDate", ctx.dmtf(*a));
-    else if (auto log = ctx.read("/var/log/pacman.log", 256)) r.set("InstallDate", ParsePacmanLogStart(*log));
-    else if (auto oldest = OldestPackageList(ctx)) r.set("InstallDate", ctx.dmtf(*oldest));
+    if (ctx.wants("InstallDate")) r.set("InstallDate", InstallDate(ctx));
 
     if (auto mem = ctx.read("/proc/meminfo")) {
         auto m = ParseMemInfo(*mem);
@@ -175,7 +211,9 @@ std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const Schema
         if (avail && swapFree) r.setU64("FreeVirtualMemory", *avail + *swapFree);
     }
 
-    r.setU32("NumberOfProcesses", CountProcesses(ctx));
+    // A reader that named its properties (the summary) is spared the costly
+    // ones it does not show: counting processes looks at every one of them.
+    if (ctx.wants("NumberOfProcesses")) r.setU32("NumberOfProcesses", CountProcesses(ctx));
     r.setU32("MaxNumberOfProcesses", ctx.readUInt("/proc/sys/kernel/pid_max"));
 
     auto utmp = ctx.read("/run/utmp", 1 << 20);
@@ -187,7 +225,8 @@ std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const Schema
         r.set("NumberOfUsers", sessions);
     }
 
-    CpuTopology topo = ReadCpuTopology(ctx);
+    CpuTopology topo;
+    if (ctx.wants("DataExecutionPrevention_Available")) topo = ReadCpuTopology(ctx);
     if (!topo.records.empty() && topo.records[0].get("flags")) {
         auto flags = SplitWhitespace(*topo.records[0].get("flags"));
         bool nx = false;
@@ -202,6 +241,8 @@ std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const Schema
 
 }  // namespace
 
-void RegisterOsClasses(Registry& reg) { reg.add("Win32_OperatingSystem", OperatingSystem); }
+void RegisterOsClasses(Registry& reg) {
+    reg.add("Win32_OperatingSystem", OperatingSystem, [](const Context& ctx) { InstallDate(ctx); });
+}
 
 }  // namespace wmi::lnx

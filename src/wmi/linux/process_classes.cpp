@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "wmi/linux/process_info.h"
+#include "wmi/linux/read_ahead.h"
 
 namespace wmi::lnx {
 
@@ -124,8 +125,8 @@ std::optional<Object> ProcessInstance(const Context& ctx, const SchemaPtr& schem
 
 std::unique_ptr<InstanceCursor> Processes(const Context& ctx, const SchemaPtr& schema) {
     auto q = std::make_shared<ProcessQuery>(MakeQuery(ctx));
-    return std::make_unique<LazyCursor>(NumericEntries(ctx, "/proc"),
-                                        [ctx, schema, q](const std::string& pid) { return ProcessInstance(ctx, schema, *q, pid); });
+    return MakeReadAheadCursor(NumericEntries(ctx, "/proc"),
+                               [ctx, schema, q](const std::string& pid) { return ProcessInstance(ctx, schema, *q, pid); });
 }
 
 // Windows thread states: 2 running, 5 waiting, 4 terminated.

@@ -213,11 +213,11 @@ std::optional<Object> LazyCursor::next() {
     return std::nullopt;
 }
 
-void Registry::add(std::string name, Collector collect) {
+void Registry::add(std::string name, Collector collect, WarmUp warmUp) {
     // That every class has a schema is checked by the tests: looking them up
     // here would build every schema at each start.
     std::string key = ToLowerAscii(name);
-    byLowerName_[key] = ClassEntry{std::move(name), std::move(collect)};
+    byLowerName_[key] = ClassEntry{std::move(name), std::move(collect), std::move(warmUp)};
 }
 
 const ClassEntry* Registry::find(std::string_view name) const {

@@ -144,15 +144,21 @@ private:
 // A collector opens the instances of its class for one query.
 using Collector = std::function<std::unique_ptr<InstanceCursor>(const Context&, const SchemaPtr&)>;
 
+// Slow work a class's instances will need whatever properties are read
+// (and that keeps its answer), started ahead when a caller announces the
+// classes it is about to list.
+using WarmUp = std::function<void(const Context&)>;
+
 struct ClassEntry {
     std::string name;
     Collector collect;
+    WarmUp warmUp;
 };
 
 class Registry {
 public:
     // The class's schema must be in the schema table.
-    void add(std::string name, Collector collect);
+    void add(std::string name, Collector collect, WarmUp warmUp = {});
     const ClassEntry* find(std::string_view name) const;  // case-insensitive
     std::vector<std::string> names() const;
 

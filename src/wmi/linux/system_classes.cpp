@@ -326,7 +326,10 @@ std::optional<Object> ProcessorInstance(const Context& ctx, const SchemaPtr& sch
 
 std::unique_ptr<InstanceCursor> Processors(const Context& ctx, const SchemaPtr& schema) {
     auto topo = std::make_shared<CpuTopology>(ReadCpuTopology(ctx));
-    auto caches = std::make_shared<std::vector<CacheInfo>>(ReadCaches(ctx, *topo));
+    // Six files per cache and processor: a reader that names its properties
+    // without the cache sizes (the summary) is spared them.
+    auto caches = std::make_shared<std::vector<CacheInfo>>();
+    if (ctx.wants("L2CacheSize") || ctx.wants("L3CacheSize")) *caches = ReadCaches(ctx, *topo);
     auto smbios = std::make_shared<std::vector<SmbiosStructure>>(ReadSmbios(ctx));
     auto samples = std::make_shared<CpuSamples>();
     if (!ctx.wants("LoadPercentage")) {
