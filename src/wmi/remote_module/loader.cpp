@@ -4,7 +4,10 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <functional>
 #include <mutex>
+#include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 #include "wmi/error.h"
@@ -78,22 +81,116 @@ const Api* IfLoaded() {
     return gApi;
 }
 
+// What the module caught, thrown again by this program's own runtime.
+void Rethrow(const Failure& f) {
+    if (f.kind == Failure::Wmi) throw Error(f.number, f.source, f.description);
+    if (f.kind == Failure::Other)
+        throw std::runtime_error(f.description.empty() ? "the remote computers' back-end failed" : f.description);
+}
+
+template <class Call>
+auto Checked(Call&& call) {
+    Failure f;
+    if constexpr (std::is_void_v<decltype(call(f))>) {
+        call(f);
+        Rethrow(f);
+    } else {
+        auto r = call(f);
+        Rethrow(f);
+        return r;
+    }
+}
+
+class ModuleCursor : public InstanceCursor {
+public:
+    explicit ModuleCursor(std::unique_ptr<RemoteCursor> c) : c_(std::move(c)) {}
+    std::optional<Object> next() override {
+        std::optional<Object> out;
+        Checked([&](Failure& f) { c_->next(out, f); });
+        return out;
+    }
+
+private:
+    std::unique_ptr<RemoteCursor> c_;
+};
+
+class ModuleProvider : public Provider {
+public:
+    explicit ModuleProvider(std::shared_ptr<RemoteProvider> p) : p_(std::move(p)) {}
+    std::unique_ptr<InstanceCursor> enumerate(std::string_view className) override {
+        return std::make_unique<ModuleCursor>(Checked([&](Failure& f) { return p_->enumerate(className, nullptr, f); }));
+    }
+    std::unique_ptr<InstanceCursor> enumerate(std::string_view className,
+                                              const std::vector<std::string>& properties) override {
+        return std::make_unique<ModuleCursor>(
+            Checked([&](Failure& f) { return p_->enumerate(className, &properties, f); }));
+    }
+    void prefetch(const std::vector<std::string>& classNames) override {
+        Checked([&](Failure& f) { p_->prefetch(classNames, f); });
+    }
+    std::string computerName() const override {
+        return Checked([&](Failure& f) { return p_->computerName(f); });
+    }
+    std::vector<std::string> reasons(std::string_view className) override {
+        return Checked([&](Failure& f) { return p_->reasons(className, f); });
+    }
+
+private:
+    std::shared_ptr<RemoteProvider> p_;
+};
+
+std::shared_ptr<Provider> Wrapped(std::shared_ptr<RemoteProvider> p) {
+    return p ? std::make_shared<ModuleProvider>(std::move(p)) : nullptr;
+}
+
+// The module calls these back; whatever they throw stays on this side and
+// counts as the cautious answer.
+template <class Choice, class Question>
+std::function<Choice(const Question&)> Contained(std::function<Choice(const Question&)> ask, Choice cautious) {
+    if (!ask) return ask;
+    return [ask = std::move(ask), cautious](const Question& q) {
+        try {
+            return ask(q);
+        } catch (...) {
+            return cautious;
+        }
+    };
+}
+
+std::function<void()> Contained(std::function<void()> tick) {
+    if (!tick) return tick;
+    return [tick = std::move(tick)] {
+        try {
+            tick();
+        } catch (...) {
+        }
+    };
+}
+
 }  // namespace
 
 }  // namespace wmi::remote_module
 
 namespace wmi::ssh {
 
+using remote_module::Checked;
+using remote_module::Contained;
+using remote_module::Failure;
 using remote_module::IfLoaded;
 using remote_module::Need;
 
-bool IsSshUrl(const std::string& name) { return Need().sshIsUrl(name); }
+bool IsSshUrl(const std::string& name) {
+    return Checked([&](Failure& f) { return Need().sshIsUrl(name, f); });
+}
 std::optional<Target> ParseTarget(const std::string& name, std::string* why) {
-    return Need().sshParseTarget(name, why);
+    return Checked([&](Failure& f) { return Need().sshParseTarget(name, why, f); });
 }
 std::shared_ptr<Provider> Connect(const std::string& name, const std::string& user, const std::string& password,
                                   const Options& options) {
-    return Need().sshConnect(name, user, password, options);
+    Options o = options;
+    o.unknownHost = Contained(std::move(o.unknownHost), HostKeyChoice::Refuse);
+    o.whileWaiting = Contained(std::move(o.whileWaiting));
+    return remote_module::Wrapped(Checked([&](Failure& f) { return Need().sshConnect(name, user, password, o, f); }));
 }
 void CloseIdleSessions() {
     if (auto* api = IfLoaded()) api->sshCloseIdle();
@@ -101,25 +198,40 @@ void CloseIdleSessions() {
 void CloseAllSessions() {
     if (auto* api = IfLoaded()) api->sshCloseAll();
 }
-std::string KnownHostsPath() { return Need().sshKnownHostsPath(); }
+std::string KnownHostsPath() {
+    return Checked([&](Failure& f) { return Need().sshKnownHostsPath(f); });
+}
 
 }  // namespace wmi::ssh
 
 namespace wmi::wsman {
 
+using remote_module::Checked;
+using remote_module::Contained;
+using remote_module::Failure;
 using remote_module::IfLoaded;
 using remote_module::Need;
 
-bool IsWsmanUrl(const std::string& name) { return Need().wsmanIsUrl(name); }
-std::optional<Endpoint> ParseEndpoint(const std::string& name, std::string* why) {
-    return Need().wsmanParseEndpoint(name, why);
+bool IsWsmanUrl(const std::string& name) {
+    return Checked([&](Failure& f) { return Need().wsmanIsUrl(name, f); });
 }
-Endpoint BareEndpoint(const std::string& host) { return Need().wsmanBareEndpoint(host); }
+std::optional<Endpoint> ParseEndpoint(const std::string& name, std::string* why) {
+    return Checked([&](Failure& f) { return Need().wsmanParseEndpoint(name, why, f); });
+}
+Endpoint BareEndpoint(const std::string& host) {
+    return Checked([&](Failure& f) { return Need().wsmanBareEndpoint(host, f); });
+}
 std::shared_ptr<Provider> Connect(const Endpoint& endpoint, const std::string& user, const std::string& password,
                                   const Options& options) {
-    return Need().wsmanConnect(endpoint, user, password, options);
+    Options o = options;
+    o.untrustedCertificate = Contained(std::move(o.untrustedCertificate), CertificateChoice::Refuse);
+    o.whileWaiting = Contained(std::move(o.whileWaiting));
+    return remote_module::Wrapped(
+        Checked([&](Failure& f) { return Need().wsmanConnect(endpoint, user, password, o, f); }));
 }
-std::optional<std::string> ParseFingerprint(const std::string& text) { return Need().wsmanParseFingerprint(text); }
+std::optional<std::string> ParseFingerprint(const std::string& text) {
+    return Checked([&](Failure& f) { return Need().wsmanParseFingerprint(text, f); });
+}
 void CloseIdleSessions() {
     if (auto* api = IfLoaded()) api->wsmanCloseIdle();
 }
