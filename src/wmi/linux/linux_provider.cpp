@@ -1,5 +1,6 @@
 #include "wmi/linux/linux_provider.h"
 
+#include <chrono>
 #include <future>
 #include <system_error>
 #include <thread>
@@ -68,6 +69,10 @@ public:
         for (const auto& n : classNames)
             if (const ClassEntry* e = TheRegistry().find(n); e && e->warmUp) work.push_back(e->warmUp);
         if (work.empty() || std::thread::hardware_concurrency() < 2) return;
+        // A window shows many summaries in a session: forget the finished.
+        std::erase_if(warming_, [](const std::future<void>& f) {
+            return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        });
         try {
             warming_.push_back(std::async(std::launch::async, [ctx = Context(fs_, cache_), work = std::move(work)] {
                 for (const auto& w : work) {

@@ -1,6 +1,7 @@
 #include "wmi/linux/read_ahead.h"
 
 #include <algorithm>
+#include <system_error>
 
 namespace wmi::lnx {
 
@@ -40,9 +41,19 @@ void ReadAheadCursor::work() {
 
 std::optional<Object> ReadAheadCursor::next() {
     // Threads start at the first read: a cursor opened and dropped costs none.
-    if (threads_.empty() && !keys_.empty()) {
+    if (!started_) {
+        started_ = true;
         unsigned n = static_cast<unsigned>(std::min<std::size_t>(workers_, keys_.size()));
-        for (unsigned i = 0; i < n; ++i) threads_.emplace_back([this] { work(); });
+        try {
+            for (unsigned i = 0; i < n; ++i) threads_.emplace_back([this] { work(); });
+        } catch (const std::system_error&) {
+            // Fewer threads, or none: then the reader produces its own.
+        }
+    }
+    if (threads_.empty()) {
+        while (read_ < keys_.size())
+            if (auto o = produce_(keys_[read_++])) return o;
+        return std::nullopt;
     }
     std::unique_lock lock(mutex_);
     while (read_ < keys_.size()) {

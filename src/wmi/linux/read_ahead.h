@@ -40,6 +40,7 @@ private:
     std::condition_variable ready_, room_;
     std::size_t claimed_ = 0, read_ = 0;  // guarded by mutex_
     bool stop_ = false;
+    bool started_ = false;
     std::vector<std::thread> threads_;
 };
 
