@@ -18,20 +18,28 @@ std::string_view TrimView(std::string_view s) {
     return s.substr(b, e - b);
 }
 
-// Calls f(key, value) for each "key<sep>value" line, both trimmed, in order.
+// Calls f(line) for each line of text without its '\n', until f returns false.
 template <class F>
-void ForEachKeyValue(std::string_view text, char sep, F&& f) {
+void ForEachLine(std::string_view text, F&& f) {
     std::size_t i = 0;
     while (i < text.size()) {
         std::size_t j = text.find('\n', i);
         if (j == std::string_view::npos) j = text.size();
-        std::string_view line = text.substr(i, j - i);
+        if (!f(text.substr(i, j - i))) return;
         i = j + 1;
+    }
+}
+
+// Calls f(key, value) for each "key<sep>value" line, both trimmed, in order.
+template <class F>
+void ForEachKeyValue(std::string_view text, char sep, F&& f) {
+    ForEachLine(text, [&](std::string_view line) {
         std::size_t p = line.find(sep);
-        if (p == std::string_view::npos) continue;
+        if (p == std::string_view::npos) return true;
         std::string_view key = TrimView(line.substr(0, p));
         if (!key.empty()) f(key, TrimView(line.substr(p + 1)));
-    }
+        return true;
+    });
 }
 }  // namespace
 
@@ -62,15 +70,11 @@ std::vector<std::string> SplitWhitespace(std::string_view s) {
 
 std::vector<std::string> SplitLines(std::string_view s) {
     std::vector<std::string> out;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        std::size_t j = s.find('\n', i);
-        if (j == std::string_view::npos) j = s.size();
-        std::string_view line = s.substr(i, j - i);
+    ForEachLine(s, [&](std::string_view line) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         out.emplace_back(line);
-        i = j + 1;
-    }
+        return true;
+    });
     return out;
 }
 
@@ -428,28 +432,24 @@ IdNames LookupIdNames(std::string_view idsText, unsigned vendor, unsigned device
     std::snprintf(vend, sizeof vend, "%04x", vendor & 0xFFFF);
     std::snprintf(dev, sizeof dev, "%04x", device & 0xFFFF);
     bool inVendor = false;
-    std::size_t i = 0;
-    while (i < idsText.size()) {
-        std::size_t j = idsText.find('\n', i);
-        if (j == std::string_view::npos) j = idsText.size();
-        std::string_view line = idsText.substr(i, j - i);
-        i = j + 1;
-        if (line.empty() || line[0] == '#') continue;
+    ForEachLine(idsText, [&](std::string_view line) {
+        if (line.empty() || line[0] == '#') return true;
         if (line[0] != '\t') {
-            if (inVendor) break;  // the vendor's block ended
+            if (inVendor) return false;  // the vendor's block ended
             if (line.size() > 6 && line.substr(0, 4) == vend && line[4] == ' ') {
                 inVendor = true;
                 out.vendor = Trim(line.substr(6));
-            } else if (line.size() > 2 && line[0] == 'C' && line[1] == ' ') {
-                break;  // device classes follow the vendor list
+                return true;
             }
-            continue;
+            // Device classes follow the vendor list.
+            return !(line.size() > 2 && line[0] == 'C' && line[1] == ' ');
         }
         if (inVendor && line.size() > 7 && line[1] != '\t' && line.substr(1, 4) == dev && line[5] == ' ') {
             out.device = Trim(line.substr(7));
-            break;
+            return false;
         }
-    }
+        return true;
+    });
     return out;
 }
 

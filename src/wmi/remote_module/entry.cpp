@@ -68,6 +68,13 @@ private:
     std::shared_ptr<Provider> p_;
 };
 
+// Closing sessions has no one to report to.
+template <void (*Close)()>
+void Quietly() noexcept {
+    Failure ignored;
+    Guard(ignored, Close);
+}
+
 std::shared_ptr<RemoteProvider> Guarded(std::shared_ptr<Provider> p) {
     return std::make_shared<GuardedProvider>(std::move(p));
 }
@@ -81,14 +88,8 @@ const Api kApi{
     [](const std::string& n, const std::string& u, const std::string& p, const ssh::Options& o, Failure& f) noexcept {
         return Guard(f, [&] { return Guarded(ssh::Connect(n, u, p, o)); });
     },
-    []() noexcept {
-        Failure ignored;
-        Guard(ignored, [] { ssh::CloseIdleSessions(); });
-    },
-    []() noexcept {
-        Failure ignored;
-        Guard(ignored, [] { ssh::CloseAllSessions(); });
-    },
+    &Quietly<&ssh::CloseIdleSessions>,
+    &Quietly<&ssh::CloseAllSessions>,
     [](Failure& f) noexcept { return Guard(f, [] { return ssh::KnownHostsPath(); }); },
     [](const std::string& n, Failure& f) noexcept { return Guard(f, [&] { return wsman::IsWsmanUrl(n); }); },
     [](const std::string& n, std::string* why, Failure& f) noexcept {
@@ -98,14 +99,8 @@ const Api kApi{
     [](const wsman::Endpoint& e, const std::string& u, const std::string& p, const wsman::Options& o,
        Failure& f) noexcept { return Guard(f, [&] { return Guarded(wsman::Connect(e, u, p, o)); }); },
     [](const std::string& t, Failure& f) noexcept { return Guard(f, [&] { return wsman::ParseFingerprint(t); }); },
-    []() noexcept {
-        Failure ignored;
-        Guard(ignored, [] { wsman::CloseIdleSessions(); });
-    },
-    []() noexcept {
-        Failure ignored;
-        Guard(ignored, [] { wsman::CloseAllSessions(); });
-    },
+    &Quietly<&wsman::CloseIdleSessions>,
+    &Quietly<&wsman::CloseAllSessions>,
 };
 
 }  // namespace
