@@ -22,11 +22,13 @@ using wmi::lnx::StoreAnswer;
 class CacheHome {
 public:
     CacheHome() {
+        wmi::lnx::KeepAnswersBetweenRuns(true);
         const char* old = std::getenv("XDG_CACHE_HOME");
         if (old) old_ = old;
         ::setenv("XDG_CACHE_HOME", (tree_.path() + "/cache").c_str(), 1);
     }
     ~CacheHome() {
+        wmi::lnx::KeepAnswersBetweenRuns(false);
         if (old_) ::setenv("XDG_CACHE_HOME", old_->c_str(), 1);
         else ::unsetenv("XDG_CACHE_HOME");
     }
@@ -63,6 +65,14 @@ TEST(AnswerCache, KeptPerStampAndIgnoredWhenDamaged) {
     StoreAnswer("../escape", "s", "a");
     EXPECT_FALSE(std::filesystem::exists(home.tree().path() + "/cache/escape"));
     StoreAnswer("x", "s", "a\nkestrane answer 1");
+    EXPECT_FALSE(CachedAnswer("x", "s"));
+}
+
+TEST(AnswerCache, NothingIsKeptUnlessTheProgramAsksForIt) {
+    CacheHome home;
+    wmi::lnx::KeepAnswersBetweenRuns(false);  // as in the window
+    StoreAnswer("x", "s", "1");
+    EXPECT_FALSE(std::filesystem::exists(home.file("")));
     EXPECT_FALSE(CachedAnswer("x", "s"));
 }
 

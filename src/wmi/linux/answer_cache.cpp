@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
@@ -11,11 +12,13 @@ namespace wmi::lnx {
 
 namespace {
 
+std::atomic<bool> gKeep{false};
 constexpr const char* kHeader = "kestrane answer 1";
 constexpr std::size_t kMaxFile = 4096;
 
 // $XDG_CACHE_HOME/kestrane, else ~/.cache/kestrane; only absolute bases.
 std::optional<std::string> CacheDir() {
+    if (!gKeep) return std::nullopt;
     if (const char* x = std::getenv("XDG_CACHE_HOME"); x && x[0] == '/') return std::string(x) + "/kestrane";
     if (const char* h = std::getenv("HOME"); h && h[0] == '/') return std::string(h) + "/.cache/kestrane";
     return std::nullopt;
@@ -31,6 +34,8 @@ bool SafeName(const std::string& s) {
 bool OneLine(const std::string& s) { return s.size() < 1024 && s.find_first_of("\n\r") == std::string::npos; }
 
 }  // namespace
+
+void KeepAnswersBetweenRuns(bool on) { gKeep = on; }
 
 std::optional<std::string> CachedAnswer(const std::string& name, const std::string& stamp) {
     auto dir = CacheDir();

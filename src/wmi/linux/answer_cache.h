@@ -7,7 +7,13 @@
 
 namespace wmi::lnx {
 
-// The answer stored under name, when it was stored with this stamp.
+// Off unless the program turns it on: the window keeps no files besides the
+// ones the user saves, while kestrane-cli, which starts anew for every
+// command, keeps its answers.
+void KeepAnswersBetweenRuns(bool on);
+
+// The answer stored under name, when it was stored with this stamp (and
+// answers are kept at all).
 std::optional<std::string> CachedAnswer(const std::string& name, const std::string& stamp);
 // Stores an answer (a line of text) for the next run; a cache directory that
 // cannot be written only means the answer is found again.
