@@ -1,0 +1,193 @@
+"""The mutation guard's engine; scripts/mutants.sh is how it is run."""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+KEYS = ("file", "from", "to", "why", "tests")
+
+
+def parse(path):
+    """Blocks of "key: value" lines separated by blank lines; '#' lines are comments."""
+    mutants, block, errors = [], {}, []
+
+    def close(lineno):
+        if not block:
+            return
+        missing = [k for k in ("file", "from", "to", "why") if k not in block]
+        if missing:
+            errors.append(f"{path}: block ending at line {lineno}: no {', '.join(missing)}")
+        else:
+            block["number"] = len(mutants) + 1
+            mutants.append(dict(block))
+        block.clear()
+
+    with open(path, encoding="utf-8") as f:
+        lines = f.read().split("\n")
+    for lineno, line in enumerate(lines, 1):
+        if line.startswith("#"):
+            continue
+        if not line.strip():
+            close(lineno)
+            continue
+        m = re.match(r"(\w+):(?: (.*))?$", line)
+        if not m or m.group(1) not in KEYS:
+            errors.append(f"{path}:{lineno}: expected one of {', '.join(KEYS)}: {line}")
+            continue
+        if m.group(1) in block:
+            errors.append(f"{path}:{lineno}: {m.group(1)} given twice")
+        block[m.group(1)] = m.group(2) or ""
+    close(len(lines))
+    return mutants, errors
+
+
+def select(mutants, args):
+    picked, files = set(), []
+    for a in args:
+        if re.fullmatch(r"\d+(-\d+)?", a):
+            lo, _, hi = a.partition("-")
+            picked.update(range(int(lo), int(hi or lo) + 1))
+        else:
+            files.append(a)
+    if not picked and not files:
+        return mutants
+    return [m for m in mutants
+            if m["number"] in picked or any(f in m["file"] for f in files)]
+
+
+def sync(top, tree):
+    """Mirrors the working tree (tracked and untracked, not ignored) into the copy,
+    writing only files that differ so the copy's build stays incremental."""
+    names = subprocess.run(["git", "-C", top, "ls-files", "-z", "-co", "--exclude-standard"],
+                           check=True, capture_output=True).stdout.decode().split("\0")
+    wanted = {n for n in names if n and os.path.isfile(os.path.join(top, n))}
+    for n in wanted:
+        src, dst = os.path.join(top, n), os.path.join(tree, n)
+        if os.path.islink(src):
+            continue
+        if os.path.exists(dst):
+            with open(src, "rb") as a, open(dst, "rb") as b:
+                if a.read() == b.read():
+                    continue
+        os.makedirs(os.path.dirname(dst), exist_ok=True)
+        shutil.copy2(src, dst)
+    for dirpath, dirnames, filenames in os.walk(tree):
+        if dirpath == tree:
+            dirnames[:] = [d for d in dirnames if d != "build"]
+        for fn in filenames:
+            rel = os.path.relpath(os.path.join(dirpath, fn), tree)
+            if rel not in wanted:
+                os.remove(os.path.join(dirpath, fn))
+
+
+def run(cmd, log, **kw):
+    with open(log, "a") as out:
+        out.write("$ " + " ".join(cmd) + "\n")
+        out.flush()
+        return subprocess.run(cmd, stdout=out, stderr=subprocess.STDOUT,
+                              stdin=subprocess.DEVNULL, **kw).returncode
+
+
+def main():
+    top, args = sys.argv[1], sys.argv[2:]
+    jobs, only_list, only_check, files = "2", False, False, []
+    rest = []
+    it = iter(args)
+    for a in it:
+        if a == "-j":
+            jobs = next(it)
+        elif a == "-f":
+            files.append(next(it))
+        elif a == "--list":
+            only_list = True
+        elif a == "--check":
+            only_check = True
+        elif a in ("-h", "--help"):
+            print(open(os.path.join(top, "scripts", "mutants.sh")).read().split("set -eu")[0])
+            return 0
+        else:
+            rest.append(a)
+    mutants, errors = parse(os.path.join(top, "tests", "mutants.txt"))
+    if errors:
+        print("\n".join(errors), file=sys.stderr)
+        return 2
+    chosen = select(mutants, rest + files)
+    if only_list:
+        for m in chosen:
+            print(f"{m['number']:3} {m['file']}  {m['why']}")
+        return 0
+
+    # Every mutant must apply to the tree as it is, before anything is built.
+    bad = []
+    for m in chosen:
+        path = os.path.join(top, m["file"])
+        text = open(path, encoding="utf-8").read() if os.path.isfile(path) else None
+        n = 0 if text is None else text.count(m["from"])
+        if n != 1:
+            bad.append(m)
+            why = "no such file" if text is None else f"'from' found {n} times"
+            print(f"{m['number']:3} invalid   {m['file']}: {why}")
+    if only_check:
+        print(f"{len(chosen) - len(bad)} apply, {len(bad)} do not")
+        return 1 if bad else 0
+
+    work = os.path.join(top, "build-mutants")
+    tree, logs = os.path.join(work, "tree"), os.path.join(work, "logs")
+    build = os.path.join(tree, "build")
+    os.makedirs(logs, exist_ok=True)
+    sync(top, tree)
+    setup = os.path.join(logs, "build.log")
+    open(setup, "w").close()
+    if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
+        if run(["cmake", "-S", tree, "-B", build, "-DKESTRANE_BUILD_TESTS=ON",
+                "-DKESTRANE_BUILD_BENCH=OFF"], setup):
+            print(f"configuring the copy failed: see {setup}")
+            return 2
+    print(f"building the copy in {build} ...", flush=True)
+    if run(["cmake", "--build", build, "-j", jobs], setup):
+        print(f"the unmutated copy does not build: see {setup}")
+        return 2
+
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    killed, survived, invalid = [], [], [m["number"] for m in bad]
+    for m in chosen:
+        if m in bad:
+            continue
+        path = os.path.join(tree, m["file"])
+        original = open(path, encoding="utf-8").read()
+        log = os.path.join(logs, f"{m['number']}.log")
+        open(log, "w").close()
+        start = time.time()
+        try:
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(original.replace(m["from"], m["to"], 1))
+            if run(["cmake", "--build", build, "-j", jobs], log):
+                verdict = "invalid"  # the mutant does not build: fix the block
+            else:
+                cmd = ["ctest", "--test-dir", build, "-j", jobs, "--timeout", "300",
+                       "--no-tests=error", "--output-on-failure"]
+                if m.get("tests"):
+                    cmd += ["-R", m["tests"]]
+                verdict = "killed" if run(cmd, log, env=env) else "survived"
+        finally:
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(original)
+        {"killed": killed, "survived": survived, "invalid": invalid}[verdict].append(m["number"])
+        print(f"{m['number']:3} {verdict:9} {time.time() - start:5.0f}s  {m['file']}  {m['why']}",
+              flush=True)
+    # Leaves the copy's build matching the unmutated tree for the next run.
+    run(["cmake", "--build", build, "-j", jobs], setup)
+
+    summary = f"{len(killed)} killed, {len(survived)} survived"
+    if invalid:
+        summary += f", {len(invalid)} invalid ({' '.join(map(str, invalid))})"
+    if survived:
+        summary += f"; survivors: {' '.join(map(str, survived))} (logs in {logs})"
+    print(summary)
+    return 0 if not survived and not invalid else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
