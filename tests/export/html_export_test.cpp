@@ -77,13 +77,16 @@ TEST(HtmlExport, ColumnCountsAndEmptyLists) {
 
 TEST(HtmlExport, TextsFromTheComputerCannotInjectMarkup) {
     ListModel m;
+    m.addColumn("P", "<img src=x>");  // a caption can be a property name read from a file
     auto r = m.addRow("", "<script>alert(1)</script>", "");
     m.setSubItem(r, 1, "<b> & \"quoted\"");
     std::string out = BuildHtmlExport("A&B <i>", m);
     EXPECT_NE(out.find("<H2>A&amp;B &lt;i&gt;</H2>"), std::string::npos);
+    EXPECT_NE(out.find("<td><b>&lt;img src=x&gt;</b></td>"), std::string::npos);
     EXPECT_NE(out.find("<td><b>&lt;script&gt;alert(1)&lt;/script&gt;</b></td>"), std::string::npos);
     EXPECT_NE(out.find("<td>&lt;b&gt; &amp; &quot;quoted&quot;</td>"), std::string::npos);
     EXPECT_EQ(out.find("<script"), std::string::npos);
+    EXPECT_EQ(out.find("<img"), std::string::npos);
 }
 
 TEST(HtmlExport, WindowsCodePageWithReferencesForTheRest) {

@@ -446,6 +446,20 @@ TEST(Power, SystemBatteryOnlyWithDerivedFigures) {
     EXPECT_EQ(pb[0].Get("Manufacturer"), Value("SMP"));
 }
 
+TEST(Power, ChargeCountersConvertThroughTheDesignVoltage) {
+    lnxtest::TempTree t;
+    const std::pair<const char*, const char*> files[] = {
+        {"type", "Battery"},           {"status", "Discharging"},      {"voltage_min_design", "11100000"},
+        {"charge_full_design", "5000000"}, {"charge_full", "4500000"}, {"charge_now", "2250000"},
+        {"current_now", "1110000"}};
+    for (const auto& [name, text] : files) t.write(std::string("/sys/class/power_supply/BAT1/") + name, text);
+    auto b = t.collect("Win32_Battery");
+    ASSERT_EQ(b.size(), 1u);
+    EXPECT_EQ(b[0].Get("DesignCapacity"), Value(55500));  // 5 Ah at 11.1 V, in mWh
+    EXPECT_EQ(b[0].Get("FullChargeCapacity"), Value(49950));
+    EXPECT_EQ(b[0].Get("EstimatedRunTime"), Value(24975 * 60 / 12321));  // 1.11 A at 11.1 V
+}
+
 TEST(Power, SensorsInWmiUnitsAndVanishedChipSkipped) {
     auto t = CollectIn("laptop", "Win32_TemperatureProbe");
     ASSERT_EQ(t.size(), 2u);

@@ -243,6 +243,18 @@ TEST_F(SshTest, HostKeysUnknownRememberedAndChanged) {
     EXPECT_NE(e.description().find("line 1 of " + KnownHosts()), std::string::npos) << e.description();
     EXPECT_NE(e.description().find(server_->hostKeyFingerprint()), std::string::npos);
     EXPECT_FALSE(askedAgain);
+
+    // A key of another type on record for the host is a change as well.
+    ssh::CloseAllSessions();
+    const fs::path other = *scratch_ / "other-type";
+    fs::remove(other);
+    ASSERT_EQ(RunProcess({"ssh-keygen", "-q", "-t", "ecdsa", "-N", "", "-f", other.string()}).exitCode, 0);
+    std::ifstream pub(other.string() + ".pub");
+    std::ofstream(KnownHosts()) << "[127.0.0.1]:" << server_->port() << " " << pub.rdbuf();
+    e = ConnectError(url, "", "", remember);
+    EXPECT_EQ(e.unsignedNumber(), wmi::E_ACCESSDENIED_WIN32) << e.description();
+    EXPECT_NE(e.description().find("has changed"), std::string::npos) << e.description();
+    EXPECT_FALSE(askedAgain);
 }
 
 TEST_F(SshTest, ConnectionFailuresMissingProgramsAndMissingClasses) {

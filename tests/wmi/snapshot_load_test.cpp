@@ -249,6 +249,7 @@ TEST(SnapshotErrors, MalformedClassesAndDeclarationsNameTheClassAndProperty) {
         {"class not object", R"("Win32_Fan": [])", {"class Win32_Fan must be an object"}},
         {"class name", R"("Win32 Fan": {"properties": [], "instances": []})", {"class name \"Win32 Fan\" is not a valid name"}},
         {"empty class name", R"("": {"properties": [], "instances": []})", {"class name \"\""}},
+        {"class name from a digit", R"("2Fan": {"properties": [], "instances": []})", {"class name \"2Fan\" is not a valid name"}},
         {"same class twice", R"("Win32_Fan": {"properties": [], "instances": []}, "Win32_Fan": {"properties": [], "instances": []})",
          {"class Win32_Fan is given twice"}},
         {"classes differ in case",

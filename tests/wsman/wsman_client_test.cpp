@@ -192,6 +192,11 @@ TEST_F(WsmanTest, FaultsBecomeTheErrorsWmiWouldGive) {
     }
     std::string refused = Listing(b, "http://127.0.0.1:" + std::to_string(closed) + "/wsman", "Win32_BIOS", false);
     EXPECT_EQ(refused.rfind("error -2147023174:The RPC server is unavailable.", 0), 0u) << refused;
+    // A web server without WS-Management is no computer refusing the login.
+    auto elsewhere = Start(kSample, {"--path", "/other"});
+    ASSERT_TRUE(elsewhere);
+    std::string notFound = Listing(b, elsewhere->url(), "Win32_BIOS", false);
+    EXPECT_EQ(notFound.rfind("error -2147023174:The RPC server is unavailable.", 0), 0u) << notFound;
     // A bare name tries WS-Management, then SSH, and names both.
     std::string bare = Listing(b, "127.0.0.2", "Win32_BIOS", false);
     EXPECT_EQ(bare.rfind("error -2147023174:The RPC server is unavailable. Tried WS-Management", 0), 0u) << bare;
@@ -278,6 +283,12 @@ TEST_F(WsmanTest, StreamsPagesCancelsAndReportsALostOrSilentServer) {
     wmi::Backends impatient = kestrane::DefaultBackends("/", nullptr, quick);
     std::string silent = Listing(impatient, stalling->url(), "Win32_Process", false);
     EXPECT_EQ(silent.rfind("error -2147023170:The remote procedure call failed.", 0), 0u) << silent.substr(0, 200);
+
+    // A login the computer forgets mid-listing is a refusal, not a failed call.
+    auto forgetting = Start(kSample, {"--generate", "Win32_Process=5000", "--refuse-after-pulls", "1"});
+    ASSERT_TRUE(forgetting);
+    std::string ended = Listing(b, forgetting->url(), "Win32_Process", false);
+    EXPECT_EQ(ended.rfind("error -2147024891:Access is denied.", 0), 0u) << ended.substr(0, 200);
 }
 
 TEST_F(WsmanTest, TheCliBrowsesAWindowsComputer) {

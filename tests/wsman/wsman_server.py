@@ -599,6 +599,10 @@ class StallConnection(Exception):
     """Never answer, keep the connection open."""
 
 
+class RefuseLogin(Exception):
+    """Answer 401, as a server does whose login has ended."""
+
+
 class Enumeration:
     __slots__ = ('wmi_class', 'query', 'position', 'pulls', 'lock')
 
@@ -618,11 +622,10 @@ def q(ns, name):
 
 
 class WsmanService:
-    def __init__(self, classes, fail_classes, drop_after, stall_after):
+    def __init__(self, classes, fail_classes, trouble):
         self.classes = classes
         self.fail_classes = fail_classes
-        self.drop_after = drop_after
-        self.stall_after = stall_after
+        self.trouble = trouble  # (pulls answered, exception raised then) or None
         self.enumerations = {}  # per server, not per connection, as WinRM keeps them
         self.lock = threading.Lock()
 
@@ -789,10 +792,8 @@ class WsmanService:
         context, enumeration = self.lookup(request)
         max_elements = self.int_header(request, q(NS_N, 'MaxElements'), 1)
         with enumeration.lock:
-            if self.drop_after is not None and enumeration.pulls >= self.drop_after:
-                raise DropConnection()
-            if self.stall_after is not None and enumeration.pulls >= self.stall_after:
-                raise StallConnection()
+            if self.trouble and enumeration.pulls >= self.trouble[0]:
+                raise self.trouble[1]()
             enumeration.pulls += 1
             items, done = self.take(enumeration, max_elements, max_envelope)
         parts = ['<n:PullResponse>']
@@ -1196,7 +1197,7 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             self.refuse(413, 'Request Entity Too Large', str(e))
             return
-        if self.path.split('?', 1)[0].lower() != '/wsman':
+        if self.path.split('?', 1)[0].lower() != self.server.config.path:
             self.refuse(404, 'Not Found', 'Not found')
             return
         config = self.server.config
@@ -1255,6 +1256,10 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
         except StallConnection:
             log('stalling a Pull (no answer, connection kept open)')
             STOP.wait()
+            return
+        except RefuseLogin:
+            self.session = None
+            self.unauthorized()
             return
         reason = 'OK' if status == 200 else 'Internal Server Error'
         if encrypted:
@@ -1397,6 +1402,9 @@ def main():
                         help='close the connection instead of answering Pull number N+1')
     parser.add_argument('--stall-after-pulls', type=int, metavar='N',
                         help='never answer Pull number N+1')
+    parser.add_argument('--refuse-after-pulls', type=int, metavar='N',
+                        help='answer Pull number N+1 with 401, the login forgotten')
+    parser.add_argument('--path', default='/wsman', help='the one path served (others: 404)')
     parser.add_argument('--fail-class', action='append', default=[], type=parse_class_hresult,
                         metavar='CLASS=HRESULT', help='Enumerate of CLASS fails with this WMI error')
     parser.add_argument('--verbose', action='store_true', help='log every request')
@@ -1413,6 +1421,7 @@ def main():
     config.nt_hash = hashlib.new('md4', args.password.encode('utf-16-le')).digest()
     config.computer = re.sub(r'[^A-Za-z0-9-]', '', computer)[:15] or 'KESTRANE'
     config.basic = args.basic
+    config.path = args.path.lower()
     config.allow_unencrypted = args.allow_unencrypted
     config.tls_context = None
     config.channel_binding_hash = None
@@ -1425,8 +1434,10 @@ def main():
 
     server = WsmanServer(('127.0.0.1', args.port), WsmanHandler)
     server.config = config
-    server.service = WsmanService(classes, {n.lower(): c for n, c in args.fail_class},
-                                  args.drop_after_pulls, args.stall_after_pulls)
+    trouble = next(((n, e) for n, e in ((args.drop_after_pulls, DropConnection),
+                                         (args.stall_after_pulls, StallConnection),
+                                         (args.refuse_after_pulls, RefuseLogin)) if n is not None), None)
+    server.service = WsmanService(classes, {n.lower(): c for n, c in args.fail_class}, trouble)
 
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     signal.signal(signal.SIGINT, lambda *_: os._exit(0))
