@@ -1,4 +1,5 @@
 """The mutation guard's engine; scripts/mutants.sh is how it is run."""
+import json
 import os
 import re
 import shutil
@@ -82,6 +83,24 @@ def sync(top, tree):
                 os.remove(os.path.join(dirpath, fn))
 
 
+def targets_of(build, pattern, env):
+    """The build targets whose programs run the tests matching pattern (plus
+    kestrane-cli, which tests start), or None for everything."""
+    if not pattern:
+        return None
+    out = subprocess.run(["ctest", "--test-dir", build, "-R", pattern, "--show-only=json-v1"],
+                         capture_output=True, text=True, env=env)
+    if out.returncode:
+        return None
+    names = {"kestrane-cli"}
+    for t in json.loads(out.stdout).get("tests", []):
+        program = (t.get("command") or [""])[0]
+        if not program.startswith(build + os.sep):
+            return None  # a script: it may use anything
+        names.add(os.path.basename(program))
+    return sorted(names)
+
+
 def run(cmd, log, **kw):
     with open(log, "a") as out:
         out.write("$ " + " ".join(cmd) + "\n")
@@ -141,8 +160,11 @@ def main():
     setup = os.path.join(logs, "build.log")
     open(setup, "w").close()
     if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
+        # Unoptimized and without debug information: quicker to build, and
+        # ccache can share the objects between the copy and other trees.
         if run(["cmake", "-S", tree, "-B", build, "-DKESTRANE_BUILD_TESTS=ON",
-                "-DKESTRANE_BUILD_BENCH=OFF"], setup):
+                "-DKESTRANE_BUILD_BENCH=OFF", "-DCMAKE_BUILD_TYPE=Debug",
+                "-DCMAKE_CXX_FLAGS_DEBUG=-O0"], setup):
             print(f"configuring the copy failed: see {setup}")
             return 2
     print(f"building the copy in {build} ...", flush=True)
@@ -163,7 +185,11 @@ def main():
         try:
             with open(path, "w", encoding="utf-8") as f:
                 f.write(original.replace(m["from"], m["to"], 1))
-            if run(["cmake", "--build", build, "-j", jobs], log):
+            targets = targets_of(build, m.get("tests"), env)
+            cmd = ["cmake", "--build", build, "-j", jobs]
+            if targets:
+                cmd += ["--target"] + targets
+            if run(cmd, log):
                 verdict = "invalid"  # the mutant does not build: fix the block
             else:
                 cmd = ["ctest", "--test-dir", build, "-j", jobs, "--timeout", "300",
