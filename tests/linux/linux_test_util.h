@@ -1,7 +1,11 @@
 // Helpers shared by the Linux provider tests.
 #pragma once
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -38,6 +42,16 @@ inline const wmi::Object* FindBy(const std::vector<wmi::Object>& v, const std::s
     for (const auto& o : v)
         if (o.Get(prop).isString() && o.Get(prop).asString() == text) return &o;
     return nullptr;
+}
+
+// f's verdict as an ordinary user would see it: as root, in a child that
+// has become nobody first.
+inline bool AsUnprivileged(const std::function<bool()>& f) {
+    if (::geteuid() != 0) return f();
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(::setgid(65534) == 0 && ::setuid(65534) == 0 && f() ? 0 : 1);
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace lnxtest

@@ -9,18 +9,18 @@ without Windows:
   - a 401 offering "Negotiate" and "Kerberos"; NTLMv2 as raw NTLMSSP tokens
     inside the Negotiate scheme, one security context per TCP connection;
   - over HTTP, messages sealed with NTLM in the multipart/encrypted form of
-    MS-WSMV 2.2.9.1 (an unsealed SOAP request is refused with 400 unless
-    --allow-unencrypted);
+    MS-WSMV 2.2.9.1 (an unsealed SOAP request is refused with 400);
   - HTTPS with --https CERT KEY (plain SOAP; Basic authentication with --basic);
   - Enumerate (WQL filter, OptimizeEnumeration, MaxElements), Pull, Release;
-  - GetClass in CIM-XML; faults shaped like the ones Windows sends.
+  - GetClass in CIM-XML (inherited properties, origins and qualifiers, as the
+    client asks); faults shaped like the ones Windows sends.
 
 Usage:
   wsman_server.py --snapshot FILE --user NAME --password PW [--port 0]
-                  [--https CERT KEY] [--basic] [--allow-unencrypted]
+                  [--https CERT KEY] [--basic] [--path PATH]
                   [--generate CLASS=N]... [--drop-after-pulls N]
-                  [--stall-after-pulls N] [--fail-class CLASS=HRESULT]...
-                  [--verbose]
+                  [--stall-after-pulls N] [--refuse-after-pulls N]
+                  [--fail-class CLASS=HRESULT]... [--verbose]
 
 When ready it prints "PORT <n>" on a line of its own to stdout. It exits on
 SIGTERM, and when its stdin is a pipe that reaches end of file (so a test that
@@ -37,7 +37,8 @@ Properties, in this declared order, for instance i = 0 .. N-1:
 
 --drop-after-pulls N closes the TCP connection instead of answering a Pull
 on an enumeration that has already answered N Pulls; --stall-after-pulls N
-never answers such a Pull and keeps the connection open.
+never answers such a Pull and keeps the connection open; --refuse-after-pulls N
+answers it with 401, as a server whose login has ended.
 
 --fail-class CLASS=HRESULT makes Enumerate of CLASS fail with a WMI provider
 fault carrying that WMI error (for example 0x80041003, "Access denied").
@@ -143,7 +144,6 @@ ANONYMOUS = NS_A + '/role/anonymous'
 WMI_URI = 'http://schemas.microsoft.com/wbem/wsman/1/wmi/'
 CIMV2_URI = WMI_URI + 'root/cimv2/'
 CIMXML_URI = 'http://schemas.dmtf.org/wbem/cim-xml/2/cim-schema/2/'
-WQL_DIALECT = 'http://schemas.microsoft.com/wbem/wsman/1/WQL'
 
 ACTION_ENUMERATE = NS_N + '/Enumerate'
 ACTION_PULL = NS_N + '/Pull'
@@ -157,12 +157,10 @@ MACHINE = '127.0.0.1'
 
 # WinRM error numbers (winerror.h, FACILITY_WINRM) used in the faults.
 WSMAN_CANNOT_PROCESS_FILTER = 0x8033801A
-WSMAN_FILTER_DIALECT_UNAVAILABLE = 0x80338019
 WSMAN_INVALID_ENUMERATION_CONTEXT = 0x8033801B
 WSMAN_ACTION_NOT_SUPPORTED = 0x80338013
 WSMAN_INVALID_RESOURCE_URI = 0x8033803B
 WSMAN_SCHEMA_VALIDATION_ERROR = 0x80338041
-WSMAN_UNSUPPORTED_FEATURE = 0x80338042
 WSMAN_INVALID_XML = 0x80338043
 WSMAN_UNEXPECTED_SELECTORS = 0x8033805B
 WBEM_E_INVALID_QUERY = 0x80041017
@@ -454,7 +452,7 @@ def instance_xml(wmi_class, instance):
     return ''.join(parts)
 
 
-def class_cimxml(wmi_class, inherited, class_origin, qualifiers):
+def class_cimxml(wmi_class):
     """GetClass answer: DSP0201 CIM-XML, properties in declared order."""
     name = wmi_class.name
     origins = {p.origin for p in wmi_class.properties if p.origin and p.origin.lower() != name.lower()}
@@ -464,8 +462,6 @@ def class_cimxml(wmi_class, inherited, class_origin, qualifiers):
     parts = ['<CLASS NAME="%s"%s>' % (xml_attr(name), superclass)]
     for prop in wmi_class.properties:
         own = not prop.origin or prop.origin.lower() == name.lower()
-        if not own and not inherited:
-            continue
         attributes = ' NAME="%s"' % xml_attr(prop.name)
         cimtype_qualifier = CIM_TYPE_NAMES[prop.cimtype]
         if prop.cimtype == 102:
@@ -482,15 +478,14 @@ def class_cimxml(wmi_class, inherited, class_origin, qualifiers):
                 attributes += ' TYPE="string" EmbeddedObject="object"'
             else:
                 attributes += ' TYPE="%s"' % CIM_TYPE_NAMES[prop.cimtype]
-        if class_origin and prop.origin:
+        if prop.origin:
             attributes += ' CLASSORIGIN="%s"' % xml_attr(prop.origin)
         if not own:
             attributes += ' PROPAGATED="true"'
         parts.append('<%s%s>' % (element, attributes))
-        if qualifiers:
-            # WMI gives every property its CIMTYPE qualifier.
-            parts.append('<QUALIFIER NAME="CIMTYPE" TYPE="string" TOSUBCLASS="false">'
-                         '<VALUE>%s</VALUE></QUALIFIER>' % xml_text(cimtype_qualifier))
+        # WMI gives every property its CIMTYPE qualifier.
+        parts.append('<QUALIFIER NAME="CIMTYPE" TYPE="string" TOSUBCLASS="false">'
+                     '<VALUE>%s</VALUE></QUALIFIER>' % xml_text(cimtype_qualifier))
         parts.append('</%s>' % element)
     parts.append('</CLASS>')
     return ''.join(parts)
@@ -716,54 +711,30 @@ class WsmanService:
         request = body.find(q(NS_N, 'Enumerate'))
         if request is None:
             raise schema_fault('Enumerate action without n:Enumerate')
-        if request.find(q(NS_W, 'EnumerationMode')) is not None:
-            raise wsman_fault('w:UnsupportedFeature', WSMAN_UNSUPPORTED_FEATURE,
-                              'The WS-Management service does not support the specified feature. '
-                              'Remove the unsupported feature from the request and retry. '
-                              '(EnumerationMode)')
         if not resource_uri.lower().startswith(CIMV2_URI.lower()):
             raise wsman_fault('a:DestinationUnreachable', WSMAN_INVALID_RESOURCE_URI,
                               'The WS-Management service cannot process the request. The resource '
                               'URI is missing or it has an incorrect format. (%s)' % resource_uri)
-        target = resource_uri[len(CIMV2_URI):]
         query_filter = request.find(q(NS_W, 'Filter'))
-        if query_filter is not None:
-            dialect = query_filter.get('Dialect', '')
-            if dialect.lower() != WQL_DIALECT.lower():
-                raise Fault(ACTION_ENUM_FAULT, 'n:FilterDialectRequestedUnavailable',
-                            'The filter dialect (the type associated with the filter) was not '
-                            'supported for this resource. Change the filter dialect or remove it '
-                            'from the request and try the request again.',
-                            WSMAN_FILTER_DIALECT_UNAVAILABLE,
-                            xml_text('Filter dialect %r' % dialect))
-            query = ''.join(query_filter.itertext())
-            m = _WQL.match(query)
-            if not m:
-                raise invalid_query_fault(query)
-            class_name = m.group(1)
-        elif target and target != '*' and _CLASS_NAME.fullmatch(target):
-            class_name = target
-            query = 'SELECT * FROM ' + target
-        else:
-            raise Fault(ACTION_ENUM_FAULT, 'n:CannotProcessFilter', CANNOT_PROCESS_FILTER_REASON,
-                        WSMAN_CANNOT_PROCESS_FILTER, xml_text(CANNOT_PROCESS_FILTER_REASON))
+        query = '' if query_filter is None else ''.join(query_filter.itertext())
+        m = _WQL.match(query)
+        if not m:
+            raise invalid_query_fault(query)
+        class_name = m.group(1)
         if class_name.lower() in self.fail_classes:
             raise wmi_error_fault(self.fail_classes[class_name.lower()], query)
         wmi_class = self.find_class(class_name)
         if wmi_class is None:
             raise class_missing_fault(query)
-        optimize = request.find(q(NS_W, 'OptimizeEnumeration')) is not None
         max_elements = self.int_header(request, q(NS_W, 'MaxElements'), 1)
         enumeration = Enumeration(wmi_class, query)
         context = new_uuid()
         parts = ['<n:EnumerateResponse><n:EnumerationContext>%s</n:EnumerationContext>' % context]
-        done = False
-        if optimize:
-            items, done = self.take(enumeration, max_elements, max_envelope)
-            if items:
-                parts.append('<w:Items>%s</w:Items>' % items)
-            if done:
-                parts.append('<w:EndOfSequence/>')
+        items, done = self.take(enumeration, max_elements, max_envelope)
+        if items:
+            parts.append('<w:Items>%s</w:Items>' % items)
+        if done:
+            parts.append('<w:EndOfSequence/>')
         if not done:
             with self.lock:
                 self.enumerations[context] = enumeration
@@ -847,12 +818,6 @@ class WsmanService:
         if selector_set is not None:
             for selector in selector_set.findall(q(NS_W, 'Selector')):
                 selectors[selector.get('Name', '').lower()] = ''.join(selector.itertext()).strip()
-        options = {}
-        option_set = header.find(q(NS_W, 'OptionSet'))
-        if option_set is not None:
-            for option in option_set.findall(q(NS_W, 'Option')):
-                options[option.get('Name', '').lower()] = \
-                    ''.join(option.itertext()).strip().lower() == 'true'
         namespace = selectors.get('__cimnamespace', '').replace('\\', '/').lower()
         tail = resource_uri[len(CIMXML_URI):]
         class_name = selectors.get('classname') or (tail if tail != '*' else '')
@@ -864,10 +829,7 @@ class WsmanService:
         wmi_class = self.find_class(class_name)
         if wmi_class is None:
             raise invalid
-        # CIM-XML defaults: local properties only, no origins, no qualifiers.
-        return ACTION_GET + 'Response', class_cimxml(
-            wmi_class, options.get('includeinheritedelements', False),
-            options.get('includeclassorigin', False), options.get('includequalifiers', False))
+        return ACTION_GET + 'Response', class_cimxml(wmi_class)
 
 
 # --------------------------------------------------------------------------
@@ -1238,7 +1200,7 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
             return
         else:
             soap = body
-            if config.tls_context is None and not config.allow_unencrypted:
+            if config.tls_context is None:
                 self.refuse(400, 'Bad Request',
                             'Unencrypted messages are refused: AllowUnencrypted is false.')
                 return
@@ -1394,8 +1356,6 @@ def main():
     parser.add_argument('--port', type=int, default=0, help='TCP port on 127.0.0.1 (0: a free one)')
     parser.add_argument('--https', nargs=2, metavar=('CERT', 'KEY'), help='serve HTTPS')
     parser.add_argument('--basic', action='store_true', help='accept Basic authentication (HTTPS only)')
-    parser.add_argument('--allow-unencrypted', action='store_true',
-                        help='accept unsealed SOAP over HTTP after authentication')
     parser.add_argument('--generate', action='append', default=[], type=parse_class_count,
                         metavar='CLASS=N', help='add a class of N generated instances')
     parser.add_argument('--drop-after-pulls', type=int, metavar='N',
@@ -1422,7 +1382,6 @@ def main():
     config.computer = re.sub(r'[^A-Za-z0-9-]', '', computer)[:15] or 'KESTRANE'
     config.basic = args.basic
     config.path = args.path.lower()
-    config.allow_unencrypted = args.allow_unencrypted
     config.tls_context = None
     config.channel_binding_hash = None
     if args.https:
