@@ -3,6 +3,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -121,7 +122,7 @@ def run(cmd, log, **kw):
 
 def main():
     top, args = sys.argv[1], sys.argv[2:]
-    jobs, only_list, only_check, files = "2", False, False, []
+    jobs, only_list, only_check, files, in_place = "2", False, False, [], None
     rest = []
     it = iter(args)
     for a in it:
@@ -129,6 +130,8 @@ def main():
             jobs = next(it)
         elif a == "-f":
             files.append(next(it))
+        elif a == "--build":
+            in_place = os.path.abspath(next(it))
         elif a == "--list":
             only_list = True
         elif a == "--check":
@@ -172,7 +175,13 @@ def main():
     tree, logs = os.path.join(work, "tree"), os.path.join(work, "logs")
     build = os.path.join(tree, "build")
     os.makedirs(logs, exist_ok=True)
-    sync(top, tree)
+    if in_place:
+        # The working tree itself, with a build of it: each mutant is undone
+        # before the next one and when the run stops.
+        tree, build = top, in_place
+        signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    else:
+        sync(top, tree)
     setup = os.path.join(logs, "build.log")
     open(setup, "w").close()
     if not os.path.exists(os.path.join(build, "CMakeCache.txt")):

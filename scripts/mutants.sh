@@ -10,7 +10,9 @@
 #   scripts/mutants.sh --check         only checks that every mutant applies
 #
 # The copy lives in build-mutants/ (kept between runs, so later runs rebuild
-# only what changed). Options: -j N (build and test jobs, default 2).
+# only what changed). Options: -j N (build and test jobs, default 2);
+# --build DIR mutates the working tree itself, built in DIR, instead of a copy
+# (quicker when that build is current; each mutant is undone after its run).
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$top}"
