@@ -100,6 +100,11 @@ def test_programs(top):
                           re.findall(r"^\s*TEST(?:_F|_P)?\(\s*(\w+)\s*,\s*(\w+)\s*\)", text, re.M)]
         if names:
             programs["kestrane_%s_tests" % d] = names
+    # Each fuzz target replays its corpus as a test of its own name.
+    for fn in os.listdir(os.path.join(top, "fuzz")):
+        if fn.endswith("_fuzz.cpp"):
+            name = "fuzz_replay_" + fn[:-len("_fuzz.cpp")]
+            programs[name] = [name]
     return programs
 
 
