@@ -84,6 +84,9 @@ def sync(top, tree):
                 os.remove(os.path.join(dirpath, fn))
 
 
+CLI_USERS = set()  # test programs that run kestrane-cli
+
+
 def test_programs(top):
     """Test names ("Suite.Name") of each test program, read from the sources:
     one program per directory of tests/ (see tests/CMakeLists.txt)."""
@@ -92,14 +95,17 @@ def test_programs(top):
         folder = os.path.join(top, "tests", d)
         if not os.path.isdir(folder):
             continue
-        names = []
+        names, cli = [], False
         for fn in os.listdir(folder):
-            if fn.endswith(".cpp"):
+            if fn.endswith((".cpp", ".h")):
                 text = open(os.path.join(folder, fn), encoding="utf-8", errors="replace").read()
                 names += [a + "." + b for a, b in
                           re.findall(r"^\s*TEST(?:_F|_P)?\(\s*(\w+)\s*,\s*(\w+)\s*\)", text, re.M)]
+                cli = cli or "KESTRANE_CLI" in text
         if names:
             programs["kestrane_%s_tests" % d] = names
+            if cli:
+                CLI_USERS.add("kestrane_%s_tests" % d)
     # Each fuzz target replays its corpus as a test of its own name.
     for fn in os.listdir(os.path.join(top, "fuzz")):
         if fn.endswith("_fuzz.cpp"):
@@ -109,12 +115,15 @@ def test_programs(top):
 
 
 def targets_of(programs, pattern):
-    """The programs whose tests match pattern, plus kestrane-cli (tests start
-    it); None (build everything) when no pattern or no program matches it."""
+    """The programs whose tests match pattern, plus kestrane-cli when one of
+    them runs it; None (build everything) when no pattern or no program
+    matches it."""
     if not pattern:
         return None
     found = {p for p, names in programs.items() if any(re.search(pattern, n) for n in names)}
-    return sorted(found | {"kestrane-cli"}) if found else None
+    if not found:
+        return None
+    return sorted(found | ({"kestrane-cli"} if found & CLI_USERS else set()))
 
 
 def run(cmd, log, **kw):
