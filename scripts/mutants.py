@@ -215,7 +215,7 @@ def main():
             needed = None
             break
         needed |= set(t)
-    print(f"building the copy in {build} ...", flush=True)
+    print(f"building in {build} ...", flush=True)
     cmd = ["cmake", "--build", build, "-j", jobs] + (["--target"] + sorted(needed) if needed else [])
     if run(cmd, setup):
         print(f"the unmutated copy does not build: see {setup}")
