@@ -216,8 +216,8 @@ def main():
             break
         needed |= set(t)
     print(f"building in {build} ...", flush=True)
-    cmd = ["cmake", "--build", build, "-j", jobs] + (["--target"] + sorted(needed) if needed else [])
-    if run(cmd, setup):
+    first = ["cmake", "--build", build, "-j", jobs] + (["--target"] + sorted(needed) if needed else [])
+    if run(first, setup):
         print(f"the unmutated copy does not build: see {setup}")
         return 2
 
@@ -252,8 +252,8 @@ def main():
         {"killed": killed, "survived": survived, "invalid": invalid}[verdict].append(m["number"])
         print(f"{m['number']:3} {verdict:9} {time.time() - start:5.0f}s  {m['file']}  {m['why']}",
               flush=True)
-    # Leaves the copy's build matching the unmutated tree for the next run.
-    run(cmd, setup)
+    # Leaves the build matching the unmutated tree again.
+    run(first, setup)
 
     summary = f"{len(killed)} killed, {len(survived)} survived"
     if invalid:
