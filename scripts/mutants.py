@@ -34,7 +34,7 @@ def parse(path):
         if not line.strip():
             close(lineno)
             continue
-        m = re.match(r"(\w+):(?: (.*))?$", line)
+        m = re.match(r"(\w+):(?:\s+(.*?))?\s*$", line)
         if not m or m.group(1) not in KEYS:
             errors.append(f"{path}:{lineno}: expected one of {', '.join(KEYS)}: {line}")
             continue
@@ -170,10 +170,10 @@ def main():
     programs = test_programs(top)
     bad = []
     for m in chosen:
-        if m.get("tests") and targets_of(programs, m["tests"]) is None and "pywinrm" not in m["tests"]:
-            bad.append(m)
-            print(f"{m['number']:3} invalid   {m['file']}: no test matches {m['tests']}")
-            continue
+        if m.get("tests") and targets_of(programs, m["tests"]) is None:
+            # A test of another kind (a script, a check of generated files):
+            # everything is built for it.
+            print(f"{m['number']:3} note      {m['file']}: no GoogleTest test matches {m['tests']}; builds all")
         path = os.path.join(top, m["file"])
         text = open(path, encoding="utf-8").read() if os.path.isfile(path) else None
         n = 0 if text is None else text.count(m["from"])
