@@ -47,7 +47,7 @@ target_compile_definitions(kestrane_core PUBLIC
   KESTRANE_VERSION_MINOR=${PROJECT_VERSION_MINOR}
   KESTRANE_VERSION_REVISION=${PROJECT_VERSION_PATCH})
 
-file(GLOB wmi_srcs CONFIGURE_DEPENDS src/wmi/*.cpp)
+file(GLOB wmi_srcs CONFIGURE_DEPENDS src/wmi/*.cpp src/wmi/snapshot/*.cpp)
 list(FILTER wmi_srcs EXCLUDE REGEX "/(value|object|services)\\.cpp$")
 kestrane_win_lib(kestrane_wmi ${wmi_srcs})
 target_link_libraries(kestrane_wmi PUBLIC kestrane_core)
