@@ -37,7 +37,10 @@ Properties, in this declared order, for instance i = 0 .. N-1:
 
 --drop-after-pulls N closes the TCP connection instead of answering a Pull
 on an enumeration that has already answered N Pulls; --stall-after-pulls N
-never answers such a Pull and keeps the connection open.
+never answers such a Pull and keeps the connection open. --hostile-after-pulls
+N MODE answers such a Pull as a hostile server would: "endless" with a body
+that never ends, "trickle" with one byte a second, "empty" with pages that
+hold no items and never end the sequence.
 
 --fail-class CLASS=HRESULT makes Enumerate of CLASS fail with a WMI provider
 fault carrying that WMI error (for example 0x80041003, "Access denied").
@@ -599,6 +602,15 @@ class StallConnection(Exception):
     """Never answer, keep the connection open."""
 
 
+class HostileAnswer(Exception):
+    """Answer with a body that never ends, fast ("endless") or a byte a
+    second ("trickle")."""
+
+    def __init__(self, mode):
+        Exception.__init__(self, mode)
+        self.mode = mode
+
+
 class Enumeration:
     __slots__ = ('wmi_class', 'query', 'position', 'pulls', 'lock')
 
@@ -618,11 +630,12 @@ def q(ns, name):
 
 
 class WsmanService:
-    def __init__(self, classes, fail_classes, drop_after, stall_after):
+    def __init__(self, classes, fail_classes, drop_after, stall_after, hostile=None):
         self.classes = classes
         self.fail_classes = fail_classes
         self.drop_after = drop_after
         self.stall_after = stall_after
+        self.hostile = hostile  # (pulls, mode) or None
         self.enumerations = {}  # per server, not per connection, as WinRM keeps them
         self.lock = threading.Lock()
 
@@ -793,8 +806,14 @@ class WsmanService:
                 raise DropConnection()
             if self.stall_after is not None and enumeration.pulls >= self.stall_after:
                 raise StallConnection()
+            hostile = self.hostile is not None and enumeration.pulls >= self.hostile[0]
+            if hostile and self.hostile[1] != 'empty':
+                raise HostileAnswer(self.hostile[1])
             enumeration.pulls += 1
-            items, done = self.take(enumeration, max_elements, max_envelope)
+            if hostile:
+                items, done = '', False
+            else:
+                items, done = self.take(enumeration, max_elements, max_envelope)
         parts = ['<n:PullResponse>']
         if done:
             with self.lock:
@@ -1256,6 +1275,21 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
             log('stalling a Pull (no answer, connection kept open)')
             STOP.wait()
             return
+        except HostileAnswer as h:
+            self.close_connection = True
+            head = ('HTTP/1.1 200 OK\r\nContent-Type: %s\r\nTransfer-Encoding: chunked\r\n\r\n'
+                    % ENCRYPTED_CONTENT_TYPE)
+            chunk = b'%x\r\n%s\r\n' % (65536, b'x' * 65536) if h.mode == 'endless' else b'1\r\nx\r\n'
+            try:
+                self.wfile.write(head.encode('latin-1'))
+                while not STOP.is_set():
+                    self.wfile.write(chunk)
+                    self.wfile.flush()
+                    if h.mode == 'trickle':
+                        STOP.wait(1)
+            except OSError:
+                pass  # the client gave up
+            return
         reason = 'OK' if status == 200 else 'Internal Server Error'
         if encrypted:
             self.reply(status, reason, seal(answer, self.session),
@@ -1397,6 +1431,8 @@ def main():
                         help='close the connection instead of answering Pull number N+1')
     parser.add_argument('--stall-after-pulls', type=int, metavar='N',
                         help='never answer Pull number N+1')
+    parser.add_argument('--hostile-after-pulls', nargs=2, metavar=('N', 'MODE'),
+                        help='answer Pull number N+1 and later as MODE: endless, trickle or empty')
     parser.add_argument('--fail-class', action='append', default=[], type=parse_class_hresult,
                         metavar='CLASS=HRESULT', help='Enumerate of CLASS fails with this WMI error')
     parser.add_argument('--verbose', action='store_true', help='log every request')
@@ -1426,7 +1462,9 @@ def main():
     server = WsmanServer(('127.0.0.1', args.port), WsmanHandler)
     server.config = config
     server.service = WsmanService(classes, {n.lower(): c for n, c in args.fail_class},
-                                  args.drop_after_pulls, args.stall_after_pulls)
+                                  args.drop_after_pulls, args.stall_after_pulls,
+                                  (int(args.hostile_after_pulls[0]), args.hostile_after_pulls[1])
+                                  if args.hostile_after_pulls else None)
 
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     signal.signal(signal.SIGINT, lambda *_: os._exit(0))
