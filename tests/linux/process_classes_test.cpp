@@ -43,7 +43,7 @@ TEST(Process, ServerFixtureValues) {
     EXPECT_EQ(init->Get("ExecutablePath"), Value("/usr/lib/systemd/systemd"));
     EXPECT_EQ(init->Get("ProcessId"), Value(1));
     EXPECT_EQ(init->Get("ParentProcessId"), Value(0));
-    EXPECT_EQ(init->Get("CreationDate"), Value("20241206070000.000000+000"));  // btime + 30 ticks, UTC off the live root
+    EXPECT_EQ(init->Get("CreationDate"), Value("20241206070000.300000+000"));  // btime + 30 ticks, UTC off the live root
     EXPECT_EQ(init->Get("KernelModeTime"), Value("90000000"));  // 900 ticks at 100 Hz in 100 ns units
     EXPECT_EQ(init->Get("UserModeTime"), Value("28400000"));
     EXPECT_EQ(init->Get("ThreadCount"), Value(2));
