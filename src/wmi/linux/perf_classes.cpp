@@ -17,7 +17,7 @@
 #include <unordered_map>
 
 #include "wmi/linux/process_info.h"
-#include "wmi/linux/schema_table.h"
+#include "wmi/schema/schema_table.h"
 
 namespace wmi::lnx {
 
