@@ -14,6 +14,7 @@
 #include "catalogue/catalogue.h"
 #include "core/file_error.h"
 #include "core/platform.h"
+#include "core/version.h"
 #include "export/html_export.h"
 #include "listing/listing.h"
 #include "wmi/connection.h"
@@ -429,6 +430,18 @@ int Tree(const Options& opt, std::ostream& out) {
     return 0;
 }
 
+// A class name as WMI matches it, ignoring letter case: the catalogue's
+// spelling where it has the class, else as given.
+std::string CanonicalClassKey(const std::string& key) {
+    if (IsClassKey(key)) return key;
+    for (const auto& e : Catalogue())
+        if (IsClassKey(e.key) && wmi::ToLowerAscii(e.key) == wmi::ToLowerAscii(key)) return e.key;
+    const std::string lower = wmi::ToLowerAscii(key);
+    if (lower.rfind("win32_", 0) == 0) return "Win32_" + key.substr(6);
+    if (lower.rfind("cim_", 0) == 0) return "CIM_" + key.substr(4);
+    return key;
+}
+
 std::vector<std::string> CatalogueClasses() {
     std::vector<std::string> out;
     for (const auto& e : Catalogue())
@@ -500,13 +513,20 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 }
 
 int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+    std::string listedClass;  // named after an "Invalid class" error
     try {
         if (std::find(args.begin(), args.end(), "--help") != args.end() ||
             std::find(args.begin(), args.end(), "-h") != args.end()) {
             out << kUsage;
             return 0;
         }
+        if (args.size() == 1 && args[0] == "--version") {
+            out << "kestrane-cli " << kVersionMajor << '.' << kVersionMinor << '.' << kVersionRevision << '\n';
+            return 0;
+        }
         Options opt = Parse(args);
+        if (opt.positional.size() > 1 && (opt.positional[0] == "list" || opt.positional[0] == "export"))
+            opt.positional[1] = listedClass = CanonicalClassKey(opt.positional[1]);
         if (opt.positional.empty()) throw UsageError("no command given");
         const std::string cmd = opt.positional[0];
         const std::size_t nargs = opt.positional.size() - 1;
@@ -541,7 +561,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         } else if (cmd == "list") {
             need(1);
             if (!IsClassKey(opt.positional[1]))
-                throw UsageError("list takes a class name beginning with Win32_ or CIM_ (letter case counts)");
+                throw UsageError("list takes a class name beginning with Win32_ or CIM_");
             ListModel list;
             // A recorded computer cannot fail in the middle of a class (the
             // file was checked whole at load), so its rows can go out as they
@@ -565,10 +585,12 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         }
         return 0;
     } catch (const UsageError& e) {
-        err << "kestrane-cli: " << e.what() << "\n\n" << kUsage;
+        err << "kestrane-cli: " << e.what() << " (try --help)\n";
         return 2;
     } catch (const wmi::Error& e) {
-        err << e.displayText() << '\n';
+        err << e.displayText();
+        if (static_cast<std::uint32_t>(e.number()) == 0x80041010u && IsClassKey(listedClass)) err << ": " << listedClass;
+        err << '\n';
         return 3;
     } catch (const FileError& e) {
         err << "kestrane-cli: " << e.what() << '\n';

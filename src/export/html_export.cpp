@@ -1,5 +1,7 @@
 #include "export/html_export.h"
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -120,8 +122,11 @@ std::string BuildHtmlExport(const std::string& heading, const ListModel& list) {
         out += "<tr>";
         out += kCrLf;
         out += "<td><b>" + EscapeForExport(r.text) + "</b></td>";
-        // A list of one column still gets whole rows.
-        out += "<td>" + (r.sub.empty() ? std::string() : EscapeForExport(r.sub[0])) + "</td>";
+        // Every column of the row (a horizontal listing has one per
+        // property); a list of one column still gets whole rows.
+        const std::size_t cells = std::max<std::size_t>(2, list.columns().size());
+        for (std::size_t i = 0; i + 1 < cells; ++i)
+            out += "<td>" + (i < r.sub.size() ? EscapeForExport(r.sub[i]) : std::string()) + "</td>";
         out += kCrLf;
         out += "</tr>";
     }

@@ -99,7 +99,8 @@ void ShowRootSummary(ListModel& list, ListingHost& host, const ServicesFactory& 
                     std::string text;
                     if (prop) {
                         text = FormatPropertyValue(obj->Properties_().Item(prop), sink);
-                    } else {
+                    } else if (!obj->Get("ServicePackMajorVersion").isNull() ||
+                               !obj->Get("ServicePackMinorVersion").isNull()) {
                         text = wmi::ValueText(obj->Get("ServicePackMajorVersion")) + "." +
                                wmi::ValueText(obj->Get("ServicePackMinorVersion"));
                     }

@@ -14,7 +14,32 @@ namespace {
 constexpr std::size_t kMaxDescription = 4096;
 constexpr std::size_t kMaxReasons = 16;
 
+// No line of the protocol nests deeper than a few levels; the parser would
+// hold every level of a hostile one (a line of 32 MiB of "[" would cost
+// several times that), so such a line is refused before it is parsed.
+constexpr int kMaxNesting = 32;
+
+bool NestedDeeperThan(std::string_view s, int limit) {
+    int depth = 0;
+    bool inString = false, escaped = false;
+    for (char c : s) {
+        if (inString) {
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit) return true;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
 Json ParseLine(std::string_view line) {
+    if (NestedDeeperThan(line, kMaxNesting)) throw ProtocolError("a line is nested too deeply");
     Json j = Json::parse(line, nullptr, false);
     if (j.is_discarded()) throw ProtocolError("a line is not JSON");
     if (!j.is_object()) throw ProtocolError("a line is not a JSON object");

@@ -77,10 +77,10 @@ TEST_F(CliTest, ListVerticalAndHorizontal) {
     EXPECT_EQ(head["icon"], "Processor");
     EXPECT_EQ(head["subBold"], true);
 
-    Result h = Cli({"--snapshot", kSample, "--json", "list", "win32_processor", "--horizontal"});
-    // The class prefix is compared in its letter case, as the tree does.
-    EXPECT_EQ(h.code, 2);
-    EXPECT_TRUE(h.out.empty());
+    Result h = Cli({"--snapshot", kSample, "--json", "list", "win32_PROCESSOR"});
+    // Any letter case, as WMI matches; the rows carry the canonical name.
+    ASSERT_EQ(h.code, 0) << h.err;
+    EXPECT_EQ(nlohmann::json::parse(h.lines().at(0))["key"], "Win32_Processor1");
 
     h = Cli({"--snapshot", kSample, "--json", "list", "Win32_Processor", "--horizontal"});
     auto hl = h.lines();
@@ -99,14 +99,16 @@ TEST_F(CliTest, ListVerticalAndHorizontal) {
 TEST_F(CliTest, ErrorsAndExitCodes) {
     Result r = Cli({"--snapshot", kSample, "list", "Win32_Keyboard"});
     EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.err, "-2147217392:Invalid class\n");
+    EXPECT_EQ(r.err, "-2147217392:Invalid class: Win32_Keyboard\n");
 
     for (auto args : std::vector<std::vector<std::string>>{
              {}, {"frobnicate"}, {"tree", "--level", "4"}, {"list"}, {"--snapshot"},
              {"--bogus", "summary"}, {"--snapshot", kSample, "--root", "/", "summary"}}) {
         Result u = Cli(args);
         EXPECT_EQ(u.code, 2) << testing::PrintToString(args);
-        EXPECT_NE(u.err.find("usage: kestrane-cli"), std::string::npos);
+        EXPECT_EQ(u.err.rfind("kestrane-cli: ", 0), 0u) << u.err;
+        EXPECT_EQ(u.err.find('\n'), u.err.size() - 1) << u.err;  // one line that points at --help
+        EXPECT_NE(u.err.find("try --help"), std::string::npos);
     }
 
     Result missing = Cli({"--snapshot", (dir / "nope.json").string(), "summary"});

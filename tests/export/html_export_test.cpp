@@ -62,8 +62,9 @@ TEST(HtmlExport, ColumnCountsAndEmptyLists) {
     ListModel five = TwoColumns(1);
     five.clearColumns();
     for (const char* c : {"P1", "P2", "P3", "P4", "P5"}) five.addColumn(c, c);
-    five.setSubItem(0, 4, "ignored");  // rows still carry two cells
-    EXPECT_EQ(BuildHtmlExport("X", five), Head("X", {"P1", "P2", "P3", "P4", "P5"}) + Row("Name1", "Value1"));
+    five.setSubItem(0, 4, "last");  // every column of every row, none lost
+    EXPECT_EQ(BuildHtmlExport("X", five), Head("X", {"P1", "P2", "P3", "P4", "P5"}) +
+                                              "\r\n<tr>\r\n<td><b>Name1</b></td><td>Value1</td><td></td><td></td><td>last</td>\r\n</tr>");
 
     EXPECT_EQ(BuildHtmlExport("X", TwoColumns(0)), Head("X", {"Name", "Value"}));
 

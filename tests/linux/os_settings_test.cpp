@@ -280,7 +280,7 @@ TEST(OsSettings, SwapAsPageFiles) {
     auto files = CollectIn("server", "Win32_PageFile");
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(files[0].Get("Name"), Value("/swapfile"));
-    EXPECT_EQ(files[0].Get("FileSize"), Value(std::to_string(2097148ull * 1024)));
+    EXPECT_EQ(files[0].Get("FileSize"), Value(std::to_string(2097152ull * 1024)));  // with its header page
     EXPECT_EQ(files[0].Get("FreeSpace"), Value(1535));
     auto usage = CollectIn("server", "Win32_PageFileUsage");
     EXPECT_EQ(usage[0].Get("CurrentUsage"), Value(512));

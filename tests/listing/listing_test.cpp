@@ -104,7 +104,7 @@ TEST_F(ListingTest, SummaryGroupsHaveTheirShape) {
 
 TEST_F(ListingTest, SummaryServicePackJoinsNullsAsEmpty) {
     struct Case { Value major, minor; const char* want; } cases[] = {
-        {Value(2), Value(0), "2.0"}, {Value(), Value(), "."}, {Value(1), Value(), "1."},
+        {Value(2), Value(0), "2.0"}, {Value(), Value(), ""}, {Value(1), Value(), "1."},
     };
     for (const auto& c : cases) {
         pc = std::make_shared<FakeComputer>();

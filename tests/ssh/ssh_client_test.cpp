@@ -244,6 +244,11 @@ TEST_F(SshTest, HostKeysUnknownRememberedAndChanged) {
     EXPECT_NE(e.description().find(server_->hostKeyFingerprint()), std::string::npos);
     EXPECT_FALSE(askedAgain);
 
+    // The command the message suggests removes that line.
+    const std::string cmd = e.description().substr(e.description().find("ssh-keygen -R '") + 15);
+    RunProcess({"ssh-keygen", "-R", cmd.substr(0, cmd.find('\'')), "-f", KnownHosts()});
+    EXPECT_EQ(ssh::KnownHostsLine(KnownHosts(), "127.0.0.1", server_->port()), 0) << e.description();
+
     // A key of another type on record for the host is a change as well.
     ssh::CloseAllSessions();
     const fs::path other = *scratch_ / "other-type";

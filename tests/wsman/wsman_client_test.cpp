@@ -301,6 +301,12 @@ TEST_F(WsmanTest, TheCliBrowsesAWindowsComputer) {
                              "Win32_OperatingSystem", "--horizontal"});
     EXPECT_EQ(listed.exitCode, 0) << listed.output;
     EXPECT_EQ(listed.output, local.output);
+    // A capture records the computer's own name, not the address.
+    auto captured = RunProcess({KESTRANE_CLI, "--computer", server->url(), "--user", kUser, "--password-stdin",
+                                "capture", (dir / "cap.json").string()},
+                               120s, kPassword + "\n");
+    EXPECT_EQ(captured.exitCode, 0) << captured.output;
+    EXPECT_EQ(nlohmann::json::parse(std::ifstream(dir / "cap.json"))["computer"], "ORION");
     auto bad = RunProcess({KESTRANE_CLI, "--computer", server->url(), "--trust-certificate", "SHA256:12", "summary"});
     EXPECT_EQ(bad.exitCode, 2);
 }

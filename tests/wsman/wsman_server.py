@@ -38,7 +38,10 @@ Properties, in this declared order, for instance i = 0 .. N-1:
 --drop-after-pulls N closes the TCP connection instead of answering a Pull
 on an enumeration that has already answered N Pulls; --stall-after-pulls N
 never answers such a Pull and keeps the connection open; --refuse-after-pulls N
-answers it with 401, as a server whose login has ended.
+answers it with 401, as a server whose login has ended. --hostile-after-pulls
+N MODE answers such a Pull as a hostile server would: "endless" with a body
+that never ends, "trickle" with one byte a second, "empty" with pages that
+hold no items and never end the sequence.
 
 --fail-class CLASS=HRESULT makes Enumerate of CLASS fail with a WMI provider
 fault carrying that WMI error (for example 0x80041003, "Access denied").
@@ -596,6 +599,13 @@ class StallConnection(Exception):
 
 class RefuseLogin(Exception):
     """Answer 401, as a server does whose login has ended."""
+class HostileAnswer(Exception):
+    """Answer with a body that never ends, fast ("endless") or a byte a
+    second ("trickle")."""
+
+    def __init__(self, mode):
+        Exception.__init__(self, mode)
+        self.mode = mode
 
 
 class Enumeration:
@@ -617,10 +627,11 @@ def q(ns, name):
 
 
 class WsmanService:
-    def __init__(self, classes, fail_classes, trouble):
+    def __init__(self, classes, fail_classes, trouble, hostile=None):
         self.classes = classes
         self.fail_classes = fail_classes
         self.trouble = trouble  # (pulls answered, exception raised then) or None
+        self.hostile = hostile  # (pulls, mode) or None
         self.enumerations = {}  # per server, not per connection, as WinRM keeps them
         self.lock = threading.Lock()
 
@@ -765,8 +776,14 @@ class WsmanService:
         with enumeration.lock:
             if self.trouble and enumeration.pulls >= self.trouble[0]:
                 raise self.trouble[1]()
+            hostile = self.hostile is not None and enumeration.pulls >= self.hostile[0]
+            if hostile and self.hostile[1] != 'empty':
+                raise HostileAnswer(self.hostile[1])
             enumeration.pulls += 1
-            items, done = self.take(enumeration, max_elements, max_envelope)
+            if hostile:
+                items, done = '', False
+            else:
+                items, done = self.take(enumeration, max_elements, max_envelope)
         parts = ['<n:PullResponse>']
         if done:
             with self.lock:
@@ -1223,6 +1240,21 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
             self.session = None
             self.unauthorized()
             return
+        except HostileAnswer as h:
+            self.close_connection = True
+            head = ('HTTP/1.1 200 OK\r\nContent-Type: %s\r\nTransfer-Encoding: chunked\r\n\r\n'
+                    % ENCRYPTED_CONTENT_TYPE)
+            chunk = b'%x\r\n%s\r\n' % (65536, b'x' * 65536) if h.mode == 'endless' else b'1\r\nx\r\n'
+            try:
+                self.wfile.write(head.encode('latin-1'))
+                while not STOP.is_set():
+                    self.wfile.write(chunk)
+                    self.wfile.flush()
+                    if h.mode == 'trickle':
+                        STOP.wait(1)
+            except OSError:
+                pass  # the client gave up
+            return
         reason = 'OK' if status == 200 else 'Internal Server Error'
         if encrypted:
             self.reply(status, reason, seal(answer, self.session),
@@ -1365,6 +1397,8 @@ def main():
     parser.add_argument('--refuse-after-pulls', type=int, metavar='N',
                         help='answer Pull number N+1 with 401, the login forgotten')
     parser.add_argument('--path', default='/wsman', help='the one path served (others: 404)')
+    parser.add_argument('--hostile-after-pulls', nargs=2, metavar=('N', 'MODE'),
+                        help='answer Pull number N+1 and later as MODE: endless, trickle or empty')
     parser.add_argument('--fail-class', action='append', default=[], type=parse_class_hresult,
                         metavar='CLASS=HRESULT', help='Enumerate of CLASS fails with this WMI error')
     parser.add_argument('--verbose', action='store_true', help='log every request')
@@ -1396,7 +1430,9 @@ def main():
     trouble = next(((n, e) for n, e in ((args.drop_after_pulls, DropConnection),
                                          (args.stall_after_pulls, StallConnection),
                                          (args.refuse_after_pulls, RefuseLogin)) if n is not None), None)
-    server.service = WsmanService(classes, {n.lower(): c for n, c in args.fail_class}, trouble)
+    server.service = WsmanService(classes, {n.lower(): c for n, c in args.fail_class}, trouble,
+                                  (int(args.hostile_after_pulls[0]), args.hostile_after_pulls[1])
+                                  if args.hostile_after_pulls else None)
 
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     signal.signal(signal.SIGINT, lambda *_: os._exit(0))

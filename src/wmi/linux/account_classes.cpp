@@ -84,6 +84,9 @@ Object UserRow(const SchemaPtr& schema, const AccountData& a, const PasswdEntry&
             r.set("Lockout", locked);
             r.set("PasswordRequired", !s->password.empty());
             r.set("PasswordExpires", s->maxDays.has_value() && *s->maxDays < 99999);
+            // shadow(5): a maximum age below the minimum age forbids the
+            // user to change the password.
+            r.set("PasswordChangeable", !(s->minDays && s->maxDays && *s->maxDays < *s->minDays));
             if (!s->expireDay) r.set("Disabled", false);
             else if (a.today) r.set("Disabled", expired);
         }

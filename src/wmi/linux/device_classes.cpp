@@ -229,6 +229,15 @@ struct PciDevice {
     std::optional<std::string> vendorName, deviceName, driver;
 };
 
+// The driver a device is bound to, by the name of the module that holds it
+// (virtio_pci, not its bus name virtio-pci), as Win32_SystemDriver lists it.
+std::optional<std::string> BoundDriver(const Context& ctx, const std::string& deviceDir) {
+    if (!ctx.fs().exists(deviceDir + "driver")) return std::nullopt;
+    std::string driver = ctx.fs().resolve(deviceDir + "driver");
+    if (ctx.fs().exists(driver + "/module")) return BaseName(ctx.fs().resolve(driver + "/module"));
+    return BaseName(driver);
+}
+
 std::optional<PciDevice> ReadPci(const Context& ctx, const std::string& address) {
     std::string b = "/sys/bus/pci/devices/" + address + "/";
     auto v = ctx.readUInt(b + "vendor", 16), d = ctx.readUInt(b + "device", 16), c = ctx.readUInt(b + "class", 16);
@@ -244,7 +253,7 @@ std::optional<PciDevice> ReadPci(const Context& ctx, const std::string& address)
     IdNames n = ctx.pciNames(p.vendor, p.device);
     p.vendorName = n.vendor;
     p.deviceName = n.device;
-    if (ctx.fs().exists(b + "driver")) p.driver = BaseName(ctx.fs().resolve(b + "driver"));
+    p.driver = BoundDriver(ctx, b);
     return p;
 }
 
@@ -257,9 +266,35 @@ std::string PciHardwareId(const PciDevice& p) {
     return buf;
 }
 
+// What the class code says a function is, for those pci.ids does not name.
+std::optional<std::string> PciClassName(unsigned cls) {
+    static const std::pair<unsigned, const char*> kSubclasses[] = {
+        {0x0100, "SCSI storage controller"}, {0x0101, "IDE interface"}, {0x0104, "RAID bus controller"},
+        {0x0105, "ATA controller"}, {0x0106, "SATA controller"}, {0x0107, "Serial Attached SCSI controller"},
+        {0x0108, "Non-Volatile memory controller"}, {0x0200, "Ethernet controller"}, {0x0280, "Network controller"},
+        {0x0300, "VGA compatible controller"}, {0x0302, "3D controller"}, {0x0380, "Display controller"},
+        {0x0401, "Multimedia audio controller"}, {0x0403, "Audio device"}, {0x0500, "RAM memory"},
+        {0x0600, "Host bridge"}, {0x0601, "ISA bridge"}, {0x0604, "PCI bridge"}, {0x0680, "Bridge"},
+        {0x0700, "Serial controller"}, {0x0780, "Communication controller"}, {0x0805, "SD Host controller"},
+        {0x0880, "System peripheral"}, {0x0C03, "USB controller"}, {0x0C05, "SMBus"},
+        {0x1180, "Signal processing controller"},
+    };
+    static const char* const kClasses[] = {
+        "Unclassified device", "Mass storage controller", "Network controller", "Display controller",
+        "Multimedia controller", "Memory controller", "Bridge", "Communication controller", "Generic system peripheral",
+        "Input device controller", "Docking station", "Processor", "Serial bus controller", "Wireless controller",
+        "Intelligent controller", "Satellite communications controller", "Encryption controller",
+        "Signal processing controller", "Processing accelerators", "Non-Essential Instrumentation",
+    };
+    for (const auto& [code, name] : kSubclasses)
+        if (code == cls >> 8) return name;
+    if ((cls >> 16) < std::size(kClasses)) return kClasses[cls >> 16];
+    return std::nullopt;
+}
+
 std::optional<std::string> PciTitle(const PciDevice& p) {
     if (p.deviceName) return p.deviceName;
-    return std::nullopt;
+    return PciClassName(p.cls);
 }
 
 // Controllers of one PCI class (class code prefix of 16 or 24 bits).
@@ -276,7 +311,8 @@ std::unique_ptr<InstanceCursor> PciControllers(const Context& ctx, const SchemaP
         Row r(schema);
         SetSystemKeys(r, ctx, className.c_str());
         r.set("DeviceID", a);
-        r.set("PNPDeviceID", PciHardwareId(*p));
+        // The device instance ID, as Win32_PnPEntity.DeviceID has it.
+        r.set("PNPDeviceID", Cat(PciHardwareId(*p), "\\", p->address));
         auto title = PciTitle(*p);
         r.set("Name", title).set("Caption", title).set("Description", title);
         r.set("Manufacturer", p->vendorName);
@@ -304,8 +340,30 @@ std::unique_ptr<InstanceCursor> PcmciaControllers(const Context& ctx, const Sche
     return PciControllers(ctx, schema, "Win32_PCMCIAController", {{0x0605, 16}, {0x0607, 16}});
 }
 
+// Windows' names of the common ACPI devices, by their PnP id.
+std::optional<std::string> PnpDeviceName(std::string_view id) {
+    static const std::pair<const char*, const char*> kNames[] = {
+        {"PNP0000", "Programmable interrupt controller"}, {"PNP0100", "System timer"},
+        {"PNP0103", "High precision event timer"},        {"PNP0200", "Direct memory access controller"},
+        {"PNP0303", "Standard PS/2 Keyboard"},            {"PNP0400", "Printer Port"},
+        {"PNP0401", "ECP Printer Port"},                  {"PNP0500", "Communications Port"},
+        {"PNP0501", "Communications Port"},               {"PNP0700", "Standard floppy disk controller"},
+        {"PNP0800", "System speaker"},                    {"PNP0A03", "PCI Bus"},
+        {"PNP0A08", "PCI Express Root Complex"},          {"PNP0B00", "System CMOS/real time clock"},
+        {"PNP0C01", "System board"},                      {"PNP0C02", "Motherboard resources"},
+        {"PNP0C04", "Numeric data processor"},            {"PNP0C09", "Embedded Controller"},
+        {"PNP0C0C", "ACPI Power Button"},                 {"PNP0C0E", "ACPI Sleep Button"},
+        {"PNP0C0F", "PCI Interrupt Link"},                {"PNP0F03", "PS/2 Compatible Mouse"},
+        {"PNP0F13", "PS/2 Compatible Mouse"},
+    };
+    for (const auto& [code, name] : kNames)
+        if (id == code) return name;
+    return std::nullopt;
+}
+
 std::unique_ptr<InstanceCursor> PnpEntities(const Context& ctx, const SchemaPtr& schema) {
     std::vector<std::string> keys;
+    for (const auto& a : ctx.fs().listDir("/sys/bus/pnp/devices")) keys.push_back("pnp:" + a);
     for (const auto& a : ctx.fs().listDir("/sys/bus/pci/devices")) keys.push_back("pci:" + a);
     for (const auto& u : ctx.fs().listDir("/sys/bus/usb/devices"))
         if (u.find(':') == std::string::npos) keys.push_back("usb:" + u);  // devices, not interfaces
@@ -314,6 +372,21 @@ std::unique_ptr<InstanceCursor> PnpEntities(const Context& ctx, const SchemaPtr&
         SetSystemKeys(r, ctx, "Win32_PnPEntity");
         r.set("CreationClassName", "Win32_PnPEntity");
         r.set("Present", true);
+        if (StartsWith(key, "pnp:")) {
+            const std::string dir = "/sys/bus/pnp/devices/" + key.substr(4);
+            auto id = PnpInstanceId(ctx, ctx.fs().resolve(dir));
+            if (!id) return std::nullopt;  // gone
+            r.set("DeviceID", id).set("PNPDeviceID", id);
+            const std::string ids = ctx.readText(dir + "/id").value_or("");
+            std::vector<std::string> hardware;
+            for (const auto& line : SplitLines(ids))
+                if (!Trim(line).empty()) hardware.push_back("ACPI\\" + Trim(line));
+            r.setStrings("HardwareID", hardware);
+            auto title = PnpDeviceName(FirstWord(ids));
+            r.set("Name", title).set("Caption", title).set("Description", title);
+            r.set("Service", BoundDriver(ctx, dir + "/"));
+            return r.build();
+        }
         if (StartsWith(key, "pci:")) {
             auto p = ReadPci(ctx, key.substr(4));
             if (!p) return std::nullopt;
@@ -347,7 +420,7 @@ std::unique_ptr<InstanceCursor> PnpEntities(const Context& ctx, const SchemaPtr&
         auto maker = ctx.readText(b + "manufacturer");
         if (!maker) maker = names.vendor;
         r.set("Manufacturer", maker);
-        if (ctx.fs().exists(b + "driver")) r.set("Service", BaseName(ctx.fs().resolve(b + "driver")));
+        r.set("Service", BoundDriver(ctx, b));
         return r.build();
     });
 }
@@ -493,6 +566,15 @@ std::optional<std::string> PciFunctionOf(const Context& ctx, const std::string& 
         p = p.substr(0, p.rfind('/'));
     }
     return std::nullopt;
+}
+
+std::optional<std::string> PnpInstanceId(const Context& ctx, const std::string& deviceDir) {
+    auto ids = ctx.readText(deviceDir + "/id");
+    if (!ids || FirstWord(*ids).empty()) return std::nullopt;
+    // Without a unique id from the firmware, the kernel's name of the device
+    // ("00:04") still tells it apart.
+    auto uid = ctx.readText(deviceDir + "/firmware_node/uid");
+    return Cat("ACPI\\", FirstWord(*ids), "\\", uid && !uid->empty() ? *uid : BaseName(deviceDir));
 }
 
 std::optional<PciIdentity> PciIdentityOf(const Context& ctx, const std::string& address) {

@@ -147,6 +147,23 @@ std::map<std::string, std::vector<std::string>> Gateways(const Context& ctx) {
                       static_cast<unsigned>(*gw >> 16 & 0xFF), static_cast<unsigned>(*gw >> 24 & 0xFF));
         out[w[0]].push_back(buf);
     }
+    // IPv6 default routes follow in the same array, as Windows lists them:
+    // destination ::/0 with a next hop.
+    if (auto v6 = ctx.read("/proc/net/ipv6_route"))
+        for (const auto& line : SplitLines(*v6)) {
+            auto w = SplitWhitespace(line);
+            if (w.size() < 10 || w[0] != std::string(32, '0') || w[1] != "00" || w[4].size() != 32) continue;
+            unsigned char hop[16];
+            bool ok = true;
+            for (std::size_t b = 0; b < 16 && ok; ++b) {
+                auto v = ParseUInt(w[4].substr(2 * b, 2), 16);
+                ok = v.has_value();
+                hop[b] = static_cast<unsigned char>(v.value_or(0));
+            }
+            if (!ok || std::all_of(hop, hop + 16, [](unsigned char c) { return c == 0; })) continue;
+            char text[INET6_ADDRSTRLEN];
+            if (inet_ntop(AF_INET6, hop, text, sizeof text)) out[std::string(w[9])].push_back(text);
+        }
     return out;
 }
 

@@ -210,6 +210,16 @@ std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const Schema
         if (total && swapTotal) r.setU64("TotalVirtualMemorySize", *total + *swapTotal);
         if (avail && swapFree) r.setU64("FreeVirtualMemory", *avail + *swapFree);
     }
+    // A process may use the lower half of the virtual address space (the
+    // kernel keeps the upper half), in KB.
+    if (auto cpuinfo = ctx.read("/proc/cpuinfo", 4u << 20)) {
+        auto recs = ParseCpuInfo(*cpuinfo);
+        if (auto sizes = recs.empty() ? std::nullopt : recs.front().get("address sizes")) {
+            auto comma = sizes->find(',');
+            auto bits = comma == std::string::npos ? std::nullopt : ParseUInt(FirstWord(sizes->substr(comma + 1)));
+            if (bits && *bits > 11 && *bits <= 64) r.setU64("MaxProcessMemorySize", (1ull << (*bits - 1)) / 1024);
+        }
+    }
 
     // A reader that named its properties (the summary) is spared the costly
     // ones it does not show: counting processes looks at every one of them.

@@ -2,6 +2,7 @@
 // commands, crash recovery, environment, time zone and clock, cron jobs,
 // partitions, swap, memory configuration, routes, protocols, network
 // connections, shares and the proxy.
+#include <unistd.h>
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -405,6 +406,12 @@ std::vector<SwapEntry> Swaps(const Context& ctx) {
     return t ? ParseSwaps(*t) : std::vector<SwapEntry>{};
 }
 
+// One page; a tree captured elsewhere is taken to have x86's 4 KiB pages.
+std::uint64_t SwapHeaderBytes(const Context& ctx) {
+    long page = ctx.fs().isLiveRoot() ? sysconf(_SC_PAGESIZE) : 4096;
+    return page > 0 ? static_cast<std::uint64_t>(page) : 4096;
+}
+
 std::unique_ptr<InstanceCursor> PageFiles(const Context& ctx, const SchemaPtr& schema) {
     std::vector<Object> out;
     for (const auto& s : Swaps(ctx)) {
@@ -413,7 +420,8 @@ std::unique_ptr<InstanceCursor> PageFiles(const Context& ctx, const SchemaPtr& s
         r.set("CreationClassName", "Win32_PageFile").set("CSCreationClassName", "Win32_ComputerSystem");
         r.set("CSName", ctx.shortHostName()).set("FileType", s.type == "file" ? "Swap File" : "Swap Partition");
         r.set("FileName", BaseName(s.path)).set("Status", "OK");
-        r.setU64("FileSize", s.sizeKB * 1024);
+        // /proc/swaps leaves out the header page at the start of the area.
+        r.setU64("FileSize", s.sizeKB * 1024 + SwapHeaderBytes(ctx));
         r.setU32("InitialSize", s.sizeKB / 1024).setU32("MaximumSize", s.sizeKB / 1024);
         r.setU32("FreeSpace", (s.sizeKB - std::min(s.usedKB, s.sizeKB)) / 1024);
         out.push_back(r.build());

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <set>
 #include <thread>
+#include <unordered_map>
 
 #include "wmi/linux/process_info.h"
 #include "wmi/schema/schema_table.h"
@@ -55,10 +56,15 @@ struct Counter {
 struct Sample {
     std::string name;
     std::map<std::string, std::uint64_t> v;
+    // What pairs the two samples of a formatted value when names repeat
+    // (processes, threads): the id and start time. Empty: the name.
+    std::string id = {};
+    const std::string& key() const { return id.empty() ? name : id; }
 };
 
 struct Snapshot {
     std::vector<Sample> items;
+    std::unordered_map<std::string, std::size_t> byKey;
     std::optional<std::uint64_t> perfTime;  // monotonic nanoseconds
     std::optional<std::uint64_t> sys100ns;  // wall clock, 100 ns since 1601
 };
@@ -205,7 +211,12 @@ std::vector<Sample> SystemSample(const Context& ctx) {
     if (auto t = ctx.read("/proc/stat")) {
         auto s = ParseProcStatSummary(*t);
         if (s.contextSwitches) x.v["ContextSwitchesPersec"] = *s.contextSwitches;
-        if (s.running) x.v["ProcessorQueueLength"] = *s.running;
+        // procs_running counts the threads on a processor as well as the
+        // ready ones; Windows' queue holds only the ready ones, and a ready
+        // thread waits only while every processor is busy.
+        std::uint64_t cpus = 0;
+        for (const auto& c : s.cpus) cpus += c.name != "cpu";
+        if (s.running && cpus) x.v["ProcessorQueueLength"] = *s.running > cpus ? *s.running - cpus : 0;
     }
     if (auto n = CountProcesses(ctx)) x.v["Processes"] = *n;
     if (auto th = ThreadTotal(ctx)) x.v["Threads"] = *th;
@@ -255,7 +266,7 @@ void ProcessCounters(const Context& ctx, const ProcessInfo& p, std::optional<std
     x.v["PercentUserTime"] = TicksTo100ns(p.stat.utime, hz);
     x.v["PercentPrivilegedTime"] = TicksTo100ns(p.stat.stime, hz);
     x.v["IDProcess"] = static_cast<std::uint64_t>(p.stat.pid);
-    if (p.stat.nice >= -20 && p.stat.nice <= 19) x.v["PriorityBase"] = static_cast<std::uint64_t>(20 - p.stat.nice);
+    if (auto prio = WindowsPriority(p.stat)) x.v["PriorityBase"] = *prio;
     if (boot && *boot >= 0)
         x.v["ElapsedTime"] = kEpoch1601In100ns + static_cast<std::uint64_t>(*boot) * k100nsPerSecond +
                              TicksTo100ns(p.stat.startTime, hz);
@@ -272,6 +283,7 @@ std::vector<Sample> ProcessSample(const Context& ctx) {
         std::string name = p->name();
         int n = seen[name]++;
         x.name = n ? name + "#" + std::to_string(n) : name;  // Windows' way with equal names
+        x.id = Cat(pid, "@", std::to_string(p->stat.startTime));
         ProcessCounters(ctx, *p, boot, x);
         x.v["CreatingProcessID"] = static_cast<std::uint64_t>(p->stat.ppid);
         x.v["ThreadCount"] = static_cast<std::uint64_t>(std::max(0L, p->stat.numThreads));
@@ -285,7 +297,7 @@ std::vector<Sample> ProcessSample(const Context& ctx) {
         put("WorkingSet", "VmRSS");
         put("WorkingSetPeak", "VmHWM");
         put("WorkingSetPrivate", "RssAnon");
-        put("PageFileBytes", "VmSwap");
+        if (auto commit = p->commitBytes()) x.v["PageFileBytes"] = *commit;
         if (auto anon = p->statusBytes("RssAnon"), swap = p->statusBytes("VmSwap"); anon && swap)
             x.v["PrivateBytes"] = *anon + *swap;  // anonymous pages, resident or swapped
         if (p->readBytes) x.v["IOReadBytesPersec"] = *p->readBytes;
@@ -335,6 +347,7 @@ std::vector<Sample> ThreadSample(const Context& ctx) {
             if (!t) continue;
             Sample x;
             x.name = pname + "/" + std::to_string(index++);
+            x.id = Cat(tid, "@", std::to_string(t->stat.startTime));
             ProcessCounters(ctx, *t, boot, x);
             x.v["IDProcess"] = ParseUInt(pid).value_or(0);
             x.v["IDThread"] = static_cast<std::uint64_t>(t->stat.pid);
@@ -370,11 +383,13 @@ void DiskCounters(const DiskStatLine& d, std::optional<std::uint64_t> uptimeMs, 
     x.v["AvgDiskBytesPerTransfer"] = rb + wb;
     x.v["AvgDiskBytesPerTransfer_Base"] = d.reads + d.writes;
     x.v["CurrentDiskQueueLength"] = d.inFlight;
-    // Milliseconds of busy and of queue-weighted time, in 100 ns units.
-    x.v["AvgDiskQueueLength"] = d.weightedMs * 10'000;
+    // Windows' % Disk Time is the read and the write time together (the
+    // average queue length times 100), so it is never below either; the
+    // busy time (io_ticks) only tells the idle time. In 100 ns units.
+    x.v["AvgDiskQueueLength"] = (d.readMs + d.writeMs) * 10'000;
     x.v["AvgDiskReadQueueLength"] = d.readMs * 10'000;
     x.v["AvgDiskWriteQueueLength"] = d.writeMs * 10'000;
-    x.v["PercentDiskTime"] = d.ioMs * 10'000;
+    x.v["PercentDiskTime"] = (d.readMs + d.writeMs) * 10'000;
     if (uptimeMs && *uptimeMs >= d.ioMs) x.v["PercentIdleTime"] = (*uptimeMs - d.ioMs) * 10'000;
     // Milliseconds spent on reads and writes, in ns (Frequency_PerfTime),
     // per operation.
@@ -685,6 +700,7 @@ Snapshot TakeSnapshot(const Context& ctx, const PerfSet& set) {
         s.sys100ns = Sys100nsNow();
     }
     s.items = set.sample(ctx);
+    for (std::size_t i = 0; i < s.items.size(); ++i) s.byKey.emplace(s.items[i].key(), i);
     return s;
 }
 
@@ -720,8 +736,7 @@ Object FormattedRow(const SchemaPtr& schema, const PerfSet& set, const Snapshot&
     Row r(schema);
     SetHeader(r, b, x.name);
     const Sample* before = nullptr;
-    for (const auto& y : a.items)
-        if (y.name == x.name) before = &y;
+    if (auto f = a.byKey.find(x.key()); f != a.byKey.end()) before = &a.items[f->second];
     std::optional<double> dt;  // seconds between the samples
     if (a.perfTime && b.perfTime && *b.perfTime > *a.perfTime)
         dt = static_cast<double>(*b.perfTime - *a.perfTime) / 1e9;

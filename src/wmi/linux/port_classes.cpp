@@ -43,6 +43,10 @@ std::unique_ptr<InstanceCursor> SerialPorts(const Context& ctx, const SchemaPtr&
             desc = ctx.readText(usb + "/product");
         }
         r.set("Description", desc);
+        // A port the firmware announced is a Plug and Play device
+        // (/sys/devices/pnp0/00:04) that Win32_PnPEntity lists too.
+        if (std::string dev = ctx.fs().resolve(b + "device"); dev.find("/pnp") != std::string::npos)
+            r.set("PNPDeviceID", PnpInstanceId(ctx, dev));
         // The UART's clock divided by 16 is its highest rate.
         if (auto clk = ctx.readUInt(b + "uartclk"); clk && *clk >= 16) r.setU32("MaxBaudRate", *clk / 16);
         return r.build();

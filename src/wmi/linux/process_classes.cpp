@@ -1,5 +1,6 @@
 // Win32_Process and Win32_Thread from /proc, one process at a time.
 #include <cmath>
+#include <cstdio>
 
 #include "wmi/linux/process_info.h"
 #include "wmi/linux/read_ahead.h"
@@ -14,6 +15,23 @@ std::optional<std::uint64_t> ProcessInfo::statusBytes(const char* key) const {
     auto v = ParseUInt(number);
     if (!v) return std::nullopt;
     return unit == "kB" ? *v * 1024 : *v;
+}
+
+std::optional<std::uint64_t> ProcessInfo::commitBytes() const {
+    auto data = statusBytes("VmData"), stack = statusBytes("VmStk");
+    if (!data || !stack) return std::nullopt;
+    return *data + *stack;
+}
+
+std::optional<std::uint64_t> WindowsPriority(const ProcStat& s) {
+    // The kernel's priority field is -1 - rt_priority for real-time tasks
+    // (-2..-100) and 20 + nice for the others.
+    if (s.priority <= -2 && s.priority >= -100) return 16 + static_cast<std::uint64_t>(-2 - s.priority) * 15 / 98;
+    if (s.nice < -20 || s.nice > 19) return std::nullopt;
+    if (s.nice <= -11) return 13;
+    if (s.nice < 0) return 10;
+    if (s.nice == 0) return 8;
+    return s.nice <= 10 ? 6 : 4;
 }
 
 std::string ProcessInfo::name() const {
@@ -56,17 +74,9 @@ std::optional<ProcessInfo> ReadProcess(const Context& ctx, const std::string& di
 
 namespace {
 
-// Windows counts priority upwards; Linux's nice value counts downwards from
-// 20 steps above normal to 19 below it.
-std::optional<std::uint64_t> PriorityFromNice(long nice) {
-    if (nice < -20 || nice > 19) return std::nullopt;
-    return static_cast<std::uint64_t>(20 - nice);
-}
-
 struct ProcessQuery {
     std::optional<std::string> osName, host, kernel;
     std::optional<std::int64_t> boot;
-    std::optional<double> now;
     long hz = 100;
 };
 
@@ -76,7 +86,6 @@ ProcessQuery MakeQuery(const Context& ctx) {
     q.host = ctx.shortHostName();
     q.kernel = ctx.readText("/proc/sys/kernel/osrelease");
     q.boot = BootTime(ctx);
-    q.now = NowSeconds(ctx);
     q.hz = ClockTicks(ctx);
     return q;
 }
@@ -96,9 +105,16 @@ std::optional<Object> ProcessInstance(const Context& ctx, const SchemaPtr& schem
     r.setU32("ParentProcessId", static_cast<std::uint64_t>(p->stat.ppid));
     if (!p->args.empty()) r.set("CommandLine", JoinCommandLine(p->args));
     r.set("ExecutablePath", p->exe);
-    if (q.boot)
-        r.set("CreationDate", ctx.dmtf(*q.boot + static_cast<std::int64_t>(p->stat.startTime / static_cast<std::uint64_t>(q.hz))));
-    r.setU32("Priority", PriorityFromNice(p->stat.nice));
+    if (q.boot) {
+        const auto hz = static_cast<std::uint64_t>(q.hz);
+        std::string when = ctx.dmtf(*q.boot + static_cast<std::int64_t>(p->stat.startTime / hz));
+        // The start counts clock ticks: keep the fraction of a second.
+        char micro[24];
+        std::snprintf(micro, sizeof micro, "%06llu", static_cast<unsigned long long>(p->stat.startTime % hz * 1'000'000 / hz));
+        if (when.size() > 21 && when[14] == '.') when.replace(15, 6, micro);
+        r.set("CreationDate", when);
+    }
+    r.setU32("Priority", WindowsPriority(p->stat));
     r.setU64("KernelModeTime", TicksTo100ns(p->stat.stime, q.hz));
     r.setU64("UserModeTime", TicksTo100ns(p->stat.utime, q.hz));
     r.setU32("ThreadCount", static_cast<std::uint64_t>(p->stat.numThreads));
@@ -110,12 +126,12 @@ std::optional<Object> ProcessInstance(const Context& ctx, const SchemaPtr& schem
         r.setU64("PeakVirtualSize", p->statusBytes("VmPeak"));
         r.setU64("WorkingSetSize", p->statusBytes("VmRSS"));
         if (auto hwm = p->statusBytes("VmHWM")) r.setU32("PeakWorkingSetSize", *hwm / 1024);  // in KB
-        // Private memory: anonymous pages, resident or swapped out. The
-        // swapped ones are the process's use of the swap ("page file"), in
-        // KB; Linux keeps no peak of it, so PeakPageFileUsage stays Null.
+        // Private memory: anonymous pages, resident or swapped out.
         auto anon = p->statusBytes("RssAnon"), swap = p->statusBytes("VmSwap");
         if (anon && swap) r.setU64("PrivatePageCount", *anon + *swap);
-        if (swap) r.setU32("PageFileUsage", *swap / 1024);
+        // "Page file usage" is the commit charge, in KB; Linux keeps no
+        // peak of it, so PeakPageFileUsage stays Null.
+        if (auto commit = p->commitBytes()) r.setU32("PageFileUsage", *commit / 1024);
     }
     r.setU32("SessionId", p->auditSession);
     r.setU64("ReadOperationCount", p->readOps).setU64("ReadTransferCount", p->readBytes);
@@ -170,17 +186,15 @@ private:
         r.set("CSName", q_.host).set("OSName", q_.osName);
         r.set("Handle", tid).set("ProcessHandle", pid_);
         r.set("Name", p->stat.comm).set("Caption", p->stat.comm);
-        r.setU32("Priority", PriorityFromNice(p->stat.nice));
-        r.setU32("PriorityBase", PriorityFromNice(p->stat.nice));
+        r.setU32("Priority", WindowsPriority(p->stat));
+        r.setU32("PriorityBase", WindowsPriority(p->stat));
         // Win32_Thread counts its times in milliseconds.
         std::uint64_t msPerTick = 1000 / static_cast<std::uint64_t>(q_.hz);
         r.setU64("KernelModeTime", p->stat.stime * msPerTick);
         r.setU64("UserModeTime", p->stat.utime * msPerTick);
         if (auto st = ThreadState(p->stat.state)) r.setU32("ThreadState", static_cast<std::uint64_t>(*st));
-        if (q_.boot && q_.now) {
-            double started = static_cast<double>(*q_.boot) + static_cast<double>(p->stat.startTime) / static_cast<double>(q_.hz);
-            if (*q_.now >= started) r.setU64("ElapsedTime", static_cast<std::uint64_t>(std::llround((*q_.now - started) * 1000)));
-        }
+        // The processor time the thread has been given, not its age.
+        r.setU64("ElapsedTime", (p->stat.utime + p->stat.stime) * msPerTick);
         return r.build();
     }
 

@@ -27,7 +27,15 @@ struct ProcessInfo {
     // The name a user knows the process by: the executable's file name, else
     // the kernel's (possibly shortened) command name.
     std::string name() const;
+    // The commit charge (what Windows calls page file use): private
+    // writable memory, data and stack, whether resident or not.
+    std::optional<std::uint64_t> commitBytes() const;
 };
+
+// Windows' priorities run 0-31. Nice values map onto the base priorities
+// of Windows' priority classes (13 high, 10 above normal, 8 normal, 6 below
+// normal, 4 idle); real-time tasks onto 16-31.
+std::optional<std::uint64_t> WindowsPriority(const ProcStat& s);
 
 // dir is "/proc/<pid>" or "/proc/<pid>/task/<tid>". Nothing when the process
 // has gone. withDetails reads the command line, descriptors and I/O too.

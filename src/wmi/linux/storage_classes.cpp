@@ -97,13 +97,14 @@ std::optional<Object> DiskInstance(const Context& ctx, const SchemaPtr& schema, 
     r.set("DeviceID", devNode).set("Name", devNode);
     r.set("Index", index);
     auto model = ctx.readText(b + "/device/model");
-    r.set("Model", model);
     // A virtio disk is a PCI function of its own: without a model it is
     // named, and identified, as that function.
     std::optional<PciIdentity> pci;
     if (ctx.fs().resolve(b + "/device").find("/virtio") != std::string::npos)
         if (auto fn = PciFunctionOf(ctx, b + "/device")) pci = PciIdentityOf(ctx, *fn);
-    r.set("Caption", model ? model : pci ? pci->deviceName : std::nullopt);
+    const auto title = model ? model : pci ? pci->deviceName : std::nullopt;
+    // Windows gives the model the name the device reports, as the caption.
+    r.set("Caption", title).set("Model", title);
     if (pci) r.set("PNPDeviceID", pci->pnpDeviceId);
     auto maker = VendorText(ctx, dev.name);
     // An NVMe drive is its own PCI function: its maker is that function's vendor.

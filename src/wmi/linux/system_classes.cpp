@@ -40,6 +40,31 @@ bool HasFlag(const CpuInfoRecord* rec, std::string_view flag) {
     return false;
 }
 
+// Windows' ProcessorId: CPUID leaf 1's EDX (feature bits) and EAX
+// (signature), rebuilt from what the kernel read of them into cpuinfo.
+std::optional<std::string> X86ProcessorId(const CpuInfoRecord* rec) {
+    if (!rec) return std::nullopt;
+    auto fam = rec->get("cpu family"), model = rec->get("model"), step = rec->get("stepping"), flags = rec->get("flags");
+    if (!fam || !model || !step || !flags) return std::nullopt;
+    auto f = ParseInt(*fam), m = ParseInt(*model), st = ParseInt(*step);
+    if (!f || !m || !st || *f < 0 || *f > 15 + 255 || *m < 0 || *m > 255 || *st < 0 || *st > 15) return std::nullopt;
+    const std::uint32_t family = static_cast<std::uint32_t>(*f), mdl = static_cast<std::uint32_t>(*m);
+    const std::uint32_t eax = static_cast<std::uint32_t>(*st) | (mdl & 0xF) << 4 | std::min(family, 15u) << 8 |
+                              (mdl >> 4) << 16 | (family > 15 ? family - 15 : 0) << 20;
+    // The names the kernel gives EDX's bits 0-31 (empty: reserved).
+    static const char* const kEdx[32] = {"fpu", "vme",  "de",  "pse",  "tsc",   "msr", "pae",  "mce",
+                                         "cx8", "apic", "",    "sep",  "mtrr",  "pge", "mca",  "cmov",
+                                         "pat", "pse36", "pn", "clflush", "",   "dts", "acpi", "mmx",
+                                         "fxsr", "sse", "sse2", "ss",  "ht",    "tm",  "ia64", "pbe"};
+    std::uint32_t edx = 0;
+    for (const auto& flag : SplitWhitespace(*flags))
+        for (std::uint32_t bit = 0; bit < 32; ++bit)
+            if (*kEdx[bit] && flag == kEdx[bit]) edx |= 1u << bit;
+    char buf[20];
+    std::snprintf(buf, sizeof buf, "%08X%08X", edx, eax);
+    return std::string(buf);
+}
+
 // The user at the console (a local terminal or display), from utmp.
 std::optional<std::string> ConsoleUser(const Context& ctx) {
     auto raw = ctx.read("/run/utmp", 1 << 20);
@@ -279,6 +304,10 @@ std::optional<Object> ProcessorInstance(const Context& ctx, const SchemaPtr& sch
             break;
         }
     }
+    // A processor the kernel lists is online: enabled and running.
+    r.set("CpuStatus", 1).set("Availability", 3).set("Status", "OK");
+    if (machine && (ArchitectureCode(*machine) == 9 || ArchitectureCode(*machine) == 0))
+        r.set("ProcessorId", X86ProcessorId(info));
     if (proc) {
         r.set("SocketDesignation", proc->stringAt(0x04));
         // 0xFE defers to the wider family field of SMBIOS 2.6 and later.
@@ -484,6 +513,8 @@ std::unique_ptr<InstanceCursor> CacheMemory(const Context& ctx, const SchemaPtr&
         for (const auto* c : list) total += c->sizeKB;
         r.setU32("InstalledSize", total);
         r.setU32("MaxCacheSize", total);
+        // Windows counts a cache in blocks of 1 KB, as its sizes are given.
+        r.setU64("BlockSize", 1024).setU64("NumberOfBlocks", total);
         r.set("Associativity", AssociativityCode(list.front()->ways));
         if (list.front()->lineSize) r.set("LineSize", *list.front()->lineSize);
         r.set("Location", 0);  // Internal: these caches are reported by the processor itself

@@ -61,6 +61,11 @@ struct PciIdentity {
 };
 std::optional<PciIdentity> PciIdentityOf(const Context& ctx, const std::string& address);
 
+// A Plug and Play (ACPI) device's instance id as Windows gives it
+// ("ACPI\PNP0501\1": its first id and its unique id), from its directory
+// under /sys/devices (a /sys/bus/pnp/devices entry, resolved).
+std::optional<std::string> PnpInstanceId(const Context& ctx, const std::string& deviceDir);
+
 // The WMI architecture code of a kernel machine name (9 for x86_64 ...).
 std::optional<int> ArchitectureCode(const std::string& machine);
 // 64 or 32 for a kernel machine name.

@@ -336,12 +336,16 @@ private:
         case SSH_KNOWN_HOSTS_CHANGED:
         case SSH_KNOWN_HOSTS_OTHER: {
             int line = KnownHostsLine(knownHosts, target_.host, target_.port);
+            // known_hosts records a host on another port than 22 as
+            // [host]:port, which the shell must not take for a pattern.
+            const std::string entry = target_.port == 22 ? target_.host
+                                                         : "'[" + target_.host + "]:" + std::to_string(target_.port) + "'";
             throw Denied("The host key of " + name + " has changed: it now offers the " + type + " key " + fingerprint +
                          ", which does not match " +
                          (line ? "line " + std::to_string(line) + " of " : std::string("the key recorded in ")) +
                          knownHosts +
                          ". Someone may be intercepting the connection. If the computer's key was really "
-                         "replaced, remove that line (ssh-keygen -R " + target_.host + ") and connect again.");
+                         "replaced, remove that line (ssh-keygen -R " + entry + ") and connect again.");
         }
         case SSH_KNOWN_HOSTS_NOT_FOUND:
         case SSH_KNOWN_HOSTS_UNKNOWN: {
@@ -536,12 +540,15 @@ private:
                 return l;
             }
             scanned_ = rawBuffer_.size();
-            if (rawBuffer_.size() > rp::kMaxAnswerLine) {
+            // The buffer holds part of one line here; it never grows past
+            // the limit, so an endless line costs no more than the limit.
+            if (rawBuffer_.size() >= rp::kMaxAnswerLine) {
                 if (greeting) throw rp::ProtocolError("its first line is too long");
                 fail("sent a line longer than " + std::to_string(rp::kMaxAnswerLine / (1024 * 1024)) + " MB");
             }
             char buf[65536];
-            int n = ssh_channel_read_timeout(channel_, buf, sizeof buf, 0, kSliceMs);
+            const std::size_t room = std::min(sizeof buf, rp::kMaxAnswerLine - rawBuffer_.size());
+            int n = ssh_channel_read_timeout(channel_, buf, static_cast<std::uint32_t>(room), 0, kSliceMs);
             drainStderr();
             if (n > 0) {
                 rawBuffer_.append(buf, static_cast<std::size_t>(n));

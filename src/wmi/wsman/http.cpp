@@ -146,6 +146,10 @@ HttpConnection::HttpConnection(std::string url, HttpOptions options)
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME,
                      std::max(1L, static_cast<long>(options_.silenceTimeout.count() / 1000)));
+    // A server that trickles (a byte a second is never silent) must still
+    // finish: an answer gets twice the silence time-out after connecting.
+    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS,
+                     static_cast<long>((options_.connectTimeout + 2 * options_.silenceTimeout).count()));
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_PROXY, "");  // a proxy would break the connection-bound NTLM context

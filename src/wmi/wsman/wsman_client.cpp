@@ -377,6 +377,14 @@ public:
             i_ = 0;
             context_ = page.context;
             end_ = page.end;
+            // Pages without instances that never end the sequence are a
+            // server that has stopped answering, however fast it says so.
+            if (!page_.empty() || end_) {
+                progress_ = Clock::now();
+            } else if (Clock::now() - progress_ > s_->options().silenceTimeout) {
+                end_ = true;
+                throw Lost(s_->endpoint(), "sent no instances for longer than the time-out.");
+            }
         }
         return std::move(page_[i_++]);
     }
@@ -389,6 +397,7 @@ private:
     std::string context_;
     bool started_ = false;
     bool end_ = false;
+    Clock::time_point progress_ = Clock::now();
 };
 
 class WsProvider : public Provider {
@@ -402,9 +411,23 @@ public:
     std::unique_ptr<InstanceCursor> enumerate(std::string_view className) override {
         return std::make_unique<WsCursor>(s_, std::string(className));
     }
+    // The address names the endpoint, not the computer: ask it once.
+    std::string computerName() const override {
+        if (!name_) {
+            name_.emplace();
+            try {
+                WsCursor c(s_, "Win32_ComputerSystem");
+                if (auto o = c.next(); o && o->Get("Name").isString()) *name_ = o->Get("Name").asString();
+            } catch (const Error&) {
+                // Unknown: the caller falls back to the address.
+            }
+        }
+        return *name_;
+    }
 
 private:
     std::shared_ptr<Session> s_;
+    mutable std::optional<std::string> name_;
 };
 
 bool HostChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_'; }

@@ -1,0 +1,150 @@
+// Logins through the system's PAM stack (keyboard-interactive), and remote
+// programs that send what no kestrane-cli sends.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "support/sshd_harness.h"
+#include "wmi/error.h"
+#include "wmi/remote_protocol.h"
+#include "wmi/ssh/ssh_client.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using kestrane::testing::SshServer;
+namespace ssh = wmi::ssh;
+
+namespace {
+
+// An sshd that asks for passwords through PAM's own prompts only.
+class RemoteLoginTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        server_ = SshServer::Start(&whyNot_, "UsePAM yes\nKbdInteractiveAuthentication yes\nPasswordAuthentication no\n")
+                      .release();
+        if (!server_) return;
+        ::setenv("HOME", server_->clientHome().c_str(), 1);
+        ::unsetenv("SSH_AUTH_SOCK");
+        scratch_ = new fs::path(fs::path(server_->clientHome()).parent_path() / "scratch");
+        fs::create_directories(*scratch_);
+        const auto open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                          fs::perms::others_read | fs::perms::others_exec;
+        fs::permissions(*scratch_, open);
+        fs::copy_file(KESTRANE_CLI, *scratch_ / "kestrane-cli", fs::copy_options::overwrite_existing);
+        fs::permissions(*scratch_ / "kestrane-cli", open);
+    }
+    static void TearDownTestSuite() {
+        ssh::CloseAllSessions();
+        delete server_;
+        server_ = nullptr;
+        delete scratch_;
+    }
+    void SetUp() override {
+        if (!server_ && std::getenv("CI")) FAIL() << "no sshd for tests: " << whyNot_;
+        if (!server_) GTEST_SKIP() << "no sshd for tests: " << whyNot_;
+        ssh::CloseAllSessions();
+    }
+
+    static std::string Url(const std::string& user) {
+        return "ssh://" + user + "@127.0.0.1:" + std::to_string(server_->port());
+    }
+    static ssh::Options Trusting(const std::string& remoteCli) {
+        ssh::Options o;
+        o.remoteCli = remoteCli;
+        o.unknownHost = [](const ssh::HostKeyQuestion&) { return ssh::HostKeyChoice::ConnectOnce; };
+        o.answerTimeout = 5s;
+        return o;
+    }
+    // A remote program: the greeting a kestrane-cli gives, then `rest`
+    // (a shell fragment) once the first request has arrived.
+    static std::string Hostile(const std::string& name, const std::string& rest) {
+        const fs::path script = *scratch_ / (name + ".sh");
+        std::string hello = wmi::remote::HelloAnswerLine("0.0.0", "evil");
+        hello.pop_back();
+        std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' '" << hello << "'\nread request\n" << rest << "\n";
+        fs::permissions(script, fs::perms::owner_all);
+        return script.string();
+    }
+
+    static SshServer* server_;
+    static std::string whyNot_;
+    static fs::path* scratch_;
+};
+
+SshServer* RemoteLoginTest::server_ = nullptr;
+std::string RemoteLoginTest::whyNot_;
+fs::path* RemoteLoginTest::scratch_ = nullptr;
+
+wmi::Error FirstInstanceError(const std::shared_ptr<wmi::Provider>& p, const char* cls) {
+    try {
+        auto c = p->enumerate(cls);
+        while (c->next()) {
+        }
+    } catch (const wmi::Error& e) {
+        return e;
+    }
+    return wmi::Error(0, "", "no error");
+}
+
+long PeakRssKb() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+}  // namespace
+
+TEST_F(RemoteLoginTest, KeyboardInteractiveRightAndWrongPassword) {
+    const std::string user = server_->passwordUser();
+    if (user.empty() && std::getenv("CI")) FAIL() << "no throwaway account";
+    if (user.empty()) GTEST_SKIP() << "no throwaway account (needs root)";
+    const ssh::Options o = Trusting((*scratch_ / "kestrane-cli").string());
+    auto p = ssh::Connect(Url(user), "", server_->password(), o);
+    auto os = p->enumerate("Win32_OperatingSystem")->next();
+    ASSERT_TRUE(os) << server_->log();
+    EXPECT_FALSE(os->Get("Caption").isNull());
+
+    ssh::CloseAllSessions();
+    try {
+        ssh::Connect(Url(user), "", "wrong-" + server_->password(), o);
+        ADD_FAILURE() << "a wrong password logged in";
+    } catch (const wmi::Error& e) {
+        EXPECT_EQ(e.unsignedNumber(), wmi::E_ACCESSDENIED_WIN32);
+        EXPECT_EQ(e.description().find(server_->password()), std::string::npos);
+    }
+}
+
+// Each ends the listing as a lost call, without holding what it is sent.
+TEST_F(RemoteLoginTest, HostileRemotesEndAsALostCall) {
+    const std::string me = server_->currentUser();
+    {
+        auto normal = ssh::Connect(Url(me), "", "", Trusting(KESTRANE_CLI));
+        auto c = normal->enumerate("Win32_Process");
+        while (c->next()) {
+        }
+    }
+    ssh::CloseAllSessions();
+    const long before = PeakRssKb();
+    struct Case {
+        const char* name;
+        std::string rest;
+    } cases[] = {
+        {"endless-line", "yes | tr -d '\\n'"},
+        {"invalid-utf8", "printf '{\"id\": 1, \"class\": \"Win32_\\377\\376\", \"properties\": []}\\n'; sleep 30"},
+        {"deep-json", "head -c 2000000 /dev/zero | tr '\\000' '['; echo; sleep 30"},
+        {"deep-object", "i=0; while [ $i -lt 20000 ]; do printf '{\"a\":'; i=$((i+1)); done; echo; sleep 30"},
+        {"silent", "sleep 60"},
+    };
+    for (const auto& c : cases) {
+        ssh::CloseAllSessions();
+        auto p = ssh::Connect(Url(me), "", "", Trusting(Hostile(c.name, c.rest)));
+        wmi::Error e = FirstInstanceError(p, "Win32_Process");
+        EXPECT_EQ(e.unsignedNumber(), wmi::RPC_S_CALL_FAILED) << c.name << ": " << e.description();
+    }
+    std::cout << "peak " << PeakRssKb() - before << " kB above a normal listing's\n";
+    EXPECT_LE(PeakRssKb() - before, 64 * 1024) << "kB more at the peak than a normal listing's";
+}
