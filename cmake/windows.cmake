@@ -96,3 +96,6 @@ endif()
 if(KESTRANE_BUILD_TESTS)
   add_subdirectory(tests/windows)
 endif()
+
+# The native window, kestrane.exe.
+include(cmake/win32.cmake)
