@@ -22,8 +22,6 @@ endif()
 add_custom_target(kestrane_icon DEPENDS ${kestrane_ico})
 
 file(GLOB win32_srcs CONFIGURE_DEPENDS src/win32/*.cpp)
-# Sorting by column, until the shared window core carries it.
-list(APPEND win32_srcs src/app/list_sort.cpp)
 add_executable(kestrane WIN32 ${win32_srcs} src/win32/kestrane.rc)
 add_dependencies(kestrane kestrane_icon)
 set_source_files_properties(src/win32/kestrane.rc PROPERTIES OBJECT_DEPENDS
@@ -31,7 +29,7 @@ set_source_files_properties(src/win32/kestrane.rc PROPERTIES OBJECT_DEPENDS
 target_include_directories(kestrane PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_BINARY_DIR})
 target_compile_options(kestrane PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-municode>)
 target_link_options(kestrane PRIVATE -municode)
-target_link_libraries(kestrane PRIVATE ${KESTRANE_CORE_LIBS} comctl32 comdlg32 uxtheme advapi32 gdi32 user32 shell32 shlwapi ole32)
+target_link_libraries(kestrane PRIVATE kestrane_window ${KESTRANE_CORE_LIBS} comctl32 comdlg32 uxtheme advapi32 gdi32 user32 shell32 shlwapi ole32)
 kestrane_static_exe(kestrane)
 
 if(KESTRANE_BUILD_TESTS)

@@ -6,7 +6,8 @@
 #include "core/platform.h"
 #include "export/html_export.h"
 #include "win32/clipboard.h"
-#include "win32/pending_core.h"
+#include "window/copy.h"
+#include "window/sort.h"
 #include "win32/frmMain.h"
 #include "win32/resource.h"
 
@@ -163,24 +164,21 @@ void frmMain::mnuEdtSelectAll_Click() { ListView_SetItemState(lvwMain_, -1, LVIS
 void frmMain::mnuEdtFind_Click() {
     if (auto req = FindDialog(hwnd_, find_)) {
         find_ = *req;
-        findNext(false);
+        showFindHit(finder_.setText(list_, find_.text));
     }
 }
 
 void frmMain::findNext(bool backwards) {
-    if (find_.text.empty()) {
+    if (finder_.text().empty()) {
         mnuEdtFind_Click();
         return;
     }
-    const int focused = ListView_GetNextItem(lvwMain_, -1, LVNI_FOCUSED);
-    auto hit = FindRow(list_, find_.text, find_.matchCase, focused < 0 ? std::nullopt : std::optional<std::size_t>(focused),
-                       backwards);
-    if (hit) {
-        selectRow(*hit);
-        setStatus(kPaneNote, "");
-    } else {
-        setStatus(kPaneNote, "\"" + find_.text + "\" not found");
-    }
+    showFindHit(backwards ? finder_.previous(list_) : finder_.next(list_));
+}
+
+void frmMain::showFindHit(const window::Finder::Hit& hit) {
+    if (hit.row >= 0) selectRow(static_cast<std::size_t>(hit.row));
+    setStatus(kPaneNote, hit.row >= 0 ? finder_.status(hit) : "\"" + finder_.text() + "\" not found");
 }
 
 void frmMain::mnuEdtCopy_Click(bool valueOnly) {
@@ -192,7 +190,7 @@ void frmMain::mnuEdtCopy_Click(bool valueOnly) {
     }
     std::optional<std::size_t> column;
     if (valueOnly) column = horizontalListing_ ? std::size_t{0} : std::size_t{1};
-    CopiedRows copied = CopyRows(list_, rows, horizontalListing_, column);
+    window::CopiedRows copied = window::CopyRows(list_, rows, horizontalListing_, column);
     if (!PutOnClipboard(hwnd_, copied.text, copied.html)) Message(hwnd_, "The clipboard could not be opened.");
 }
 
@@ -229,7 +227,7 @@ void frmMain::lvwMain_ColumnClick(int column) {
     sortDescending_ = column == sortColumn_ ? !sortDescending_ : false;
     sortColumn_ = column;
     ListView_SetItemState(lvwMain_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
-    list_.reorderRows(SortedOrder(list_, static_cast<std::size_t>(column), sortDescending_));
+    list_.reorderRows(window::SortedOrder(list_, static_cast<std::size_t>(column), sortDescending_));
     HWND header = ListView_GetHeader(lvwMain_);
     for (int i = 0; i < Header_GetItemCount(header); ++i) {
         HDITEMW hd{};

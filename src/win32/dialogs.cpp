@@ -81,14 +81,12 @@ INT_PTR CALLBACK FindProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
         SetWindowLongPtrW(dlg, DWLP_USER, lp);
         req = reinterpret_cast<FindRequest*>(lp);
         SetDlgItemTextW(dlg, IDC_FIND_TEXT, WideFromUtf8(req->text).c_str());
-        CheckDlgButton(dlg, IDC_FIND_CASE, req->matchCase ? BST_CHECKED : BST_UNCHECKED);
         SendDlgItemMessageW(dlg, IDC_FIND_TEXT, EM_SETSEL, 0, -1);
         SetFocus(GetDlgItem(dlg, IDC_FIND_TEXT));
         return FALSE;
     case WM_COMMAND:
         if (LOWORD(wp) == IDOK) {
             req->text = WindowTextUtf8(GetDlgItem(dlg, IDC_FIND_TEXT));
-            req->matchCase = IsDlgButtonChecked(dlg, IDC_FIND_CASE) == BST_CHECKED;
             EndDialog(dlg, IDOK);
             return TRUE;
         }

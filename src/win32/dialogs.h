@@ -19,7 +19,6 @@ void AboutDialog(HWND owner);
 
 struct FindRequest {
     std::string text;
-    bool matchCase = false;
 };
 std::optional<FindRequest> FindDialog(HWND owner, const FindRequest& last);
 

@@ -18,6 +18,7 @@
 #include "core/settings.h"
 #include "listing/list_model.h"
 #include "listing/listing.h"
+#include "window/find.h"
 #include "win32/dialogs.h"
 #include "win32/icons.h"
 #include "wmi/services.h"
@@ -71,6 +72,7 @@ private:
     void mnuFleExit_Click();
     void mnuEdtFind_Click();
     void findNext(bool backwards);
+    void showFindHit(const window::Finder::Hit& hit);
     void mnuEdtCopy_Click(bool valueOnly);
     void mnuEdtSelectAll_Click();
     void mnuViewVertical_Click();
@@ -132,6 +134,7 @@ private:
     bool listingComplete_ = true;
     DWORD lastYield_ = 0;
     FindRequest find_;
+    window::Finder finder_;
     std::optional<StartupSettings> pendingGeometry_;
 
     friend int RunMessageLoop(frmMain& form);

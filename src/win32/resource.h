@@ -28,7 +28,6 @@
 #define IDC_ABOUT_VERSION 330
 #define IDC_ABOUT_TEXT 331
 #define IDC_FIND_TEXT 340
-#define IDC_FIND_CASE 341
 
 // Commands
 #define IDM_CONNECT 1001

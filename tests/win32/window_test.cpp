@@ -179,7 +179,15 @@ DWORD Close(App& app) {
     return code;
 }
 
-void Command(const App& app, int id) { PostMessageW(app.main, WM_COMMAND, id, 0); }
+// A command that finishes without a dialog; sent, so it is done on return
+// (a posted one could come after messages sent later).
+void Command(const App& app, int id) {
+    DWORD_PTR r;
+    SendMessageTimeoutW(app.main, WM_COMMAND, static_cast<WPARAM>(id), 0, SMTO_NORMAL, 120000, &r);
+}
+
+// A command that opens a dialog: posted, as the dialog holds it until closed.
+void Open(const App& app, int id) { PostMessageW(app.main, WM_COMMAND, static_cast<WPARAM>(id), 0); }
 
 // Cell for cell; the first difference is reported.
 void CompareRows(const Rows& window, const Rows& expected, const std::string& what) {
@@ -291,7 +299,7 @@ Fixture MakeFixtures(const std::string& sample, const std::vector<nlohmann::json
 }
 
 void ConnectTo(App& app, const std::string& computer, const std::string& user = "", const std::string& password = "") {
-    Command(app, IDM_CONNECT);
+    Open(app, IDM_CONNECT);
     HWND dlg = WaitDialog(app, L"Connect To Remote Computer");
     Check(dlg != nullptr, "Connect To opens its dialog");
     if (!dlg) return;
@@ -408,8 +416,8 @@ void SortFindCopy(App& app, const Node& n) {
     auto click = [&](int column) {
         RECT rc = app.rp->headerItemRect(app.list, column);
         LPARAM at = MAKELPARAM((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
-        PostMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
-        PostMessageW(header, WM_LBUTTONUP, 0, at);
+        SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageW(header, WM_LBUTTONUP, 0, at);
         WaitIdle(app);
     };
     click(size);
@@ -447,7 +455,7 @@ void SortFindCopy(App& app, const Node& n) {
     Command(app, IDM_VERTICAL);
     SendMessageW(app.main, WM_COMMAND, IDM_REFRESH, 0);
     WaitIdle(app);
-    Command(app, IDM_FIND);
+    Open(app, IDM_FIND);
     HWND dlg = WaitDialog(app, L"Find");
     Check(dlg != nullptr, "Ctrl+F opens Find");
     if (!dlg) return;
@@ -473,7 +481,7 @@ void FileChecks(App& app, const Node& n) {
     // Export appends.
     const std::string html = Path("export.html");
     for (int round = 0; round < 2; ++round) {
-        Command(app, IDM_EXPORT);
+        Open(app, IDM_EXPORT);
         Check(AnswerFileDialog(app, L"Kestrane - Export (appended to an existing file)", html), "Export asks for a file");
         if (HWND box = WaitIdle(app)) Check(false, "Export: " + Dismiss(box));
     }
@@ -482,7 +490,7 @@ void FileChecks(App& app, const Node& n) {
     Check(once != std::string::npos && exported.find("needle one &lt;b&gt;&amp;amp;", once + 1) != std::string::npos,
           "Export writes the listing, escaped, and a second export appends");
     // An unwritable place: a clear message, nothing written.
-    Command(app, IDM_EXPORT);
+    Open(app, IDM_EXPORT);
     AnswerFileDialog(app, L"Kestrane - Export (appended to an existing file)", "Z:\\proc\\kestrane-export.html");
     HWND box = WaitIdle(app);
     std::string text = box ? Dismiss(box) : "";
@@ -490,7 +498,7 @@ void FileChecks(App& app, const Node& n) {
 
     // Save Snapshot: the file appears whole, nothing else is left.
     const std::string saved = Path("saved.json");
-    Command(app, IDM_SAVE_SNAPSHOT);
+    Open(app, IDM_SAVE_SNAPSHOT);
     Check(AnswerFileDialog(app, L"Kestrane - Save Snapshot", saved), "Save Snapshot asks for a file");
     if (HWND b = WaitIdle(app)) Check(false, "Save Snapshot: " + Dismiss(b));
     auto j = nlohmann::json::parse(Slurp(saved), nullptr, false);
@@ -504,7 +512,7 @@ void FileChecks(App& app, const Node& n) {
         FindClose(h);
     }
     Check(strays == 1, "no temporary file is left beside the snapshot");
-    Command(app, IDM_SAVE_SNAPSHOT);
+    Open(app, IDM_SAVE_SNAPSHOT);
     AnswerFileDialog(app, L"Kestrane - Save Snapshot", Path("cancelled.json"), false);
     WaitIdle(app);
     Check(!Exists(Path("cancelled.json")), "a cancelled Save Snapshot writes nothing");
@@ -628,20 +636,25 @@ void StartupChecks(const Fixture& f) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 5) {
-        std::fprintf(stderr, "usage: kestrane_window_test KESTRANE_EXE CLI_EXE WORKDIR DPI [--quick]\n");
+        std::fprintf(stderr, "usage: kestrane_window_test KESTRANE_EXE CLI_EXE WORKDIR DPI [--quick | --only=GROUP]\n");
         return 2;
     }
     kestraneExe = argv[1];
     cliExe = argv[2];
     workDir = argv[3];
     const int dpi = _wtoi(argv[4]);
-    const bool quick = argc > 5 && wcscmp(argv[5], L"--quick") == 0;
+    // --quick: start, the root and a few classes; --only=startup|listings|
+    // edit|files|connect: start and that group alone.
+    const std::wstring option = argc > 5 ? argv[5] : L"";
+    const bool quick = option == L"--quick";
+    const std::wstring only = option.rfind(L"--only=", 0) == 0 ? option.substr(7) : L"";
+    auto run = [&](const wchar_t* group) { return !quick && (only.empty() || only == group); };
     const std::string sample = Path("sample.json");
     const auto cliTree = CliTree();
     Check(cliTree.size() > 50, "kestrane-cli.exe prints the tree");
     Fixture f = MakeFixtures(sample, cliTree);
 
-    if (!quick) StartupChecks(f);
+    if (run(L"startup")) StartupChecks(f);
     App app;
     Check(Launch(app, Quote(f.rich)), "kestrane.exe starts on a snapshot");
     if (HWND box = WaitIdle(app)) Check(false, "start: " + Dismiss(box));
@@ -651,8 +664,8 @@ int wmain(int argc, wchar_t** argv) {
     Check(app.rp->statusText(app.status, 6).rfind("Snapshot of WINTEST, captured ", 0) == 0,
           "the status bar names the snapshot");
     DpiChecks(app, dpi);
-    ListingChecks(app, f, nodes, quick);
-    if (!quick) {
+    if (quick || run(L"listings")) ListingChecks(app, f, nodes, quick);
+    if (run(L"listings")) {
         // A category lists its children as large icons.
         for (const auto& n : nodes) {
             if (IsClassKey(n.key) || n.key == "[Root...]") continue;
@@ -673,12 +686,12 @@ int wmain(int argc, wchar_t** argv) {
             Check(text == "This feature is NOT supported by the computer...!", n.key + " (not recorded) says so (" + text + ")");
             break;
         }
-        if (const Node* n = SyntheticNode(nodes, sample)) {
-            SortFindCopy(app, *n);
-            FileChecks(app, *n);
-        }
-        ConnectChecks(app, f, nodes);
     }
+    if (const Node* n = SyntheticNode(nodes, sample)) {
+        if (run(L"edit")) SortFindCopy(app, *n);
+        if (run(L"files")) FileChecks(app, *n);
+    }
+    if (run(L"connect")) ConnectChecks(app, f, nodes);
     Check(Close(app) == 0, "the window closes cleanly");
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed ? 1 : 0;
