@@ -50,3 +50,23 @@ wine kestrane_window_test.exe "$(win kestrane.exe)" "$(win kestrane-cli.exe)" "$
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f >/dev/null 2>&1
 wineserver -k >/dev/null 2>&1 || true
 wine kestrane_window_test.exe "$(win kestrane.exe)" "$(win kestrane-cli.exe)" "$(win "$work")" 192 --quick 2> >(quiet)
+
+# The installer: install for every user, start the installed window, remove
+# it, and nothing of it is left.
+(cd .. && bash scripts/package-windows.sh >/dev/null)
+msi="$(ls kestrane-*-x64.msi | head -n 1)"
+installed="$WINEPREFIX/drive_c/Program Files/Kestrane"
+wine msiexec /i "$msi" /qn
+[ -f "$installed/kestrane.exe" ] && [ -f "$installed/kestrane-cli.exe" ] ||
+  { echo "FAIL: the installer did not put both programs under Program Files" >&2; exit 1; }
+[ -n "$(find "$WINEPREFIX/drive_c" -iname 'Kestrane.lnk')" ] ||
+  { echo "FAIL: the installer made no Start-menu shortcut" >&2; exit 1; }
+wine kestrane_window_test.exe 'C:\Program Files\Kestrane\kestrane.exe' \
+  'C:\Program Files\Kestrane\kestrane-cli.exe' "$(win "$work")" 192 --only=installed 2> >(quiet)
+wine msiexec /x "$msi" /qn
+left=""
+[ -e "$installed" ] && left="$left Program Files\\Kestrane"
+[ -n "$(find "$WINEPREFIX/drive_c" -iname 'Kestrane.lnk')" ] && left="$left the shortcut"
+wine reg query 'HKLM\Software\Classes\Kestrane.Snapshot' >/dev/null 2>&1 && left="$left the file type"
+[ -z "$left" ] || { echo "FAIL: uninstalling left$left" >&2; exit 1; }
+echo "installer: installed, started and removed; nothing left"
