@@ -167,6 +167,10 @@ void frmMain::buildStatusBar() {
     sbrMain_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | SBARS_TOOLTIPS, 0,
                                0, 0, 0, hwnd_, reinterpret_cast<HMENU>(IDC_STATUS), GetModuleHandleW(nullptr),
                                nullptr);
+    // Every pane exists before it is given text; ArrangeControls sizes them.
+    int edges[kPaneCount];
+    for (int i = 0; i < kPaneCount; ++i) edges[i] = (i + 1) * 100;
+    SendMessageW(sbrMain_, SB_SETPARTS, kPaneCount, reinterpret_cast<LPARAM>(edges));
     setStatus(kPaneNode, "Kestrane");
     setStatus(kPaneAddress, kWebAddress);
     setStatus(kPaneVersion, "Version");
@@ -253,9 +257,16 @@ void frmMain::ArrangeControls() {
     // Status panes: the computer's name and the listing's outcome keep their
     // room; the address and the credit give way first.
     const int width = client.right;
-    auto textWidth = [this](int pane) {
-        int len = LOWORD(SendMessageW(sbrMain_, SB_GETTEXTLENGTHW, static_cast<WPARAM>(pane), 0));
-        return len == 0 ? 0 : MulDiv(len * 7 + 16, dpi_, 96);
+    HDC dc = GetDC(sbrMain_);
+    HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(sbrMain_, WM_GETFONT, 0, 0)));
+    auto textWidth = [this, dc](int pane) {
+        const int len = LOWORD(SendMessageW(sbrMain_, SB_GETTEXTLENGTHW, static_cast<WPARAM>(pane), 0));
+        if (len == 0) return 0;
+        std::wstring text(static_cast<std::size_t>(len) + 1, L'\0');
+        SendMessageW(sbrMain_, SB_GETTEXTW, static_cast<WPARAM>(pane), reinterpret_cast<LPARAM>(text.data()));
+        SIZE sz{};
+        GetTextExtentPoint32W(dc, text.c_str(), len, &sz);
+        return static_cast<int>(sz.cx) + MulDiv(12, dpi_, 96);
     };
     int widths[kPaneCount];
     const int fixed[] = {std::max(textWidth(kPaneNode), MulDiv(160, dpi_, 96)), textWidth(kPaneAddress),
@@ -269,6 +280,8 @@ void frmMain::ArrangeControls() {
         edge += i == kPaneCredit ? credit : fixed[i];
         widths[i] = i == kPaneCount - 1 ? -1 : edge;
     }
+    SelectObject(dc, oldFont);
+    ReleaseDC(sbrMain_, dc);
     SendMessageW(sbrMain_, SB_SETPARTS, kPaneCount, reinterpret_cast<LPARAM>(widths));
     if (list_.columns().size() == 2) {
         ListView_SetColumnWidth(lvwMain_, 0, px(r.firstColumn));
