@@ -95,25 +95,6 @@ std::vector<std::string> RemoteProcess::headerCaptions(HWND lv) {
     return out;
 }
 
-int RemoteProcess::headerSortFlag(HWND lv, int column) {
-    HWND header = reinterpret_cast<HWND>(SendMessageW(lv, LVM_GETHEADER, 0, 0));
-    HDITEMW hd{};
-    hd.mask = HDI_FORMAT;
-    write(0, &hd, sizeof hd);
-    SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(at(0)));
-    read(0, &hd, sizeof hd);
-    return hd.fmt & (HDF_SORTUP | HDF_SORTDOWN);
-}
-
-RECT RemoteProcess::headerItemRect(HWND lv, int column) {
-    HWND header = reinterpret_cast<HWND>(SendMessageW(lv, LVM_GETHEADER, 0, 0));
-    RECT rc{};
-    write(0, &rc, sizeof rc);
-    SendMessageW(header, HDM_GETITEMRECT, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(at(0)));
-    read(0, &rc, sizeof rc);
-    return rc;
-}
-
 void RemoteProcess::selectRows(HWND lv, const std::vector<int>& rows) {
     LVITEMW item{};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;

@@ -27,9 +27,6 @@ public:
     std::string listCell(HWND lv, int row, int column);
     std::vector<std::vector<std::string>> listRows(HWND lv, int maxRows = 100000);
     std::vector<std::string> headerCaptions(HWND lv);
-    // HDF_SORTUP / HDF_SORTDOWN of a column, 0 when it shows neither.
-    int headerSortFlag(HWND lv, int column);
-    RECT headerItemRect(HWND lv, int column);
     void selectRows(HWND lv, const std::vector<int>& rows);
     std::vector<int> selectedRows(HWND lv) const;
 
