@@ -22,7 +22,7 @@
 #include "win32/dialogs.h"
 #include "win32/icons.h"
 #include "wmi/services.h"
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 namespace kestrane::win32 {
 
