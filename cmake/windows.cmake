@@ -75,6 +75,10 @@ target_link_libraries(kestrane_export PUBLIC kestrane_listing)
 kestrane_win_lib(kestrane_backends src/backends/snapshot_file.cpp src/backends/backends_windows.cpp)
 target_link_libraries(kestrane_backends PUBLIC kestrane_wmi kestrane_com)
 
+file(GLOB window_srcs CONFIGURE_DEPENDS src/window/*.cpp)
+kestrane_win_lib(kestrane_window ${window_srcs})
+target_link_libraries(kestrane_window PUBLIC kestrane_export kestrane_backends)
+
 set(KESTRANE_CORE_LIBS kestrane_backends kestrane_export kestrane_listing kestrane_format
     kestrane_catalogue kestrane_com kestrane_schema kestrane_wmi kestrane_core)
 
@@ -97,3 +101,6 @@ endif()
 if(KESTRANE_BUILD_TESTS)
   add_subdirectory(tests/windows)
 endif()
+
+# The native window, kestrane.exe.
+include(cmake/win32.cmake)
