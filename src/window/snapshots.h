@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 namespace kestrane::window {
 
