@@ -12,7 +12,7 @@ bash scripts/setup-deps.sh --extra xvfb xauth imagemagick xdotool
 bin=${KESTRANE_BIN:-./build/kestrane}
 [ -n "${KESTRANE_BIN:-}" ] || [ -x build/kestrane ] || { cmake -S . -B build > /dev/null && cmake --build build -j"$(nproc)" --target kestrane; }
 home=$(mktemp -d)
-display=:97
+display=${KESTRANE_DISPLAY:-:97}  # another display where :97 is taken
 Xvfb $display -screen 0 1280x900x24 -nolisten tcp > /dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null || true; rm -rf "$home"' EXIT

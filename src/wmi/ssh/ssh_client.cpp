@@ -477,8 +477,7 @@ private:
                          head + "Kestrane is not installed on " + target_.host + ": \"" + options_.remoteCli +
                              "\" was not found" + (options_.remoteCli.find('/') == std::string::npos ? " in the login's PATH" : "") +
                              " there. Install the kestrane-cli package on " + target_.host +
-                             ", or name the program's path (kestrane-cli --remote-cli PATH, or Remote/CliPath in the "
-                             "settings)." + (said.empty() ? "" : " The computer said: " + said));
+                             ", or name the program's path (" + options_.remoteCliWhere + ")." + (said.empty() ? "" : " The computer said: " + said));
         return Error(WBEM_E_PROVIDER_LOAD_FAILURE, "SWbemLocator",
                      head + options_.remoteCli + " serve on " + target_.host + " ended without answering" +
                          (status >= 0 ? " (exit status " + std::to_string(status) + ")" : std::string()) +

@@ -38,6 +38,8 @@ struct Options {
     // The program run on the remote computer (looked up in the login's PATH
     // unless it holds a slash).
     std::string remoteCli = "kestrane-cli";
+    // Where the user names that program, for the message when it is missing.
+    std::string remoteCliWhere = "kestrane-cli --remote-cli PATH, or Remote/CliPath in the settings";
     // Asked when the computer's host key is not yet known; unset refuses.
     std::function<HostKeyChoice(const HostKeyQuestion&)> unknownHost;
     // Appended to the refusal of an unknown host key: what the user can do.

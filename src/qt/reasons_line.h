@@ -5,15 +5,11 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 class QStatusBar;
 
-namespace kestrane::app {
+namespace kestrane::qt {
 
-void ShowReasons(QStatusBar* bar, const std::vector<std::string>& reasons);
+void ShowReasons(QStatusBar* bar, const std::string& text);
 
-// The text shown for reasons: each one, separated by "; ".
-std::string ReasonsText(const std::vector<std::string>& reasons);
-
-}  // namespace kestrane::app
+}  // namespace kestrane::qt

@@ -6,7 +6,7 @@
 
 #include "listing/list_model.h"
 
-namespace kestrane::app {
+namespace kestrane::qt {
 
 class ListTableModel : public QAbstractTableModel {
     Q_OBJECT
@@ -34,4 +34,4 @@ private:
     unsigned long columnGen_ = 0;
 };
 
-}  // namespace kestrane::app
+}  // namespace kestrane::qt

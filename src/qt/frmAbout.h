@@ -4,7 +4,7 @@
 
 class QLabel;
 
-namespace kestrane::app {
+namespace kestrane::qt {
 
 // Names the product, its edition and its version.
 class frmAbout : public QDialog {
@@ -17,4 +17,4 @@ private:
     QLabel* lblVersion_ = nullptr;
 };
 
-}  // namespace kestrane::app
+}  // namespace kestrane::qt

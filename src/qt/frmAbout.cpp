@@ -1,4 +1,4 @@
-#include "app/frmAbout.h"
+#include "qt/frmAbout.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -6,10 +6,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/icons.h"
+#include "qt/icons.h"
 #include "core/version.h"
 
-namespace kestrane::app {
+namespace kestrane::qt {
 
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
     setObjectName("frmAbout");
@@ -66,4 +66,4 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
     lblVersion_->setText(QString::fromStdString(AboutVersionText()));
 }
 
-}  // namespace kestrane::app
+}  // namespace kestrane::qt

@@ -1,4 +1,4 @@
-#include "app/frmSystemCredentials.h"
+#include "qt/frmSystemCredentials.h"
 
 #include <algorithm>
 
@@ -12,7 +12,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace kestrane::app {
+namespace kestrane::qt {
 
 namespace {
 // Room for fully qualified names, ssh://user@host:port and generated passwords.
@@ -101,4 +101,4 @@ void frmSystemCredentials::cmdOK_Click() {
 
 void frmSystemCredentials::cmdCancel_Click() { reject(); }
 
-}  // namespace kestrane::app
+}  // namespace kestrane::qt

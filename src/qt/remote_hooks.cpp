@@ -1,4 +1,4 @@
-#include "app/remote_hooks.h"
+#include "qt/remote_hooks.h"
 
 #include "backends/backends.h"
 
@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-namespace kestrane::app {
+namespace kestrane::qt {
 
 namespace {
 
@@ -113,10 +113,26 @@ void SetWindowWsmanOptions(const std::shared_ptr<wmi::wsman::Options>& o, Settin
     o->whileWaiting = [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); };
 }
 
-std::shared_ptr<wmi::ssh::Options> WindowSshOptions(const SettingsStore& settings, QWidget* window) {
-    auto o = std::make_shared<wmi::ssh::Options>();
+void ReadRemoteCli(wmi::ssh::Options& o, SettingsStore& settings) {
+    settings.sync();  // also takes in what was changed in the file since
     const std::string cli = settings.get(kRemoteSection, kRemoteCliKey);
-    if (!cli.empty()) o->remoteCli = cli;
+    o.remoteCli = cli.empty() ? wmi::ssh::Options().remoteCli : cli;
+    const std::string file = settings.location();
+    if (!file.empty()) o.remoteCliWhere = std::string(kRemoteSection) + "/" + kRemoteCliKey + " in " + file;
+}
+
+RemoteBackend ReadingRemoteCliFirst(RemoteBackend remote, std::shared_ptr<wmi::ssh::Options> options,
+                                    SettingsStore& settings) {
+    return [remote = std::move(remote), options, &settings](const std::string& server, const std::string& user,
+                                                            const std::string& password) {
+        ReadRemoteCli(*options, settings);
+        return remote(server, user, password);
+    };
+}
+
+std::shared_ptr<wmi::ssh::Options> WindowSshOptions(SettingsStore& settings, QWidget* window) {
+    auto o = std::make_shared<wmi::ssh::Options>();
+    ReadRemoteCli(*o, settings);
     QPointer<QWidget> parent = window;
     o->unknownHost = [parent](const wmi::ssh::HostKeyQuestion& q) { return AskHostKey(parent, q); };
     o->whileWaiting = [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); };
@@ -126,4 +142,4 @@ std::shared_ptr<wmi::ssh::Options> WindowSshOptions(const SettingsStore& setting
     return o;
 }
 
-}  // namespace kestrane::app
+}  // namespace kestrane::qt

@@ -4,7 +4,7 @@
 #include <QIcon>
 #include <QString>
 
-namespace kestrane::app {
+namespace kestrane::qt {
 
 // The icon of an image key: the desktop theme's where it has a fitting one,
 // else one drawn by the program. Never a null icon for a known key.
@@ -12,4 +12,4 @@ QIcon IconForKey(const QString& key);
 // True when the key is one of the two picture lists'.
 bool IsKnownImageKey(const QString& key);
 
-}  // namespace kestrane::app
+}  // namespace kestrane::qt

@@ -1,20 +1,11 @@
-#include "app/reasons_line.h"
+#include "qt/reasons_line.h"
 
 #include <QLabel>
 #include <QStatusBar>
 
-namespace kestrane::app {
+namespace kestrane::qt {
 
-std::string ReasonsText(const std::vector<std::string>& reasons) {
-    std::string text;
-    for (const std::string& r : reasons) {
-        if (!text.empty()) text += "; ";
-        text += r;
-    }
-    return text;
-}
-
-void ShowReasons(QStatusBar* bar, const std::vector<std::string>& reasons) {
+void ShowReasons(QStatusBar* bar, const std::string& reasons) {
     if (!bar) return;
     auto* label = bar->findChild<QLabel*>("lblReasons", Qt::FindDirectChildrenOnly);
     if (!label) {
@@ -25,10 +16,10 @@ void ShowReasons(QStatusBar* bar, const std::vector<std::string>& reasons) {
         label->setTextFormat(Qt::PlainText);  // read from the computer: never markup
         bar->addWidget(label, 3);
     }
-    const QString text = QString::fromStdString(ReasonsText(reasons));
+    const QString text = QString::fromStdString(reasons);
     label->setText(text);
     label->setToolTip(text);
     label->setVisible(!reasons.empty());
 }
 
-}  // namespace kestrane::app
+}  // namespace kestrane::qt

@@ -1,10 +1,10 @@
-#include "app/list_table_model.h"
+#include "qt/list_table_model.h"
 
 #include <QFont>
 
-#include "app/icons.h"
+#include "qt/icons.h"
 
-namespace kestrane::app {
+namespace kestrane::qt {
 
 ListTableModel::ListTableModel(ListModel& model, QObject* parent)
     : QAbstractTableModel(parent), model_(model) {
@@ -78,4 +78,4 @@ QVariant ListTableModel::headerData(int section, Qt::Orientation orientation, in
     return QString::fromStdString(cols[static_cast<std::size_t>(section)].caption);
 }
 
-}  // namespace kestrane::app
+}  // namespace kestrane::qt

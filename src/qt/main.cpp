@@ -6,12 +6,13 @@
 #include <cstdio>
 #include <exception>
 
-#include "app/frmMain.h"
-#include "app/qt_stores.h"
+#include "qt/frmMain.h"
+#include "qt/qt_stores.h"
 #ifndef _WIN32
-#include "app/remote_hooks.h"
+#include "qt/remote_hooks.h"
 #endif
 #include "backends/backends.h"
+#include "window/snapshots.h"
 
 namespace {
 
@@ -35,25 +36,28 @@ int main(int argc, char** argv) {
     // which already names the program.
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor") QIcon::setThemeName("Adwaita");
     try {
-        kestrane::app::QtSettingsStore settings(appName);
-        kestrane::app::FallbackSecretStore secrets(
-            std::make_unique<kestrane::app::KeychainSecretStore>(appName));
+        kestrane::qt::QtSettingsStore settings(appName);
+        kestrane::qt::FallbackSecretStore secrets(
+            std::make_unique<kestrane::qt::KeychainSecretStore>(appName));
 #ifdef _WIN32
         // WMI itself answers for every computer (COM, DCOM).
-        kestrane::app::frmMain form(settings, secrets, kestrane::DefaultBackends());
+        kestrane::qt::frmMain form(settings, secrets, kestrane::DefaultBackends());
 #else
         // The window's hooks are set once it exists; the back-end reads them
         // at each connection.
         auto ssh = std::make_shared<wmi::ssh::Options>();
         auto wsman = std::make_shared<wmi::wsman::Options>();
-        kestrane::app::frmMain form(settings, secrets, kestrane::DefaultBackends("/", ssh, wsman));
-        *ssh = *kestrane::app::WindowSshOptions(settings, &form);
-        kestrane::app::SetWindowWsmanOptions(wsman, settings, &form);
+        wmi::Backends backends = kestrane::DefaultBackends("/", ssh, wsman);
+        if (backends.remote)
+            backends.remote = kestrane::qt::ReadingRemoteCliFirst(std::move(backends.remote), ssh, settings);
+        kestrane::qt::frmMain form(settings, secrets, std::move(backends));
+        *ssh = *kestrane::qt::WindowSshOptions(settings, &form);
+        kestrane::qt::SetWindowWsmanOptions(wsman, settings, &form);
 #endif
         form.ShowThisForm();
         // A snapshot file given by a file manager or on the command line.
         const QStringList args = QApplication::arguments();
-        if (args.size() > 1 && kestrane::app::IsSnapshotPath(args.at(1))) form.openSnapshotFile(args.at(1));
+        if (args.size() > 1 && kestrane::window::IsSnapshotPath(args.at(1).toStdString())) form.openSnapshotFile(args.at(1));
         int rc = app.exec();
         kestrane::CloseAllRemoteSessions();
         return rc;

@@ -6,11 +6,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
+#include <vector>
 
-#include "app/qt_stores.h"
-#include "app/remote_hooks.h"
+#include "qt/qt_stores.h"
+#include "qt/remote_hooks.h"
 
-using namespace kestrane::app;
+using namespace kestrane::qt;
 namespace ssh = wmi::ssh;
 
 namespace {
@@ -54,16 +55,32 @@ TEST(HostKeyQuestion, ShowsTheKeyAndOffersOnceRememberAndCancel) {
     EXPECT_EQ(Answer(""), ssh::HostKeyChoice::Refuse);
 }
 
-TEST(HostKeyQuestion, TheRemoteProgramComesFromTheSettings) {
+TEST(HostKeyQuestion, TheRemoteProgramIsReadFromTheSettingsFileAtEachConnection) {
     QTemporaryDir dir;
-    auto settings = QtSettingsStore::AtPath(dir.filePath("k.ini"));
+    const QString ini = dir.filePath("k.ini");
+    auto settings = QtSettingsStore::AtPath(ini);
     QWidget window;
-    EXPECT_EQ(WindowSshOptions(*settings, &window)->remoteCli, "kestrane-cli");
-    settings->set(kRemoteSection, kRemoteCliKey, "/opt/kestrane/bin/kestrane-cli");
     auto o = WindowSshOptions(*settings, &window);
-    EXPECT_EQ(o->remoteCli, "/opt/kestrane/bin/kestrane-cli");
+    EXPECT_EQ(o->remoteCli, "kestrane-cli");
     EXPECT_TRUE(o->unknownHost);
     EXPECT_TRUE(o->whileWaiting);
+    std::vector<std::string> used;
+    auto remote = ReadingRemoteCliFirst(
+        [&](const std::string&, const std::string&, const std::string&) -> std::shared_ptr<wmi::Provider> {
+            used.push_back(o->remoteCli + " | " + o->remoteCliWhere);
+            return nullptr;
+        },
+        o, *settings);
+    // The user edits the file while the window runs; the next connection
+    // uses the new path, and a missing program's message names that file.
+    {
+        auto editor = QtSettingsStore::AtPath(ini);
+        editor->set(kRemoteSection, kRemoteCliKey, "/opt/kestrane/bin/kestrane-cli");
+        ASSERT_TRUE(editor->sync());
+    }
+    remote("server7", "", "");
+    ASSERT_EQ(used.size(), 1u);
+    EXPECT_EQ(used[0], "/opt/kestrane/bin/kestrane-cli | Remote/CliPath in " + ini.toStdString());
 }
 
 TEST(CertificateQuestion, RememberKeepsTheFingerprintForThatComputer) {

@@ -8,7 +8,7 @@ class QLineEdit;
 class QPushButton;
 class QLabel;
 
-namespace kestrane::app {
+namespace kestrane::qt {
 
 // Edits the three connection strings.
 class frmSystemCredentials : public QDialog {
@@ -39,4 +39,4 @@ private:
     QLabel* lblDescription_ = nullptr;
 };
 
-}  // namespace kestrane::app
+}  // namespace kestrane::qt

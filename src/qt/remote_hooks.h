@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "core/settings.h"
@@ -12,7 +13,7 @@
 class QMessageBox;
 class QWidget;
 
-namespace kestrane::app {
+namespace kestrane::qt {
 
 // The settings key naming the kestrane-cli to run on remote computers.
 inline constexpr const char* kRemoteSection = "Remote";
@@ -43,6 +44,18 @@ void SetWindowWsmanOptions(const std::shared_ptr<wmi::wsman::Options>& options, 
 // SSH options for the window: the remote program from the settings, the
 // host-key question over `window`, and event processing while waiting. Also
 // closes idle sessions from a timer owned by `window`.
-std::shared_ptr<wmi::ssh::Options> WindowSshOptions(const SettingsStore& settings, QWidget* window);
+std::shared_ptr<wmi::ssh::Options> WindowSshOptions(SettingsStore& settings, QWidget* window);
 
-}  // namespace kestrane::app
+// Reads the remote program from the settings file as it is now (the user may
+// have edited it since the start), and names that file for the message
+// about a missing program.
+void ReadRemoteCli(wmi::ssh::Options& options, SettingsStore& settings);
+
+// The remote back-end, reading the remote program before each connection.
+using RemoteBackend = std::function<std::shared_ptr<wmi::Provider>(const std::string& server,
+                                                                   const std::string& user,
+                                                                   const std::string& password)>;
+RemoteBackend ReadingRemoteCliFirst(RemoteBackend remote, std::shared_ptr<wmi::ssh::Options> options,
+                                    SettingsStore& settings);
+
+}  // namespace kestrane::qt

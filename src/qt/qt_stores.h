@@ -7,7 +7,7 @@
 
 #include "core/settings.h"
 
-namespace kestrane::app {
+namespace kestrane::qt {
 
 // Per-user INI settings addressed by the executable's base name.
 class QtSettingsStore : public SettingsStore {
@@ -67,4 +67,4 @@ private:
     MemorySecretStore memory_;
 };
 
-}  // namespace kestrane::app
+}  // namespace kestrane::qt

@@ -1,4 +1,5 @@
-// The main window: category tree on the left, list on the right.
+// The main window: category tree on the left, list on the right. It draws
+// what the window core (src/window) holds and wires the controls to it.
 #pragma once
 
 #include <QMainWindow>
@@ -6,14 +7,10 @@
 #include <functional>
 #include <memory>
 
-#include "catalogue/tree_model.h"
-#include "core/app_state.h"
 #include "core/layout.h"
-#include "app/snapshot_files.h"
 #include "core/settings.h"
-#include "listing/list_model.h"
-#include "listing/listing.h"
-#include "wmi/services.h"
+#include "window/geometry.h"
+#include "window/window.h"
 
 class QAbstractItemView;
 class QAction;
@@ -29,24 +26,22 @@ class QToolBar;
 class QTableView;
 class QTreeWidget;
 class QTreeWidgetItem;
-class QMenu;
 
-namespace kestrane::app {
+namespace kestrane::qt {
 
 class ListTableModel;
 class ClientArea;
 class FindBar;
 
-class frmMain : public QMainWindow, private ListingHost {
+class frmMain : public QMainWindow, private window::FrontEnd {
     Q_OBJECT
 public:
-    frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends backends,
-            QWidget* parent = nullptr);
+    frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends backends, QWidget* parent = nullptr);
     ~frmMain() override;
 
-    // Loads the window and shows it modeless.
+    // Loads the window and shows it modeless; asks for a remembered remote
+    // login's password when none is kept.
     void ShowThisForm();
-
     // Start-up sequence; also re-run whole after a level change.
     void Form_Load();
     // Shutdown sequence; runs whenever the window closes.
@@ -73,14 +68,14 @@ public:
     void mnuHlpAbout_Click();
     void tlbMain_ButtonClick(const QString& imageKey);
     void tlbSub_ButtonClick(const QString& toolTip);
-    void cmdCancel_Click();
+    void cmdCancel_Click() { core_.cancel(); }
 
     // Selection of a tree node by its index in the core tree.
-    void treMain_NodeClick(int node);
+    void treMain_NodeClick(int node) { core_.select(node); }
     void lvwMain_DblClick();
     void Form_MouseMove(Qt::MouseButtons button, double xTwips);
     void treMain_MouseMove();
-    void lvwMain_MouseMove();
+    void lvwMain_MouseMove() { treMain_MouseMove(); }
     void ArrangeControls();
 
     // Message boxes go through this so tests can answer them.
@@ -94,14 +89,15 @@ public:
     void setOpenDialogHook(SaveDialogHook hook) { openDialogHook_ = std::move(hook); }
     // Sets up the Export dialog: appending, never a question about replacing.
     static void PrepareExportDialog(QFileDialog& dialog, const QString& suggested);
-    // The credentials dialog, likewise; returns false when cancelled.
+    // The credentials dialog, likewise.
     using CredentialsHook = std::function<void(QWidget* dialog)>;
     void setCredentialsHook(CredentialsHook hook) { credentialsHook_ = std::move(hook); }
 
     // For tests and the status of the window.
-    AppState& state() { return state_; }
-    const TreeModel& tree() const { return tree_; }
-    const ListModel& list() const { return list_; }
+    window::WindowCore& core() { return core_; }
+    AppState& state() { return core_.state(); }
+    const TreeModel& tree() const { return core_.tree(); }
+    const ListModel& list() const { return core_.list(); }
     QTreeWidget* treMain() const { return treMain_; }
     QStackedWidget* lvwMain() const { return lvwMain_; }
     QTableView* lvwReport() const { return lvwReport_; }
@@ -113,7 +109,6 @@ public:
     QLabel* statusNote() const { return lblNote_; }
     QLabel* statusSource() const { return lblSource_; }
     FindBar* findBar() const { return fraFind_; }
-    const OpenSnapshot& snapshot() const { return snapshot_; }
     QAction* action(const QString& objectName) const;
     QToolBar* tlbMain() const { return tlbMain_; }
     QToolBar* tlbMainSub1() const { return tlbMainSub1_; }
@@ -124,62 +119,56 @@ public:
     int listMode() const;  // 0 large icons, 3 report
     double treeWidthTwips() const { return tree_rect_.width; }
     double listWidthTwips() const { return list_rect_.width; }
-    double listLeftTwips() const { return list_rect_.left; }
     double clientWidthTwips() const;
-    double firstColumnTwips() const;
     bool sizingPointer() const { return sizingPointer_; }
-    bool busy() const { return busy_; }
+    bool busy() const { return core_.busy(); }
     void selectNodeByKey(const std::string& key);
 
 protected:
     void closeEvent(QCloseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
     void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // ListingHost
-    bool cancelRequested() const override { return state_.gblnCancel; }
-    void setListedCount(long count) override;
+    // window::FrontEnd
+    void listChanged() override;
+    void listReordered() override;
+    void listingFinished() override;
+    void setListMode(window::ListMode mode) override;
+    void setInputEnabled(bool enabled) override;
     void setProgressVisible(bool visible) override;
-    void yieldToUser(bool always) override;
-    std::string selectedNodeKey() const override;
-    void listingEnded(bool complete) override { listingComplete_ = complete; }
+    void setProgress(const std::string& text, std::size_t step, std::size_t total) override;
+    void processEvents() override;
+    void treeRebuilt() override;
+    void treeTextChanged(int node) override;
+    void treeSelectionChanged(int node) override;
+    void statusChanged() override;
+    void flash(const std::string& text) override;
+    bool message(window::MessageKind kind, const std::string& text, bool ask) override;
 
+    void buildViews();
     void buildMenus();
     void buildToolBars();
     void buildStatusBar();
     void buildProgressArea();
-    void rebuildTreeWidget();
     void setCurrentTreeItem(QTreeWidgetItem* item);
-    void setListMode(int mode);
     QAbstractItemView* currentView() const;
-    // A node asked for from the tree; a double-click asks twice.
-    void requestSelection(int node);
     void placeListPane(const Rect& list);
     void applyTwoColumnWidths();
-    void showRootAndSource();
-    // Ends a busy stretch: runs what came in meanwhile.
-    void finishBusy();
-    void applyGeometry();
-    // Makes the settings durable; says so when they could not be written.
-    void saveSettings();
+    // The stored size, once the frame around the window is known.
+    void restoreSize();
     QMessageBox::StandardButton message(QMessageBox::Icon icon, const QString& text,
                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok);
-    wmi::Services GetWMIServices();
     double dpiX() const;
     double dpiY() const;
     int px(double twips, bool vertical = false) const;
     double tw(double pixels, bool vertical = false) const;
-    // Runs `f` now, or after the running listing when one runs.
-    void runWhenIdle(std::function<void()> f);
+    // Wires an action to run when the core is idle.
+    void whenIdle(QAction* action, std::function<void()> f);
 
-    SettingsStore& settings_;
-    SecretStore& secrets_;
-    wmi::Backends backends_;
-    AppState state_;
-    TreeModel tree_;
-    ListModel list_;
+    window::WindowCore core_;
 
     ClientArea* client_ = nullptr;
     QWidget* clbMain_ = nullptr;
@@ -202,35 +191,24 @@ private:
     QAction* mnuViewVertical_ = nullptr;
     QAction* mnuViewHorizontal_ = nullptr;
     QAction* mnuLevel_[3] = {};
+    FindBar* fraFind_ = nullptr;
+    QLabel* lblNote_ = nullptr;
+    QLabel* lblSource_ = nullptr;
 
     Rect tree_rect_{0, 0, 3700, 0};
     Rect list_rect_;
     Rect band_rect_;
     bool sizingPointer_ = false;
-    bool busy_ = false;
     bool settingCurrent_ = false;
     bool closing_ = false;
     bool firstShow_ = true;
-    std::optional<int> pendingOuterWidth_, pendingOuterHeight_;  // twips
-    std::vector<std::function<void()>> deferred_;
-    qint64 lastYieldMs_ = 0;
+    window::SizeRestore sizeRestore_;
+    int twoColumnWidths_[2] = {0, 0};  // pixels; the user's or the layout's
+    bool applyingWidths_ = false;
     MessageHook messageHook_;
     SaveDialogHook saveDialogHook_;
     SaveDialogHook openDialogHook_;
-    FindBar* fraFind_ = nullptr;
-    QLabel* lblNote_ = nullptr;
-    QLabel* lblSource_ = nullptr;
-    OpenSnapshot snapshot_;
-    long listedCount_ = 0;
-    bool listingComplete_ = true;
-    bool horizontalListing_ = false;  // the list holds one row per instance
-    int sortColumn_ = -1;
-    bool sortDescending_ = false;
-    int twoColumnWidths_[2] = {0, 0};  // pixels; the user's or the layout's
-    bool applyingWidths_ = false;
-    int lastRequestedNode_ = -1;
-    qint64 lastRequestMs_ = 0;
     CredentialsHook credentialsHook_;
 };
 
-}  // namespace kestrane::app
+}  // namespace kestrane::qt

@@ -1,10 +1,10 @@
-#include "app/qt_stores.h"
+#include "qt/qt_stores.h"
 
 #include <QEventLoop>
 #include <QTimer>
 #include <qt6keychain/keychain.h>
 
-namespace kestrane::app {
+namespace kestrane::qt {
 
 namespace {
 QString Path(const std::string& section, const std::string& key) {
@@ -114,8 +114,9 @@ bool MemorySecretStore::remove(const std::string& key) {
 std::optional<std::string> FallbackSecretStore::read(const std::string& key) {
     auto mem = memory_.read(key);
     if (mem && !mem->empty()) return mem;
-    auto v = primary_->read(key);
-    return v ? v : mem;
+    // Nothing kept for this run: the keyring's answer, none when it does not
+    // answer (so a password that was kept for one session is known missing).
+    return primary_->read(key);
 }
 
 bool FallbackSecretStore::write(const std::string& key, const std::string& secret) {
@@ -132,4 +133,4 @@ bool FallbackSecretStore::remove(const std::string& key) {
     return primary_->remove(key);
 }
 
-}  // namespace kestrane::app
+}  // namespace kestrane::qt
