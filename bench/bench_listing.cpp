@@ -4,7 +4,7 @@
 #include "generated_class.h"
 #include "listing/listing.h"
 #include "wmi/linux/linux_provider.h"
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 using namespace kestrane;
 

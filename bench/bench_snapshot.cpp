@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 namespace {
 

@@ -47,14 +47,15 @@ target_compile_definitions(kestrane_core PUBLIC
   KESTRANE_VERSION_MINOR=${PROJECT_VERSION_MINOR}
   KESTRANE_VERSION_REVISION=${PROJECT_VERSION_PATCH})
 
-file(GLOB wmi_srcs CONFIGURE_DEPENDS src/wmi/*.cpp)
+file(GLOB wmi_srcs CONFIGURE_DEPENDS src/wmi/*.cpp src/wmi/snapshot/*.cpp)
 list(FILTER wmi_srcs EXCLUDE REGEX "/(value|object|services)\\.cpp$")
 kestrane_win_lib(kestrane_wmi ${wmi_srcs})
 target_link_libraries(kestrane_wmi PUBLIC kestrane_core)
 
-# The published class reference, which the Linux provider's tables carry:
-# the COM provider completes the classes Wine declares only in part.
-kestrane_win_lib(kestrane_schema src/wmi/linux/schema_table.cpp src/wmi/linux/schema_os.cpp)
+# The published class reference: the COM provider completes the classes Wine
+# declares only in part.
+file(GLOB schema_srcs CONFIGURE_DEPENDS src/wmi/schema/*.cpp)
+kestrane_win_lib(kestrane_schema ${schema_srcs})
 target_link_libraries(kestrane_schema PUBLIC kestrane_core)
 
 file(GLOB com_srcs CONFIGURE_DEPENDS src/wmi/windows/*.cpp)

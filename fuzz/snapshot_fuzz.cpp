@@ -5,7 +5,7 @@
 
 #include "core/file_error.h"
 #include "fuzz_input.h"
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -2,15 +2,21 @@
 # Figures for the fleet store (docs/performance.md): SQLite size per capture
 # against the snapshot file, a diff of two captures of this computer, and a
 # report over 100 stored computers.
-#   scripts/fleet-bench.sh [BUILD_DIR]
+#   scripts/fleet-bench.sh [BUILD_DIR [SNAPSHOT]]
+# Without SNAPSHOT this computer is captured twice (a.json, b.json).
 set -euo pipefail
 cli="$(cd "${1:-build}" && pwd)/kestrane-cli"
+[ -n "${2:-}" ] && set -- "$1" "$(realpath "$2")"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-"$cli" capture a.json >/dev/null
-"$cli" capture b.json >/dev/null
+if [ -n "${2:-}" ]; then
+  cp "$2" a.json && cp "$2" b.json
+else
+  "$cli" capture a.json >/dev/null
+  "$cli" capture b.json >/dev/null
+fi
 snap=$(stat -c %s a.json)
 
 # 100 computers: this computer's capture under 100 names.

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 namespace kestrane::app {
 

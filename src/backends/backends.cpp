@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "wmi/linux/answer_cache.h"
 #include "wmi/linux/linux_provider.h"
 
 namespace kestrane {
@@ -43,6 +44,8 @@ std::shared_ptr<wmi::Provider> ConnectBare(const std::string& server, const std:
 }
 
 }  // namespace
+
+void KeepLocalAnswersBetweenRuns(bool on) { wmi::lnx::KeepAnswersBetweenRuns(on); }
 
 void CloseIdleRemoteSessions() {
     wmi::ssh::CloseIdleSessions();

@@ -24,6 +24,12 @@ wmi::Backends DefaultBackends(const std::string& root = "/",
                               std::shared_ptr<const wmi::ssh::Options> ssh = nullptr,
                               std::shared_ptr<const wmi::wsman::Options> wsman = nullptr);
 
+// Lets the local computer's provider keep answers that are slow to find
+// between runs, in the user's cache directory. Off unless turned on: only
+// kestrane-cli, which starts anew for every command, keeps them; the window
+// writes no file besides the ones the user saves.
+void KeepLocalAnswersBetweenRuns(bool on);
+
 // Closes the remote sessions kept idle too long (or all that are not in use).
 void CloseIdleRemoteSessions();
 void CloseAllRemoteSessions();

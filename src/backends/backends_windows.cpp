@@ -17,6 +17,9 @@ wmi::Backends DefaultBackends(const std::string&, std::shared_ptr<const wmi::ssh
     return b;
 }
 
+// WMI keeps its own answers.
+void KeepLocalAnswersBetweenRuns(bool) {}
+
 // DCOM keeps no session of the program's own.
 void CloseIdleRemoteSessions() {}
 void CloseAllRemoteSessions() {}

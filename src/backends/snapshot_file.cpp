@@ -4,7 +4,7 @@
 #include <cctype>
 
 #include "core/file_error.h"
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 namespace kestrane {
 

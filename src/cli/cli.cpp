@@ -19,7 +19,7 @@
 #include "export/html_export.h"
 #include "listing/listing.h"
 #include "wmi/connection.h"
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 namespace kestrane::cli {
 

@@ -21,7 +21,7 @@
 #include "fleet/diff.h"
 #include "fleet/store.h"
 #include "format/format.h"
-#include "wmi/snapshot_detail.h"
+#include "wmi/snapshot/snapshot_detail.h"
 
 namespace kestrane::cli {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 namespace kestrane::cli {
 

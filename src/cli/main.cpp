@@ -1,11 +1,7 @@
+#include "backends/backends.h"
 #include "cli/cli.h"
-#ifndef _WIN32
-#include "wmi/linux/answer_cache.h"
-#endif
 
 int main(int argc, char** argv) {
-#ifndef _WIN32
-    wmi::lnx::KeepAnswersBetweenRuns(true);
-#endif
+    kestrane::KeepLocalAnswersBetweenRuns(true);
     return kestrane::cli::Main(argc, argv);
 }

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "wmi/schema/class_keys.h"
-#include "wmi/snapshot_detail.h"
+#include "wmi/snapshot/snapshot_detail.h"
 
 namespace kestrane::fleet {
 

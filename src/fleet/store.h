@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fleet/database.h"
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 namespace kestrane::fleet {
 

@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "listing/list_model.h"
-
 namespace kestrane {
 
 class ArrayRowSink {
@@ -15,20 +13,6 @@ public:
     // element) and the element's text for the second column.
     virtual void addRow(const std::string& key, const std::string& text, const std::string& icon,
                         const std::string& elementText) = 0;
-};
-
-// Appends the element rows to a list, as the vertical view shows arrays.
-class ListRowSink : public ArrayRowSink {
-public:
-    explicit ListRowSink(ListModel& list) : list_(list) {}
-    void addRow(const std::string& key, const std::string& text, const std::string& icon,
-                const std::string& elementText) override {
-        std::size_t r = list_.addRow(key, text, icon);
-        list_.setSubItem(r, 1, elementText);
-    }
-
-private:
-    ListModel& list_;
 };
 
 // Collects the element texts, for views that show an array in one cell.

@@ -9,6 +9,20 @@ namespace kestrane {
 
 namespace {
 
+// Appends an array's element rows to the list, as the vertical view shows them.
+class ListRowSink : public ArrayRowSink {
+public:
+    explicit ListRowSink(ListModel& list) : list_(list) {}
+    void addRow(const std::string& key, const std::string& text, const std::string& icon,
+                const std::string& elementText) override {
+        std::size_t r = list_.addRow(key, text, icon);
+        list_.setSubItem(r, 1, elementText);
+    }
+
+private:
+    ListModel& list_;
+};
+
 struct SummaryGroup {
     const char* className;
     const char* title;

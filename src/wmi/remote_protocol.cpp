@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "wmi/snapshot_detail.h"
+#include "wmi/snapshot/snapshot_detail.h"
 
 namespace wmi::remote {
 

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "cli/cli.h"
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 namespace {
 

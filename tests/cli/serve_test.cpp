@@ -7,7 +7,7 @@
 
 #include "cli/serve.h"
 #include "wmi/remote_protocol.h"
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 namespace fs = std::filesystem;
 namespace rp = wmi::remote;

@@ -10,7 +10,7 @@
 
 #include "linux_test_util.h"
 #include "wmi/linux/linux_provider.h"
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 using lnxtest::Fixture;
 

@@ -6,7 +6,7 @@
 
 #include "os_test_util.h"
 #include "wmi/linux/os_parsers.h"
-#include "wmi/linux/schema_table.h"
+#include "wmi/schema/schema_table.h"
 
 using lnxtest::CollectIn;
 using lnxtest::FindBy;
@@ -19,8 +19,8 @@ std::uint64_t U(const wmi::Object& o, const char* p) { return std::stoull(wmi::V
 }  // namespace
 
 TEST(PerfSchema, CounterNamesAndHeadersInPublishedOrder) {
-    auto raw = wmi::lnx::LookupSchema("Win32_PerfRawData_PerfDisk_PhysicalDisk");
-    auto fmt = wmi::lnx::LookupSchema("Win32_PerfFormattedData_PerfDisk_PhysicalDisk");
+    auto raw = wmi::LookupSchema("Win32_PerfRawData_PerfDisk_PhysicalDisk");
+    auto fmt = wmi::LookupSchema("Win32_PerfFormattedData_PerfDisk_PhysicalDisk");
     ASSERT_TRUE(raw && fmt);
     EXPECT_GE(raw->indexOf("DiskReadsPersec"), 0);
     EXPECT_GE(raw->indexOf("PercentDiskTime_Base"), 0);
@@ -31,7 +31,7 @@ TEST(PerfSchema, CounterNamesAndHeadersInPublishedOrder) {
     for (const auto& s : {raw, fmt})
         for (std::size_t i = 1; i < s->size(); ++i)
             EXPECT_LT(wmi::ToLowerAscii(s->properties()[i - 1].name), wmi::ToLowerAscii(s->properties()[i].name));
-    auto logical = wmi::lnx::LookupSchema("Win32_PerfFormattedData_PerfDisk_LogicalDisk");
+    auto logical = wmi::LookupSchema("Win32_PerfFormattedData_PerfDisk_LogicalDisk");
     ASSERT_TRUE(logical);
     EXPECT_GE(logical->indexOf("FreeMegabytes"), 0);
     EXPECT_LT(logical->indexOf("PercentFreeSpace_Base"), 0);
@@ -258,5 +258,5 @@ TEST(PerfAbstract, BasesAnswerWithTheirSubclasses) {
     EXPECT_TRUE(fmtClasses.count("Win32_PerfFormattedData_PerfDisk_LogicalDisk"));
     EXPECT_TRUE(rawClasses.count("Win32_PerfRawData_PerfDisk_LogicalDisk"));
     EXPECT_EQ(all.size(), raw.size() + fmt.size());
-    for (const auto& o : all) EXPECT_EQ(o.schemaPtr(), wmi::lnx::LookupSchema(o.className()));
+    for (const auto& o : all) EXPECT_EQ(o.schemaPtr(), wmi::LookupSchema(o.className()));
 }

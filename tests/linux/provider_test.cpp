@@ -7,7 +7,7 @@
 #include "linux_test_util.h"
 #include "wmi/linux/linux_provider.h"
 #include "wmi/linux/provider_core.h"
-#include "wmi/linux/schema_table.h"
+#include "wmi/schema/schema_table.h"
 #include "wmi/services.h"
 
 using lnxtest::Collect;
@@ -63,10 +63,10 @@ TEST(Registry, UnknownAndUnsupportedClassesFailWithInvalidClassAtEnumeration) {
 
 TEST(Registry, EveryClassHasOneSchemaWhateverTheLetterCase) {
     for (const std::string& name : wmi::lnx::LinuxProviderClasses()) {
-        auto schema = wmi::lnx::LookupSchema(name);
+        auto schema = wmi::LookupSchema(name);
         ASSERT_TRUE(schema) << name;
         EXPECT_TRUE(wmi::EqualsNoCase(schema->className(), name)) << name;
-        EXPECT_EQ(wmi::lnx::LookupSchema(wmi::ToLowerAscii(name)), schema) << name;  // built once, then shared
+        EXPECT_EQ(wmi::LookupSchema(wmi::ToLowerAscii(name)), schema) << name;  // built once, then shared
     }
 }
 
@@ -92,7 +92,7 @@ TEST(Registry, EveryClassHasASchemaAndTheSummaryClassesAreThere) {
     for (const char* c : {"Win32_ComputerSystem", "Win32_Processor", "Win32_OperatingSystem", "Win32_BIOS",
                           "Win32_DiskDrive", "Win32_LogicalDisk", "Win32_DisplayConfiguration"})
         EXPECT_TRUE(set.count(c)) << c;
-    for (const auto& n : names) EXPECT_TRUE(wmi::lnx::LookupSchema(n)) << n;
+    for (const auto& n : names) EXPECT_TRUE(wmi::LookupSchema(n)) << n;
 }
 
 // --- every class on every fixture: shape and kinds ---
@@ -101,7 +101,7 @@ TEST(AllClasses, EveryInstanceCarriesTheWholeSchemaWithValuesOfTheRightKind) {
     for (const char* fx : kFixtures) {
         auto p = wmi::MakeLinuxProvider(Fixture(fx));
         for (const auto& cls : wmi::lnx::LinuxProviderClasses()) {
-            auto schema = wmi::lnx::LookupSchema(cls);
+            auto schema = wmi::LookupSchema(cls);
             std::vector<wmi::Object> objs;
             ASSERT_NO_THROW(objs = Collect(p, cls)) << fx << " " << cls;
             for (const auto& o : objs) {
@@ -128,7 +128,7 @@ TEST(AllClasses, EveryInstanceCarriesTheWholeSchemaWithValuesOfTheRightKind) {
 
 TEST(AllClasses, SchemaTableHasNoDuplicatePropertiesAndKnownTypes) {
     for (const auto& cls : wmi::lnx::LinuxProviderClasses()) {
-        auto s = wmi::lnx::LookupSchema(cls);
+        auto s = wmi::LookupSchema(cls);
         std::set<std::string> seen;
         for (const auto& p : s->properties()) {
             EXPECT_TRUE(seen.insert(wmi::ToLowerAscii(p.name)).second) << cls << "." << p.name;
@@ -141,7 +141,7 @@ TEST(AllClasses, SchemaTableHasNoDuplicatePropertiesAndKnownTypes) {
 // --- Row: the typed builder catches collector mistakes ---
 
 TEST(Row, ConvertsAndRejects) {
-    auto schema = wmi::lnx::LookupSchema("Win32_DiskDrive");
+    auto schema = wmi::LookupSchema("Win32_DiskDrive");
     wmi::lnx::Row r(schema);
     r.set("Size", Value(123));  // uint64 becomes a decimal string
     r.setU64("TotalSectors", 18446744073709551615ull);
@@ -164,7 +164,7 @@ TEST(Row, ConvertsAndRejects) {
 }
 
 TEST(LazyCursorTest, SkipsVanishedEntriesAndProducesOnDemand) {
-    auto schema = wmi::lnx::LookupSchema("Win32_DiskDrive");
+    auto schema = wmi::LookupSchema("Win32_DiskDrive");
     int produced = 0;
     wmi::lnx::LazyCursor c({"a", "gone", "b"}, [&](const std::string& k) -> std::optional<wmi::Object> {
         ++produced;
@@ -215,7 +215,7 @@ TEST(AllClasses, PropertiesKeepThePublishedOrder) {
     // properties after the inherited ones.
     auto names = [](const char* cls) {
         std::vector<std::string> out;
-        for (const auto& p : wmi::lnx::LookupSchema(cls)->properties()) out.push_back(p.name);
+        for (const auto& p : wmi::LookupSchema(cls)->properties()) out.push_back(p.name);
         return out;
     };
     auto proc = names("Win32_Processor");
@@ -229,7 +229,7 @@ TEST(AllClasses, PropertiesKeepThePublishedOrder) {
     auto dc = names("Win32_DisplayConfiguration");
     EXPECT_EQ(dc.front(), "BitsPerPel");
     EXPECT_EQ(dc.size(), 15u);
-    EXPECT_EQ(wmi::lnx::LookupSchema("Win32_DisplayConfiguration")->properties()[1].origin, "CIM_Setting");
+    EXPECT_EQ(wmi::LookupSchema("Win32_DisplayConfiguration")->properties()[1].origin, "CIM_Setting");
 }
 
 TEST(Registry, AReaderOfSomePropertiesGetsTheSameValuesWithoutTheSampledOnes) {

@@ -16,7 +16,7 @@
 #include "support/tcp_forwarder.h"
 #include "wmi/connection.h"
 #include "wmi/linux/linux_provider.h"
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 #include "wmi/ssh/ssh_client.h"
 
 namespace fs = std::filesystem;

@@ -14,8 +14,8 @@
 
 #include "cli/cli.h"
 #include "core/platform.h"
-#include "wmi/linux/schema_table.h"
-#include "wmi/snapshot.h"
+#include "wmi/schema/schema_table.h"
+#include "wmi/snapshot/snapshot.h"
 
 namespace {
 
@@ -117,7 +117,7 @@ std::string Reference(const std::vector<std::string>& classes, const std::string
         }
         std::set<std::string> have;
         for (const auto& p : props) have.insert(wmi::ToLowerAscii(p["name"].get<std::string>()));
-        if (wmi::SchemaPtr published = wmi::lnx::LookupSchema(cls))
+        if (wmi::SchemaPtr published = wmi::LookupSchema(cls))
             for (const auto& p : published->properties())
                 if (!have.count(wmi::ToLowerAscii(p.name)))
                     props.push_back({{"name", p.name}, {"cimtype", p.cimType}, {"array", p.isArray}, {"origin", p.origin}});

@@ -7,7 +7,7 @@
 
 #include "test_support.h"
 #include "wmi/services.h"
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 using kestrane_test::ReadAll;
 using kestrane_test::SampleSnapshot;

@@ -5,7 +5,7 @@
 
 #include "test_support.h"
 #include "wmi/services.h"
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 using kestrane_test::FileErrorOf;
 using kestrane_test::ReadAll;

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "test_support.h"
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 using kestrane_test::ExpectContainsAll;
 using kestrane_test::FileErrorOf;

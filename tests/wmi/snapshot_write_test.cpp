@@ -8,7 +8,7 @@
 #include <map>
 
 #include "test_support.h"
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 using kestrane_test::ExpectContainsAll;
 using kestrane_test::FileErrorOf;

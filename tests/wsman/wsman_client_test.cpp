@@ -15,7 +15,7 @@
 #include "support/sshd_harness.h"
 #include "support/tcp_forwarder.h"
 #include "wmi/connection.h"
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 #include "wmi/wsman/wsman_client.h"
 
 namespace fs = std::filesystem;

@@ -2,7 +2,7 @@
 // /etc/shadow (root only), utmp and lastlog. SIDs follow Samba's mapping of
 // Unix ids: S-1-22-1-<uid> for users, S-1-22-2-<gid> for groups.
 #include "wmi/linux/os_common.h"
-#include "wmi/linux/schema_table.h"
+#include "wmi/schema/schema_table.h"
 
 namespace wmi::lnx {
 

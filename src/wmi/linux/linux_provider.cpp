@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "wmi/linux/provider_core.h"
-#include "wmi/linux/schema_table.h"
+#include "wmi/schema/schema_table.h"
 
 namespace wmi::lnx {
 

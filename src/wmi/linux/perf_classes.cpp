@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "wmi/linux/process_info.h"
-#include "wmi/linux/schema_table.h"
+#include "wmi/schema/schema_table.h"
 
 namespace wmi::lnx {
 

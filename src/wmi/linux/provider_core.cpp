@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
-#include "wmi/linux/schema_table.h"
+#include "wmi/schema/schema_table.h"
 
 namespace wmi::lnx {
 

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "wmi/linux/os_common.h"
-#include "wmi/linux/schema_table.h"
+#include "wmi/schema/schema_table.h"
 
 namespace wmi::lnx {
 

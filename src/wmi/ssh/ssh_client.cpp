@@ -17,7 +17,7 @@
 
 #include "core/version.h"
 #include "wmi/remote_protocol.h"
-#include "wmi/snapshot_detail.h"
+#include "wmi/snapshot/snapshot_detail.h"
 
 namespace wmi::ssh {
 

@@ -6,7 +6,7 @@
 #include <map>
 #include <mutex>
 
-#include "wmi/linux/schema_table.h"
+#include "wmi/schema/schema_table.h"
 #include "wmi/services.h"
 #include "wmi/windows/com_util.h"
 #include "wmi/windows/variant_value.h"
@@ -163,7 +163,7 @@ private:
     // leaves out (Wine declares only some) are Null, as they are on every
     // other back-end, so that reading one is no error.
     static SchemaPtr readSchema(IWbemClassObject* obj, const std::string& className) {
-        SchemaPtr published = lnx::LookupSchema(className);
+        SchemaPtr published = LookupSchema(className);
         SAFEARRAY* names = nullptr;
         HRESULT hr = obj->GetNames(nullptr, WBEM_FLAG_NONSYSTEM_ONLY, nullptr, &names);
         if (FAILED(hr)) throw HresultError(hr, "SWbemObjectSet");

@@ -6,8 +6,8 @@
 #include <pugixml.hpp>
 #include <random>
 
-#include "wmi/snapshot.h"
-#include "wmi/snapshot_detail.h"
+#include "wmi/snapshot/snapshot.h"
+#include "wmi/snapshot/snapshot_detail.h"
 
 namespace wmi::wsman {
 

@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "wmi/snapshot_detail.h"
+#include "wmi/snapshot/snapshot_detail.h"
 #include "wmi/wsman/gss_auth.h"
 #include "wmi/wsman/http.h"
 #include "wmi/wsman/soap.h"

@@ -1,4 +1,7 @@
-// The published property lists of the classes the Linux provider knows.
+// The published property lists of the classes (the public WMI class
+// reference), shared by the providers that must deliver them: the Linux
+// provider declares its classes with them, and the COM provider completes the
+// classes a WMI declares only in part.
 #pragma once
 
 #include <cstddef>
@@ -6,7 +9,7 @@
 
 #include "wmi/object.h"
 
-namespace wmi::lnx {
+namespace wmi {
 
 struct SchemaRow {
     const char* className;
@@ -28,4 +31,4 @@ SchemaPtr LookupSchema(std::string_view className);
 // to it.
 SchemaPtr LookupOsSchema(std::string_view className);
 
-}  // namespace wmi::lnx
+}  // namespace wmi

@@ -11,9 +11,9 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "wmi/linux/schema_table.h"
+#include "wmi/schema/schema_table.h"
 
-namespace wmi::lnx {
+namespace wmi {
 
 namespace {
 
@@ -599,4 +599,4 @@ SchemaPtr LookupSchema(std::string_view className) {
     return e.schema;
 }
 
-}  // namespace wmi::lnx
+}  // namespace wmi

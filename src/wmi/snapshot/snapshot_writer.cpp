@@ -14,8 +14,8 @@
 
 #include "core/file_error.h"
 #include "core/platform.h"
-#include "wmi/snapshot.h"
-#include "wmi/snapshot_detail.h"
+#include "wmi/snapshot/snapshot.h"
+#include "wmi/snapshot/snapshot_detail.h"
 
 namespace wmi {
 

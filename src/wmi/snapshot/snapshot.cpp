@@ -6,7 +6,7 @@
 // (top-level scalars, property declarations, each instance member) are still
 // built as little JSON values and checked as a whole.
 
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 #include <cmath>
 #include <filesystem>
@@ -17,7 +17,7 @@
 
 #include "core/file_error.h"
 #include "core/platform.h"
-#include "wmi/snapshot_detail.h"
+#include "wmi/snapshot/snapshot_detail.h"
 
 namespace wmi {
 

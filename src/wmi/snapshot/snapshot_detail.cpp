@@ -1,9 +1,9 @@
-#include "wmi/snapshot_detail.h"
+#include "wmi/snapshot/snapshot_detail.h"
 
 #include <chrono>
 #include <cstdio>
 
-#include "wmi/snapshot.h"
+#include "wmi/snapshot/snapshot.h"
 
 namespace wmi {
 
