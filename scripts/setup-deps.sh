@@ -5,7 +5,8 @@
 set -euo pipefail
 
 # iproute2 and procps: the live tests compare addresses with ip and processes
-# with ps, which a minimal Debian lacks.
+# with ps, which a minimal Debian lacks. postgresql: the fleet store's tests
+# start a server of their own (never the machine's).
 
 packages=(
   g++ cmake make ccache pkg-config
@@ -14,6 +15,7 @@ packages=(
   libssh-dev libssl-dev openssh-server openssh-client python3-winrm python3-ntlm-auth python3-cryptography python3-requests-ntlm openssl
   libcurl4-openssl-dev libkrb5-dev gss-ntlmssp libpugixml-dev
   iproute2 procps
+  libsqlite3-dev libpq-dev postgresql
 )
 # scripts/package.sh and scripts/test-package.sh: man pages, icons, the
 # packages' dependencies, lintian, the desktop and AppStream validators, the

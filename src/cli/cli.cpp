@@ -9,7 +9,9 @@
 
 #include "backends/backends.h"
 #ifndef _WIN32
+#include "cli/fleet_cli.h"
 #include "cli/serve.h"
+#include "fleet/database.h"
 #endif
 #include "catalogue/catalogue.h"
 #include "core/file_error.h"
@@ -107,7 +109,7 @@ struct UsageError : std::runtime_error {
 };
 
 struct Options {
-    std::optional<std::string> snapshot, root, computer, user, remoteCli, trustCertificate;
+    std::optional<std::string> snapshot, root, computer, user, remoteCli, trustCertificate, store;
     bool json = false, horizontal = false, passwordStdin = false, acceptNewHostKey = false;
     std::optional<int> level;
     std::vector<std::string> positional;
@@ -123,6 +125,8 @@ Options Parse(const std::vector<std::string>& args) {
         };
         if (a == "--snapshot") {
             o.snapshot = value("--snapshot");
+        } else if (a == "--store") {
+            o.store = value("--store");
         } else if (a == "--root") {
             o.root = value("--root");
         } else if (a == "--computer") {
@@ -163,7 +167,12 @@ Options Parse(const std::vector<std::string>& args) {
     if (!o.computer && (o.user || o.remoteCli || o.passwordStdin || o.acceptNewHostKey || o.trustCertificate))
         throw UsageError(
             "--user, --password-stdin, --accept-new-host-key, --remote-cli and --trust-certificate go with --computer");
+    if (o.store && (!o.computer || o.user || o.passwordStdin || o.acceptNewHostKey || o.remoteCli ||
+                    o.trustCertificate))
+        throw UsageError("--store goes with --computer NAME[@WHEN] and no login, or with import, computers, "
+                         "report, diff or capture");
 #ifdef _WIN32
+    if (o.store) throw UsageError("the Windows build has no store");
     // Windows reaches every computer through WMI itself (DCOM).
     if (o.root) throw UsageError("--root reads a Linux system's files, which the Windows build cannot");
     if (o.remoteCli || o.acceptNewHostKey || o.trustCertificate)
@@ -295,6 +304,15 @@ struct Session {
     std::shared_ptr<wmi::SnapshotProvider> snapshot;
 
     Session(Options o, std::string password) : opt(std::move(o)) {
+#ifndef _WIN32
+        if (opt.store) {
+            snapshot = OpenStoredComputer(*opt.store, *opt.computer);
+            auto snap = snapshot;
+            backends.local = [snap] { return snap; };
+            state.gbytLevel = 3;
+            return;
+        }
+#endif
         if (opt.computer) {
 #ifdef _WIN32
             backends = DefaultBackends();
@@ -524,6 +542,9 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
             out << "kestrane-cli " << kVersionMajor << '.' << kVersionMinor << '.' << kVersionRevision << '\n';
             return 0;
         }
+#ifndef _WIN32
+        if (int rc = 0; RunFleet(args, in, out, err, rc)) return rc;
+#endif
         Options opt = Parse(args);
         if (opt.positional.size() > 1 && (opt.positional[0] == "list" || opt.positional[0] == "export"))
             opt.positional[1] = listedClass = CanonicalClassKey(opt.positional[1]);
@@ -543,7 +564,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
             throw UsageError("unknown command " + cmd);
         if (opt.level) throw UsageError("--level goes with tree");
         if (cmd == "serve" && opt.computer) throw UsageError("serve answers for this computer, not for --computer");
-        Session s(opt, opt.computer ? ReadPassword(opt, in) : std::string());
+        Session s(opt, opt.computer && !opt.store ? ReadPassword(opt, in) : std::string());
         if (cmd == "serve") {
             need(0);
 #ifdef _WIN32
@@ -595,6 +616,11 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     } catch (const FileError& e) {
         err << "kestrane-cli: " << e.what() << '\n';
         return 4;
+#ifndef _WIN32
+    } catch (const fleet::StoreError& e) {
+        err << "kestrane-cli: " << e.what() << '\n';
+        return 4;
+#endif
     } catch (const std::exception& e) {
         err << "kestrane-cli: " << e.what() << '\n';
         return 1;

@@ -1,0 +1,235 @@
+#include "fleet/diff.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <optional>
+
+#include "format/format.h"
+#include "wmi/schema/class_keys.h"
+
+namespace kestrane::fleet {
+
+namespace {
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// The one table of properties that change by themselves. A class pattern
+// ending in '*' covers every class that begins with it; a property "*" every
+// property of the class but its identity (Name, Caption, Description).
+struct VolatileEntry {
+    std::string_view classPattern;
+    std::string_view properties;  // separated by spaces
+};
+constexpr VolatileEntry kVolatile[] = {
+    {"Win32_OperatingSystem",
+     "FreePhysicalMemory FreeVirtualMemory FreeSpaceInPagingFiles LocalDateTime NumberOfProcesses NumberOfUsers"},
+    {"Win32_LogicalDisk", "FreeSpace"},
+    {"Win32_MappedLogicalDisk", "FreeSpace"},
+    {"Win32_Process",
+     "KernelModeTime UserModeTime WorkingSetSize PeakWorkingSetSize PageFaults PageFileUsage PeakPageFileUsage "
+     "PrivatePageCount VirtualSize PeakVirtualSize ThreadCount HandleCount ReadOperationCount WriteOperationCount "
+     "OtherOperationCount ReadTransferCount WriteTransferCount OtherTransferCount QuotaNonPagedPoolUsage "
+     "QuotaPagedPoolUsage QuotaPeakNonPagedPoolUsage QuotaPeakPagedPoolUsage ExecutionState Status"},
+    {"Win32_Thread", "ElapsedTime KernelModeTime UserModeTime ThreadState ThreadWaitReason Priority"},
+    {"Win32_Processor", "CurrentClockSpeed LoadPercentage CurrentVoltage"},
+    {"Win32_PageFileUsage", "CurrentUsage PeakUsage"},
+    {"Win32_Battery", "EstimatedChargeRemaining EstimatedRunTime BatteryStatus TimeOnBattery TimeToFullCharge"},
+    {"Win32_PortableBattery", "EstimatedChargeRemaining EstimatedRunTime BatteryStatus TimeOnBattery"},
+    {"Win32_NTEventlogFile", "NumberOfRecords FileSize LastModified LastAccessed"},
+    {"Win32_NetworkLoginProfile", "LastLogon NumberOfLogons BadPasswordCount"},
+    {"Win32_ServerSession", "ActiveTime IdleTime"},
+    {"Win32_ServerConnection", "ActiveTime"},
+    {"Win32_TemperatureProbe", "CurrentReading"},
+    {"Win32_VoltageProbe", "CurrentReading"},
+    {"Win32_CurrentProbe", "CurrentReading"},
+    {"Win32_Directory", "LastAccessed"},
+    {"Win32_CurrentTime", "*"},
+    {"Win32_LocalTime", "*"},
+    {"Win32_UTCTime", "*"},
+    {"Win32_PerfRawData*", "*"},
+    {"Win32_PerfFormattedData*", "*"},
+};
+
+bool ClassMatches(std::string_view pattern, std::string_view className) {
+    const std::string p = Lower(pattern), c = Lower(className);
+    if (!p.empty() && p.back() == '*') return c.rfind(p.substr(0, p.size() - 1), 0) == 0;
+    return p == c;
+}
+
+struct Formatted {
+    std::vector<std::string> names;
+    std::vector<std::string> texts;  // "" for Null
+};
+
+}  // namespace
+
+std::string ValueText(const wmi::Property& p, std::string_view className) {
+    if (p.value().isNull()) return "";
+    if (p.isArray()) {
+        JoiningSink sink;
+        FormatPropertyValue(p, sink, "", "", className);
+        return sink.joined();
+    }
+    NullSink sink;
+    return FormatPropertyValue(p, sink, "", "", className);
+}
+
+namespace {
+
+std::string Text(const wmi::Property& p, std::string_view className) { return ValueText(p, className); }
+
+std::vector<wmi::Object> ReadAll(wmi::Provider& p, const std::string& className) {
+    std::vector<wmi::Object> out;
+    try {
+        auto cursor = p.enumerate(className);
+        while (auto o = cursor->next()) out.push_back(std::move(*o));
+    } catch (const wmi::Error& e) {
+        if (e.unsignedNumber() != wmi::WBEM_E_INVALID_CLASS) throw;
+        out.clear();
+    }
+    return out;
+}
+
+}  // namespace
+
+bool IsVolatile(std::string_view className, std::string_view property) {
+    const std::string prop = Lower(property);
+    for (const auto& e : kVolatile) {
+        if (!ClassMatches(e.classPattern, className)) continue;
+        if (e.properties == "*") return prop != "name" && prop != "caption" && prop != "description";
+        std::string_view rest = e.properties;
+        while (!rest.empty()) {
+            const std::size_t sp = rest.find(' ');
+            if (Lower(rest.substr(0, sp)) == prop) return true;
+            if (sp == std::string_view::npos) break;
+            rest.remove_prefix(sp + 1);
+        }
+    }
+    return false;
+}
+
+std::vector<ClassDiff> Diff(wmi::Provider& a, wmi::Provider& b, const std::vector<std::string>& classNames,
+                            const DiffOptions& options) {
+    std::vector<ClassDiff> out;
+    for (const std::string& className : classNames) {
+        const auto before = ReadAll(a, className);
+        const auto after = ReadAll(b, className);
+        const std::vector<std::string> keys = wmi::schema::ClassKeys(className);
+
+        // Every instance as its formatted values, the ones compared.
+        auto format = [&](const wmi::Object& o) {
+            Formatted f;
+            for (const wmi::Property& p : o.Properties_()) {
+                if (!options.all && IsVolatile(className, p.name())) continue;
+                f.names.push_back(p.name());
+                f.texts.push_back(Text(p, className));
+            }
+            return f;
+        };
+        // Keys compare without regard to letter case, as WMI compares them.
+        auto keyOf = [&](const wmi::Object& o, const Formatted& f) {
+            std::string k;
+            if (keys.empty()) {
+                for (std::size_t i = 0; i < f.names.size(); ++i) k += f.names[i] + '=' + f.texts[i] + '\x1f';
+                return k;
+            }
+            for (const auto& name : keys) {
+                const int idx = o.schema().indexOf(name);
+                if (idx < 0) continue;
+                k += Lower(name) + '=' + Lower(Text(wmi::Property(o.schema().properties()[idx], o.values()[idx]),
+                                                    className)) + '\x1f';
+            }
+            return k;
+        };
+        auto shownKey = [&](const wmi::Object& o, std::size_t ordinal) {
+            std::string k;
+            for (const auto& name : keys) {
+                const int idx = o.schema().indexOf(name);
+                if (idx < 0) continue;
+                if (!k.empty()) k += ", ";
+                k += name + '=' + Text(wmi::Property(o.schema().properties()[idx], o.values()[idx]), className);
+            }
+            return k.empty() ? "#" + std::to_string(ordinal + 1) : k;
+        };
+
+        std::vector<Formatted> fb, fa;
+        for (const auto& o : before) fb.push_back(format(o));
+        for (const auto& o : after) fa.push_back(format(o));
+        std::multimap<std::string, std::size_t> afterByKey;
+        for (std::size_t i = 0; i < after.size(); ++i) afterByKey.emplace(keyOf(after[i], fa[i]), i);
+
+        ClassDiff cd{className, {}};
+        std::vector<bool> matched(after.size(), false);
+        std::vector<std::optional<std::size_t>> partner(before.size());
+        for (std::size_t i = 0; i < before.size(); ++i) {
+            auto it = afterByKey.find(keyOf(before[i], fb[i]));
+            if (it == afterByKey.end()) continue;
+            partner[i] = it->second;
+            matched[it->second] = true;
+            afterByKey.erase(it);
+        }
+        // One instance each side (a computer's BIOS, its operating system)
+        // is the same thing even when a key value changed.
+        if (before.size() == 1 && after.size() == 1 && !partner[0]) {
+            partner[0] = 0;
+            matched[0] = true;
+        }
+        auto whole = [&](const Formatted& f, bool old) {
+            std::vector<PropertyChange> props;
+            for (std::size_t i = 0; i < f.names.size(); ++i)
+                if (!f.texts[i].empty())
+                    props.push_back(old ? PropertyChange{f.names[i], f.texts[i], ""}
+                                        : PropertyChange{f.names[i], "", f.texts[i]});
+            return props;
+        };
+        for (std::size_t i = 0; i < before.size(); ++i) {
+            if (!partner[i]) {
+                cd.instances.push_back({InstanceDiff::Removed, shownKey(before[i], i), whole(fb[i], true)});
+                continue;
+            }
+            const std::size_t j = *partner[i];
+            InstanceDiff d{InstanceDiff::Changed, shownKey(after[j], j), {}};
+            for (std::size_t p = 0; p < fb[i].names.size(); ++p) {
+                std::string now;
+                for (std::size_t q = 0; q < fa[j].names.size(); ++q)
+                    if (Lower(fa[j].names[q]) == Lower(fb[i].names[p])) now = fa[j].texts[q];
+                if (now != fb[i].texts[p]) d.properties.push_back({fb[i].names[p], fb[i].texts[p], now});
+            }
+            for (std::size_t q = 0; q < fa[j].names.size(); ++q) {
+                const bool known = std::any_of(fb[i].names.begin(), fb[i].names.end(),
+                                               [&](const std::string& n) { return Lower(n) == Lower(fa[j].names[q]); });
+                if (!known && !fa[j].texts[q].empty()) d.properties.push_back({fa[j].names[q], "", fa[j].texts[q]});
+            }
+            if (!d.properties.empty()) cd.instances.push_back(std::move(d));
+        }
+        for (std::size_t j = 0; j < after.size(); ++j)
+            if (!matched[j]) cd.instances.push_back({InstanceDiff::Added, shownKey(after[j], j), whole(fa[j], false)});
+        if (!cd.instances.empty()) out.push_back(std::move(cd));
+    }
+    return out;
+}
+
+void DiffToList(const std::vector<ClassDiff>& diffs, ListModel& list) {
+    static const char* const kKind[] = {"Added", "Removed", "Changed"};
+    for (const ClassDiff& c : diffs) {
+        std::size_t r = list.addRow(c.className, c.className);
+        list.setBold(r, true);
+        for (const InstanceDiff& d : c.instances) {
+            r = list.addRow(c.className + "|" + d.key, kKind[d.kind]);
+            list.setSubItem(r, 1, d.key);
+            for (const PropertyChange& p : d.properties) {
+                r = list.addRow("", "  " + p.name);
+                list.setSubItem(r, 1, d.kind == InstanceDiff::Changed ? p.before + " -> " + p.after
+                                      : d.kind == InstanceDiff::Added ? p.after
+                                                                      : p.before);
+            }
+        }
+    }
+}
+
+}  // namespace kestrane::fleet

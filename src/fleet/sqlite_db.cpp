@@ -1,0 +1,92 @@
+#include <sqlite3.h>
+
+#include <filesystem>
+
+#include "fleet/database.h"
+
+namespace kestrane::fleet {
+
+namespace {
+
+class SqliteDb : public Database {
+public:
+    explicit SqliteDb(std::string path) : path_(std::move(path)) {
+        std::error_code ec;
+        auto parent = std::filesystem::path(path_).parent_path();
+        if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+        int rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                                 nullptr);
+        if (rc != SQLITE_OK) fail("cannot open");
+        // Two programs writing one file wait for each other rather than fail.
+        sqlite3_busy_timeout(db_, 30000);
+        script("PRAGMA foreign_keys = ON");
+        // A file that is not a database shows here, at the first read.
+        auto mode = query("PRAGMA journal_mode = WAL", {});
+        (void)mode;
+    }
+    ~SqliteDb() override { sqlite3_close_v2(db_); }
+
+    std::vector<Row> query(const std::string& sql, const std::vector<Cell>& params) override {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &st, nullptr) != SQLITE_OK)
+            fail("cannot run a statement");
+        struct Guard {
+            sqlite3_stmt* s;
+            ~Guard() { sqlite3_finalize(s); }
+        } guard{st};
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            int rc = params[i] ? sqlite3_bind_text(st, static_cast<int>(i + 1), params[i]->data(),
+                                                   static_cast<int>(params[i]->size()), SQLITE_TRANSIENT)
+                               : sqlite3_bind_null(st, static_cast<int>(i + 1));
+            if (rc != SQLITE_OK) fail("cannot bind a value");
+        }
+        std::vector<Row> rows;
+        for (;;) {
+            int rc = sqlite3_step(st);
+            if (rc == SQLITE_DONE) break;
+            if (rc != SQLITE_ROW) fail("cannot write or read");
+            Row row;
+            const int n = sqlite3_column_count(st);
+            for (int c = 0; c < n; ++c) {
+                if (sqlite3_column_type(st, c) == SQLITE_NULL) {
+                    row.emplace_back();
+                } else {
+                    auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
+                    row.emplace_back(std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
+                }
+            }
+            rows.push_back(std::move(row));
+        }
+        return rows;
+    }
+
+    void script(const std::string& sql) override {
+        char* msg = nullptr;
+        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &msg) != SQLITE_OK) {
+            std::string m = msg ? msg : sqlite3_errmsg(db_);
+            sqlite3_free(msg);
+            throw StoreError(path_ + ": " + m);
+        }
+    }
+
+    std::string engine() const override { return "sqlite"; }
+    std::string name() const override { return path_; }
+
+private:
+    [[noreturn]] void fail(const std::string& what) {
+        std::string m = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        int code = db_ ? sqlite3_errcode(db_) : SQLITE_NOMEM;
+        if (code == SQLITE_NOTADB) m = "not a Kestrane store (the file is not a SQLite database)";
+        if (code == SQLITE_FULL) m = "the disk is full (nothing of this capture was stored)";
+        throw StoreError(path_ + ": " + what + ": " + m);
+    }
+
+    std::string path_;
+    sqlite3* db_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Database> OpenSqlite(const std::string& path) { return std::make_unique<SqliteDb>(path); }
+
+}  // namespace kestrane::fleet
