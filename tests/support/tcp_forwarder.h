@@ -7,8 +7,8 @@
 namespace kestrane::testing {
 
 // Relays each accepted connection to 127.0.0.1:targetPort, holding every chunk
-// back by a one-way delay in each direction (so RTT = 2 * delay), with a
-// thread per direction.
+// back by a one-way delay in each direction (so RTT = 2 * delay) without
+// reordering bytes or stalling reads. One thread serves all connections.
 class TcpForwarder {
 public:
     // Throws std::system_error when it cannot listen.
