@@ -148,7 +148,7 @@ TEST_F(SshTest, EveryClassListedOverSshEqualsTheLocalListingOfTheSameData) {
             // differ, and a mismatch is read again before it counts.
             bool stable = false, equal = false;
             std::string stableOver, stableLocal;
-            for (int attempt = 0; attempt < 3 && !equal; ++attempt) {
+            for (int attempt = 0; attempt < 6 && !equal; ++attempt) {
                 std::string a = Listing(local, ".", cls, horizontal);
                 std::string over = Listing(remote, url, cls, horizontal);
                 if (a != Listing(local, ".", cls, horizontal)) continue;
