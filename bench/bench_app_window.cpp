@@ -5,8 +5,8 @@
 #include <QTimer>
 #include <benchmark/benchmark.h>
 
-#include "app/frmMain.h"
-#include "app/qt_stores.h"
+#include "qt/frmMain.h"
+#include "qt/qt_stores.h"
 #include "generated_class.h"
 
 using namespace kestrane;
@@ -22,8 +22,8 @@ wmi::Backends Generated(std::shared_ptr<wmi::Provider> p) {
 static void BM_StartupToShownWindow(benchmark::State& state) {
     for (auto _ : state) {
         MemorySettingsStore settings;
-        app::MemorySecretStore secrets;
-        app::frmMain w(settings, secrets, Generated(std::make_shared<wmi::EmptyProvider>()));
+        qt::MemorySecretStore secrets;
+        qt::frmMain w(settings, secrets, Generated(std::make_shared<wmi::EmptyProvider>()));
         w.ShowThisForm();
         QApplication::processEvents();
         benchmark::DoNotOptimize(w.isVisible());
@@ -37,8 +37,8 @@ BENCHMARK(BM_StartupToShownWindow)->Unit(benchmark::kMillisecond);
 static void ListClass(benchmark::State& state, bool horizontal, int instances) {
     auto pc = std::make_shared<bench::GeneratedClass>("Win32_Process", instances);
     MemorySettingsStore settings;
-    app::MemorySecretStore secrets;
-    app::frmMain w(settings, secrets, Generated(pc));
+    qt::MemorySecretStore secrets;
+    qt::frmMain w(settings, secrets, Generated(pc));
     w.ShowThisForm();
     if (horizontal) w.mnuViewHorizontal_Click();
     QApplication::processEvents();
