@@ -146,5 +146,9 @@ TEST_F(RemoteLoginTest, HostileRemotesEndAsALostCall) {
         EXPECT_EQ(e.unsignedNumber(), wmi::RPC_S_CALL_FAILED) << c.name << ": " << e.description();
     }
     std::cout << "peak " << PeakRssKb() - before << " kB above a normal listing's\n";
+#ifndef __SANITIZE_ADDRESS__
+    // AddressSanitizer keeps freed blocks in quarantine, so the peak says
+    // nothing about the client there; the plain build holds the bound.
     EXPECT_LE(PeakRssKb() - before, 64 * 1024) << "kB more at the peak than a normal listing's";
+#endif
 }

@@ -70,5 +70,9 @@ TEST(WsmanHostile, EndlessTricklingAndEmptyAnswersAreALostCall) {
         ws::CloseAllSessions();
     }
     std::cout << "peak " << PeakRssKb() - before << " kB above a normal listing's\n";
+#ifndef __SANITIZE_ADDRESS__
+    // AddressSanitizer keeps freed blocks in quarantine, so the peak says
+    // nothing about the client there; the plain build holds the bound.
     EXPECT_LE(PeakRssKb() - before, 64 * 1024) << "kB more at the peak than a normal listing's";
+#endif
 }
