@@ -148,7 +148,11 @@ TEST(ProcessLive, OwnPrivateMemoryAndSwapUse) {
     const auto priv = std::stoull(self->Get("PrivatePageCount").asString());
     EXPECT_GT(priv, 0u);
     EXPECT_LE(priv, std::stoull(self->Get("VirtualSize").asString()));
-    EXPECT_TRUE(self->Get("PageFileUsage").isInt());  // KB in swap, often 0
+#ifndef __SANITIZE_ADDRESS__
+    // Commit charge in KB; AddressSanitizer's shadow reservation is past what
+    // the 32-bit property holds, so there it is Null.
+    EXPECT_TRUE(self->Get("PageFileUsage").isInt());
+#endif
     EXPECT_TRUE(self->Get("PeakPageFileUsage").isNull());  // Linux keeps no peak of it
     auto perf = lnxtest::Collect(wmi::MakeLinuxProvider("/"), "Win32_PerfRawData_PerfProc_Process");
     EXPECT_EQ(perf.front().Get("Name"), Value("Idle"));
