@@ -41,49 +41,6 @@ TEST(AccountParsers, PasswdGroupShadowSkipMalformedLines) {
     EXPECT_FALSE(sh[0].inactiveDays);
 }
 
-TEST(UserAccount, PeopleWithSambaSidsAndShadowFacts) {
-    auto users = CollectIn("server", "Win32_UserAccount");
-    std::set<std::string> names;
-    for (const auto& u : users) names.insert(u.Get("Name").asString());
-    EXPECT_EQ(names, (std::set<std::string>{"root", "alice", "bob"}));  // service ids and nobody are system accounts
-    const auto* alice = FindBy(users, "Name", "alice");
-    ASSERT_NE(alice, nullptr);
-    EXPECT_EQ(alice->Get("SID"), Value("S-1-22-1-1000"));
-    EXPECT_EQ(alice->Get("SIDType"), Value(1));
-    EXPECT_EQ(alice->Get("FullName"), Value("Alice Example"));
-    EXPECT_EQ(alice->Get("Description"), Value("Room 12,555-0100,,"));
-    EXPECT_EQ(alice->Get("Caption"), Value("srv01\\alice"));
-    EXPECT_EQ(alice->Get("Domain"), Value("srv01"));
-    EXPECT_EQ(alice->Get("Lockout"), Value(false));
-    EXPECT_EQ(alice->Get("PasswordExpires"), Value(true));  // 90-day maximum
-    EXPECT_EQ(alice->Get("PasswordRequired"), Value(true));
-    EXPECT_EQ(alice->Get("Disabled"), Value(false));  // no expiry day
-    const auto* bob = FindBy(users, "Name", "bob");
-    EXPECT_TRUE(bob->Get("Disabled").isNull());  // an expiry day needs today's date: live root only
-    EXPECT_EQ(FindBy(users, "Name", "root")->Get("Lockout"), Value(true));  // "*": no password was ever set
-    EXPECT_EQ(bob->Get("Lockout"), Value(true));
-    EXPECT_EQ(bob->Get("Status"), Value("Degraded"));
-    EXPECT_EQ(bob->Get("PasswordExpires"), Value(false));
-}
-
-TEST(SystemAndGroupAccounts, SplitAndAbstractUnion) {
-    auto sys = CollectIn("server", "Win32_SystemAccount");
-    EXPECT_EQ(sys.size(), 4u);  // daemon, www-data, sshd, nobody
-    EXPECT_EQ(FindBy(sys, "Name", "www-data")->Get("SID"), Value("S-1-22-1-33"));
-    auto groups = CollectIn("server", "Win32_Group");
-    ASSERT_EQ(groups.size(), 8u);
-    EXPECT_EQ(FindBy(groups, "Name", "staff")->Get("SID"), Value("S-1-22-2-50"));
-    EXPECT_EQ(FindBy(groups, "Name", "staff")->Get("SIDType"), Value(4));
-    auto all = CollectIn("server", "Win32_Account");
-    EXPECT_EQ(all.size(), 3u + 4u + 8u);
-    // One subclass after the other, as WMI delivers them (and as a snapshot
-    // records them).
-    std::vector<std::string> runs;
-    for (const auto& o : all)
-        if (runs.empty() || runs.back() != o.className()) runs.push_back(o.className());
-    EXPECT_EQ(runs, (std::vector<std::string>{"Win32_UserAccount", "Win32_SystemAccount", "Win32_Group"}));
-}
-
 TEST(UserAccount, UnreadableShadowLeavesPasswordFactsNull) {
     TempTree t;
     t.write("/etc/passwd", "carol:x:1000:1000:Carol:/home/carol:/bin/sh\n");

@@ -54,36 +54,6 @@ TEST(CupsParsers, PrintcapAndUris) {
     EXPECT_FALSE(ParseDeviceUri("://x"));
 }
 
-TEST(PrintingClasses, PrintersFromTheConfiguration) {
-    auto printers = CollectIn("printserver", "Win32_Printer");
-    ASSERT_EQ(printers.size(), 3u);
-    const auto* laser = FindBy(printers, "Name", "Office_Laser");
-    ASSERT_NE(laser, nullptr);
-    EXPECT_EQ(laser->Get("Default"), wmi::Value(true));
-    EXPECT_EQ(laser->Get("Network"), wmi::Value(true));
-    EXPECT_EQ(laser->Get("PrinterStatus"), wmi::Value(3));
-    EXPECT_EQ(laser->Get("Attributes"), wmi::Value(4 | 8 | 16));
-    EXPECT_EQ(laser->Get("Location"), wmi::Value("Room 214"));
-    const auto* label = FindBy(printers, "Name", "Label_Writer");
-    EXPECT_EQ(label->Get("Local"), wmi::Value(true));
-    EXPECT_EQ(label->Get("PrinterStatus"), wmi::Value(6));
-    EXPECT_EQ(label->Get("WorkOffline"), wmi::Value(true));
-    EXPECT_EQ(label->Get("Attributes"), wmi::Value(64));
-
-    auto ports = CollectIn("printserver", "Win32_TCPIPPrinterPort");
-    ASSERT_EQ(ports.size(), 2u);  // the USB printer has none
-    const auto* raw = FindBy(ports, "HostAddress", "192.0.2.40");
-    ASSERT_NE(raw, nullptr);
-    EXPECT_EQ(raw->Get("Protocol"), wmi::Value(1));
-    EXPECT_EQ(raw->Get("PortNumber"), wmi::Value(9100));
-    const auto* lpd = FindBy(ports, "HostAddress", "print.example.org");
-    EXPECT_EQ(lpd->Get("PortNumber"), wmi::Value(515));
-    EXPECT_EQ(lpd->Get("Queue"), wmi::Value("queue7"));
-
-    EXPECT_EQ(CollectIn("printserver", "Win32_PrinterDriver").size(), 2u);  // one without a model
-    EXPECT_EQ(CollectIn("printserver", "Win32_PrinterConfiguration").size(), 3u);
-}
-
 TEST(PrintingClasses, NamesOnlyFromPrintcapAndNothingWithoutAPrintSystem) {
     // A copy of the tree without printers.conf, as an ordinary user sees it.
     lnxtest::TempTree t;
@@ -250,61 +220,6 @@ TEST(CupsParsers, NamesInTheSpool) {
         EXPECT_FALSE(ParsePwgMediaSize(other)) << other;
 }
 
-TEST(PrintingClasses, QueuedJobsFromTheSpool) {
-    auto jobs = CollectIn("printserver", "Win32_PrintJob");
-    std::vector<std::string> names;
-    for (const auto& j : jobs) names.push_back(j.Get("Name").asString());
-    // Not the completed 5, the cut-short 10 or 11 whose files are gone.
-    EXPECT_EQ(names, (std::vector<std::string>{"Office_Laser, 7", "Label_Writer, 8", "Old_Queue, 9"}));
-    ASSERT_EQ(jobs.size(), 3u);
-
-    const auto& pending = jobs[0];
-    EXPECT_EQ(pending.Get("JobId"), wmi::Value(7));
-    EXPECT_EQ(pending.Get("Caption"), wmi::Value("Office_Laser, 7"));
-    EXPECT_EQ(pending.Get("Document"), wmi::Value("Quarterly report.pdf"));
-    EXPECT_EQ(pending.Get("Owner"), wmi::Value("alice"));
-    EXPECT_EQ(pending.Get("HostPrintQueue"), wmi::Value("\\\\localhost"));  // the tree has no host name
-    EXPECT_EQ(pending.Get("DataType"), wmi::Value("application/pdf"));
-    EXPECT_EQ(pending.Get("DriverName"), wmi::Value("Generic PCL 6/PCL XL Printer Foomatic/pxlcolor (recommended)"));
-    EXPECT_EQ(pending.Get("Priority"), wmi::Value(50));
-    EXPECT_EQ(pending.Get("TimeSubmitted"), wmi::Value("20241206101500.000000+000"));
-    EXPECT_TRUE(pending.Get("StartTime").isNull());
-    EXPECT_EQ(pending.Get("Size"), wmi::Value(245 * 1024));
-    EXPECT_EQ(pending.Get("TotalPages"), wmi::Value(12));
-    EXPECT_EQ(pending.Get("PagesPrinted"), wmi::Value(0));
-    EXPECT_EQ(pending.Get("Color"), wmi::Value("Monochrome"));
-    EXPECT_EQ(pending.Get("PaperSize"), wmi::Value("iso_a4_210x297mm"));
-    EXPECT_EQ(pending.Get("PaperWidth"), wmi::Value(2100));
-    EXPECT_EQ(pending.Get("PaperLength"), wmi::Value(2970));
-    EXPECT_TRUE(pending.Get("JobStatus").isNull());
-    EXPECT_EQ(pending.Get("StatusMask"), wmi::Value(0));
-    EXPECT_EQ(pending.Get("Status"), wmi::Value("OK"));
-
-    const auto& held = jobs[1];
-    EXPECT_EQ(held.Get("Document"), wmi::Value("Shipping labels #4"));
-    EXPECT_EQ(held.Get("HostPrintQueue"), wmi::Value("\\\\192.0.2.77"));
-    EXPECT_EQ(held.Get("Priority"), wmi::Value(99));  // IPP's 100
-    EXPECT_EQ(held.Get("Color"), wmi::Value("Color"));
-    EXPECT_EQ(held.Get("PaperWidth"), wmi::Value(2159));
-    EXPECT_EQ(held.Get("DriverName"), wmi::Value("DYMO LabelWriter 450"));
-    EXPECT_EQ(held.Get("JobStatus"), wmi::Value("Paused"));
-    EXPECT_EQ(held.Get("StatusMask"), wmi::Value(1));
-
-    const auto& printing = jobs[2];
-    EXPECT_EQ(printing.Get("DataType"), wmi::Value("text/plain"));  // from job.cache
-    EXPECT_EQ(printing.Get("StartTime"), wmi::Value("20241206102000.000000+000"));
-    EXPECT_EQ(printing.Get("PagesPrinted"), wmi::Value(3));  // impressions, not the 2 sheets
-    EXPECT_EQ(printing.Get("Size"), wmi::Value(0));
-    EXPECT_EQ(printing.Get("Priority"), wmi::Value(1));
-    EXPECT_TRUE(printing.Get("TotalPages").isNull());
-    EXPECT_TRUE(printing.Get("DriverName").isNull());  // the queue has no model
-    EXPECT_TRUE(printing.Get("Color").isNull());
-    EXPECT_EQ(printing.Get("JobStatus"), wmi::Value("Printing"));
-    EXPECT_EQ(printing.Get("StatusMask"), wmi::Value(16));
-    for (const char* unknown : {"InstallDate", "ElapsedTime", "UntilTime", "Notify", "Parameters", "PrintProcessor"})
-        EXPECT_TRUE(printing.Get(unknown).isNull()) << unknown;
-}
-
 namespace {
 
 // The fixture tree as a user without root's rights sees it: some paths
@@ -368,22 +283,6 @@ TEST(PrintingClasses, PrintJobsAsOtherUsersSeeThem) {
         [](const std::string& p) { return !InSpool(p); });
     EXPECT_TRUE(lnxtest::Collect(wmi::lnx::MakeLinuxProvider(other), "Win32_PrintJob").empty());
     EXPECT_EQ(lnxtest::Collect(wmi::lnx::MakeLinuxProvider(other), "Win32_Printer").size(), 3u);
-}
-
-TEST(StartMenu, DesktopEntriesGroupedByMainCategory) {
-    auto groups = CollectIn("printserver", "Win32_LogicalProgramGroup");
-    std::vector<std::string> names;
-    for (const auto& g : groups) names.push_back(g.Get("Name").asString());
-    EXPECT_EQ(names, (std::vector<std::string>{"All Users:Other", "All Users:System", "All Users:Utility"}));
-    EXPECT_EQ(groups[1].Get("GroupName"), wmi::Value("System"));
-    EXPECT_EQ(groups[1].Get("UserName"), wmi::Value("All Users"));
-
-    auto items = CollectIn("printserver", "Win32_LogicalProgramGroupItem");
-    ASSERT_EQ(items.size(), 3u);  // not the hidden entry, not the link
-    EXPECT_EQ(items[2].Get("Name"), wmi::Value("All Users:Utility\\Text Editor"));
-    EXPECT_EQ(CollectIn("printserver", "Win32_ProgramGroupOrItem").size(), 6u);
-    EXPECT_EQ(CollectIn("printserver", "Win32_ProgramGroup").size(), 3u);
-    EXPECT_TRUE(CollectIn("laptop", "Win32_LogicalProgramGroup").empty());
 }
 
 TEST(PrintingClasses, SpoolElsewhereAndAnInterruptedSave) {

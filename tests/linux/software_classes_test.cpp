@@ -52,23 +52,6 @@ TEST(DpkgParser, InstalledIsTheStateNotTheWish) {
     }
 }
 
-TEST(Product, InstalledPackagesOnlyMalformedStanzasSkipped) {
-    auto products = CollectIn("server", "Win32_Product");
-    std::set<std::string> names;
-    for (const auto& p : products) names.insert(p.Get("Name").asString());
-    EXPECT_EQ(names, (std::set<std::string>{"openssh-server", "libc6", "halfway"}));
-    const auto* ssh = FindBy(products, "Name", "openssh-server");
-    EXPECT_EQ(ssh->Get("Version"), Value("1:9.2p1-2+deb12u3"));
-    EXPECT_EQ(ssh->Get("Caption"), Value("secure shell (SSH) server, for secure access from remote machines"));
-    EXPECT_EQ(ssh->Get("Vendor"), Value("Debian OpenSSH Maintainers <debian-ssh@lists.debian.org>"));
-    EXPECT_EQ(ssh->Get("IdentifyingNumber"), Value("openssh-server:amd64"));
-    EXPECT_EQ(ssh->Get("URLInfoAbout"), Value("https://www.openssh.com/"));
-    EXPECT_EQ(ssh->Get("InstallState"), Value(5));
-    EXPECT_TRUE(ssh->Get("InstallDate2").isString());  // the file list exists
-    EXPECT_EQ(FindBy(products, "Name", "halfway")->Get("InstallState"), Value(-6));
-    EXPECT_TRUE(FindBy(products, "Name", "halfway")->Get("InstallDate").isNull());  // no file list
-}
-
 TEST(Product, InstallDateFromTheFileList) {
     TempTree t;
     t.write("/var/lib/dpkg/status", "Package: x\nStatus: install ok installed\nArchitecture: arm64\nVersion: 1\n");
@@ -81,20 +64,6 @@ TEST(Product, InstallDateFromTheFileList) {
     EXPECT_EQ(p[0].Get("InstallDate2"), Value("20241102100000.000000+000"));
     TempTree none;
     EXPECT_TRUE(none.collect("Win32_Product").empty());
-}
-
-TEST(SoftwareElementAndFeature, OnePerPackageWithSourceAsProduct) {
-    auto el = CollectIn("server", "Win32_SoftwareElement");
-    ASSERT_EQ(el.size(), 3u);
-    const auto* libc = FindBy(el, "Name", "libc6");
-    EXPECT_EQ(libc->Get("SoftwareElementID"), Value("libc6:amd64"));
-    EXPECT_EQ(libc->Get("SoftwareElementState"), Value(2));
-    EXPECT_EQ(libc->Get("TargetOperatingSystem"), Value(36));
-    auto feat = CollectIn("server", "Win32_SoftwareFeature");
-    ASSERT_EQ(feat.size(), 3u);
-    EXPECT_EQ(FindBy(feat, "Name", "openssh-server")->Get("ProductName"), Value("openssh"));
-    EXPECT_EQ(FindBy(feat, "Name", "libc6")->Get("ProductName"), Value("glibc"));
-    EXPECT_EQ(FindBy(feat, "Name", "halfway")->Get("ProductName"), Value("halfway"));
 }
 
 TEST(ProductLive, CountMatchesTheStatusFile) {
