@@ -7,7 +7,6 @@
 #include "os_test_util.h"
 #include "wmi/linux/os_parsers.h"
 
-using lnxtest::CollectIn;
 using lnxtest::FindBy;
 using lnxtest::TempTree;
 using wmi::Value;

@@ -10,7 +10,6 @@
 #include "wmi/linux/os_parsers.h"
 
 using lnxtest::CollectIn;
-using lnxtest::FindBy;
 using lnxtest::TempTree;
 using wmi::Value;
 

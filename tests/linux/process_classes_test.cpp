@@ -11,7 +11,6 @@
 #include "os_test_util.h"
 #include "wmi/linux/os_parsers.h"
 
-using lnxtest::CollectIn;
 using lnxtest::FindBy;
 using lnxtest::Str;
 using wmi::Value;

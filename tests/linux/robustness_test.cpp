@@ -138,7 +138,7 @@ const Case kCases[] = {
 
 TEST(ProviderOverBadFiles, EveryClassAnswersWhateverTheFilesHold) {
     std::size_t instances = 0;
-    for (const char* fixture : {"laptop", "thismachine"}) {
+    for (const char* fixture : {"laptop", "thismachine", "server"}) {
         for (const Case& c : kCases) {
             auto fs = std::make_shared<MangledFileSystem>(wmi::lnx::MakeLocalFileSystem(lnxtest::Fixture(fixture)),
                                                           c.mangle);

@@ -6,7 +6,6 @@
 
 #include "os_test_util.h"
 
-using lnxtest::CollectIn;
 using lnxtest::FindBy;
 using lnxtest::TempTree;
 using wmi::Value;
