@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Side-by-side ratios, whole process against whole process:
 #   kestrane-cli summary            against  lshw -json
+#   kestrane-cli summary            against  kestrane-cli tree
 #   kestrane-cli list Win32_Process against  ps -eo pid,ppid,user,comm,rss,vsz,etime,args
-# the process list at the machine's current process count and again with
-# 1 000 extra sleeping processes that this script starts and stops itself.
+#   kestrane-cli list Win32_Thread  against  ps -eLo pid,lwp,pri,stat,time,comm
+# the process and thread lists at the machine's current process count and
+# again with 1 000 extra sleeping processes that this script starts and stops
+# itself; then the peak memory of plain-text listings of a generated
+# 1 000 000-instance snapshot, both orientations (bench/gen-big-snapshot.py).
 #
 # usage: bench/compare.sh [KESTRANE_CLI] [RUNS]
 #   KESTRANE_CLI  default build/kestrane-cli
@@ -63,9 +67,32 @@ else
   echo "summary / lshw -json: lshw is missing (apt-get install lshw, or run with --install)"
 fi
 
+row "summary / tree" "$(median_ms "$cli" summary)" "$(median_ms "$cli" tree)"
+
 ps_cmd=(ps -eo pid,ppid,user,comm,rss,vsz,etime,args)
-n=$(ls -d /proc/[0-9]* | wc -l)
-row "list Win32_Process / ps ($n processes)" "$(median_ms "$cli" list Win32_Process)" "$(median_ms "${ps_cmd[@]}")"
+ps_threads=(ps -eLo pid,lwp,pri,stat,time,comm)
+lists() {
+  local n t
+  n=$(ls -d /proc/[0-9]* | wc -l)
+  t=$(ls -d /proc/[0-9]*/task/[0-9]* 2> /dev/null | wc -l)
+  row "list Win32_Process / ps ($n processes)" "$(median_ms "$cli" list Win32_Process)" "$(median_ms "${ps_cmd[@]}")"
+  row "list Win32_Thread / ps -L ($t threads)" "$(median_ms "$cli" list Win32_Thread)" "$(median_ms "${ps_threads[@]}")"
+  # Processor time (user + system) of one run each, in ms, summed over 5 runs.
+  printf '%-44s %10s ms %10s ms %8s\n' "  CPU time, 5 runs: list Win32_Process / ps" \
+    "$(cpu_ms "$cli" list Win32_Process)" "$(cpu_ms "${ps_cmd[@]}")" ""
+}
+cpu_ms() {
+  local tf i total=0 t
+  tf=$(mktemp)
+  for ((i = 0; i < 5; i++)); do
+    /usr/bin/time -f '%U %S' -o "$tf" "$@" > /dev/null 2>&1 || true
+    t=$(awk '{printf "%d", ($1 + $2) * 1000}' "$tf")
+    total=$((total + t))
+  done
+  rm -f "$tf"
+  echo "$total"
+}
+lists
 
 # 1 000 sleeping processes of our own, stopped again whatever happens.
 pids=()
@@ -75,5 +102,15 @@ for ((i = 0; i < 1000; i++)); do
   sleep 3600 &
   pids+=($!)
 done
-n=$(ls -d /proc/[0-9]* | wc -l)
-row "list Win32_Process / ps ($n processes)" "$(median_ms "$cli" list Win32_Process)" "$(median_ms "${ps_cmd[@]}")"
+lists
+cleanup
+pids=()
+
+# Peak resident memory of plain-text listings of a million instances.
+big=$(mktemp --suffix=.json)
+python3 "$(dirname "$0")/gen-big-snapshot.py" "$big" 1000000
+for o in "" --horizontal; do
+  /usr/bin/time -f '%M' -o "$big.kb" "$cli" --snapshot "$big" list Win32_Thread $o > /dev/null
+  printf '%-44s %10s MB\n' "list of 1 000 000 instances ${o:-(vertical)}" "$(awk '{printf "%.1f", $1 / 1024}' "$big.kb")"
+done
+rm -f "$big" "$big.kb"

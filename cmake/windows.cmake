@@ -75,9 +75,12 @@ target_link_libraries(kestrane_export PUBLIC kestrane_listing)
 kestrane_win_lib(kestrane_backends src/backends/snapshot_file.cpp src/backends/backends_windows.cpp)
 target_link_libraries(kestrane_backends PUBLIC kestrane_wmi kestrane_com)
 
+# Compare With needs no storage engine; the store stays out of this build.
+kestrane_win_lib(kestrane_fleet_diff src/fleet/diff.cpp)
+target_link_libraries(kestrane_fleet_diff PUBLIC kestrane_format kestrane_wmi kestrane_schema)
 file(GLOB window_srcs CONFIGURE_DEPENDS src/window/*.cpp)
 kestrane_win_lib(kestrane_window ${window_srcs})
-target_link_libraries(kestrane_window PUBLIC kestrane_export kestrane_backends)
+target_link_libraries(kestrane_window PUBLIC kestrane_export kestrane_backends kestrane_fleet_diff)
 
 set(KESTRANE_CORE_LIBS kestrane_backends kestrane_export kestrane_listing kestrane_format
     kestrane_catalogue kestrane_com kestrane_schema kestrane_wmi kestrane_core)

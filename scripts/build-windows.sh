@@ -4,11 +4,13 @@
 #   build-windows.sh [--tests]   also the Windows test programs
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup-deps.sh --extra g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest librsvg2-bin icoutils
+bash scripts/setup-deps.sh --windows
 tests=OFF
 [ "${1:-}" = "--tests" ] && tests=ON
-export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
-cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
+. scripts/build-env.sh
+generator=()
+[ -f build-windows/CMakeCache.txt ] || generator=(-G Ninja)
+cmake "${generator[@]}" -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
   -DKESTRANE_BUILD_APP=OFF -DKESTRANE_BUILD_BENCH=OFF -DKESTRANE_BUILD_TESTS=$tests > /dev/null
 cmake --build build-windows -j"$(nproc)"

@@ -3,7 +3,7 @@
 # wixl (Debian's msitools) from the programs scripts/build-windows.sh makes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup-deps.sh --extra wixl msitools
+bash scripts/setup-deps.sh --windows
 [ -f build-windows/kestrane.exe ] && [ -f build-windows/kestrane-cli.exe ] || bash scripts/build-windows.sh
 version="$(sed -n 's/^project(Kestrane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
 msi="kestrane-$version-x64.msi"

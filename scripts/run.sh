@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-deps.sh
-cmake -S . -B build -DKESTRANE_BUILD_TESTS=OFF -DKESTRANE_BUILD_BENCH=OFF > /dev/null
+. scripts/build-env.sh
+configure build
 cmake --build build -j"$(nproc)" --target kestrane kestrane-cli
 exec ./build/kestrane "$@"

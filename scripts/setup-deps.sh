@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Kestrane builds and tests with (as root, or
-# through sudo). Packages already present are left alone.
-#   setup-deps.sh [--packaging | --extra PACKAGE...]
+# through sudo), in one apt-get call. Packages already present are left alone.
+#   setup-deps.sh [--packaging] [--windows] [--ci] [--extra PACKAGE...]
+# --ci: everything .ci/run needs (packaging and windows), installed up front.
 set -euo pipefail
 
 # iproute2 and procps: the live tests compare addresses with ip and processes
@@ -9,7 +10,7 @@ set -euo pipefail
 # start a server of their own (never the machine's).
 
 packages=(
-  g++ cmake make ccache pkg-config
+  g++ cmake make ninja-build ccache pkg-config dpkg-dev
   qt6-base-dev qtkeychain-qt6-dev libgl-dev adwaita-icon-theme
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev libsystemd-dev
   libssh-dev libssl-dev openssh-server openssh-client python3-winrm python3-ntlm-auth python3-cryptography python3-requests-ntlm openssl
@@ -24,12 +25,23 @@ packaging=(
   scdoc librsvg2-bin dpkg-dev file
   lintian desktop-file-utils appstream libglib2.0-bin xvfb xdotool
 )
-if [ "${1:-}" = "--extra" ]; then
+# scripts/build-windows.sh, scripts/test-windows.sh and
+# scripts/package-windows.sh: the MinGW-w64 cross compiler, Wine with a
+# virtual display to run the programs, and the MSI tools.
+windows=(
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest librsvg2-bin icoutils
+  wine wine64 xvfb wixl msitools
+)
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --packaging) packages+=("${packaging[@]}") ;;
+    --windows) packages+=("${windows[@]}") ;;
+    --ci) packages+=("${packaging[@]}" "${windows[@]}") ;;
+    --extra) shift; packages+=("$@"); break ;;
+    *) echo "setup-deps.sh: unknown option $1" >&2; exit 2 ;;
+  esac
   shift
-  packages+=("$@")
-elif [ "${1:-}" = "--packaging" ]; then
-  packages+=("${packaging[@]}")
-fi
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,7 +3,7 @@
 # them under wine64 against Wine's own WMI, in a throwaway Wine prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup-deps.sh --extra g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine wine64 xvfb
+bash scripts/setup-deps.sh --windows
 bash scripts/build-windows.sh --tests
 
 # Wine needs no display for any of this; its own messages stay quiet.

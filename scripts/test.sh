@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-deps.sh
-cmake -S . -B build -DKESTRANE_BUILD_TESTS=ON -DKESTRANE_BUILD_BENCH=ON > /dev/null
+. scripts/build-env.sh
+configure build -DKESTRANE_BUILD_TESTS=ON -DKESTRANE_BUILD_BENCH=ON
 cmake --build build -j"$(nproc)"
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"

@@ -1,8 +1,10 @@
 #include "cli/cli.h"
+#include "cli/text_listing.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -182,40 +184,6 @@ Options Parse(const std::vector<std::string>& args) {
     return o;
 }
 
-// Display width of UTF-8 text, counted in code points.
-std::size_t Width(const std::string& s) {
-    return static_cast<std::size_t>(
-        std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
-void PrintText(const ListModel& list, bool horizontal, std::ostream& out) {
-    const std::size_t ncols = horizontal ? list.columns().size() : 2;
-    std::vector<std::size_t> widths(ncols, 0);
-    static const std::string none;
-    auto cell = [&](const ListRow& r, std::size_t c) -> const std::string& {
-        if (c == 0) return r.text;
-        return c <= r.sub.size() ? r.sub[c - 1] : none;
-    };
-    if (horizontal)
-        for (std::size_t c = 0; c < ncols; ++c) widths[c] = Width(list.columns()[c].caption);
-    for (const auto& r : list.rows())
-        for (std::size_t c = 0; c + 1 < ncols; ++c) widths[c] = std::max(widths[c], Width(cell(r, c)));
-    std::string s;  // one buffer for every line: a process list has tens of thousands
-    auto line = [&](auto&& get) {
-        s.clear();
-        for (std::size_t c = 0; c < ncols; ++c) {
-            const std::string& t = get(c);
-            s += t;
-            if (c + 1 < ncols) s.append(widths[c] - Width(t) + 2, ' ');
-        }
-        while (!s.empty() && s.back() == ' ') s.pop_back();
-        s += '\n';
-        out.write(s.data(), static_cast<std::streamsize>(s.size()));
-    };
-    if (horizontal && ncols > 0) line([&](std::size_t c) -> const std::string& { return list.columns()[c].caption; });
-    for (const auto& r : list.rows()) line([&](std::size_t c) -> const std::string& { return cell(r, c); });
-}
-
 // Whether text is well-formed UTF-8 (RFC 3629: no overlong forms, no
 // surrogates, nothing past U+10FFFF) without control characters, quotes or
 // backslashes: what nlohmann's dump copies unchanged.
@@ -287,13 +255,14 @@ void PrintJsonRows(const ListModel& list, std::ostream& out) {
     }
 }
 
+void PrintJsonColumns(const ListModel& list, std::ostream& out) {
+    nlohmann::json cols = nlohmann::json::array();
+    for (const auto& c : list.columns()) cols.push_back(c.caption);
+    out << nlohmann::json{{"columns", cols}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+}
+
 void PrintJson(const ListModel& list, bool horizontal, std::ostream& out) {
-    if (horizontal) {
-        nlohmann::json cols = nlohmann::json::array();
-        for (const auto& c : list.columns()) cols.push_back(c.caption);
-        out << nlohmann::json{{"columns", cols}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-            << '\n';
-    }
+    if (horizontal) PrintJsonColumns(list, out);
     PrintJsonRows(list, out);
 }
 
@@ -372,16 +341,13 @@ struct Session {
 
 
 // Fills the list as selecting the node would. Returns the node's text.
-// With `streamTo`, the rows of each instance are printed as JSON lines and
-// dropped as soon as it is listed, so a million instances need not be held.
-std::string Select(Session& s, const std::string& key, ListModel& list, std::ostream* streamTo = nullptr) {
+// `flush`, where given, is handed the list between instances, to print rows
+// and drop them, so a million instances need not be held.
+std::string Select(Session& s, const std::string& key, ListModel& list,
+                   const std::function<void(ListModel&)>& flush = {}) {
     HeadlessHost host;
     host.selectedKey = key;
-    if (streamTo)
-        host.onInstance = [&](long) {
-            PrintJsonRows(list, *streamTo);
-            list.clearRows();
-        };
+    if (flush) host.onInstance = [&](long) { flush(list); };
     ListingNode node{key, key, ""};
     if (const CatalogueEntry* e = FindCatalogueEntry(key)) node = {e->key, e->text, e->image};
     switch (ClassifyNodeKey(key)) {
@@ -421,7 +387,7 @@ void PrintList(const Session& s, const ListModel& list, bool horizontal, std::os
     if (s.opt.json)
         PrintJson(list, horizontal, out);
     else
-        PrintText(list, horizontal, out);
+        TextListing(out, horizontal).finish(list);
 }
 
 int Tree(const Options& opt, std::ostream& out) {
@@ -587,9 +553,27 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
             // A recorded computer cannot fail in the middle of a class (the
             // file was checked whole at load), so its rows can go out as they
             // come without leaving half a listing before an error.
-            const bool stream = s.snapshot && s.opt.json && !s.opt.horizontal;
-            Select(s, opt.positional[1], list, stream ? &out : nullptr);
-            PrintList(s, list, opt.horizontal && IsClassKey(opt.positional[1]), out);
+            if (!s.snapshot) {
+                Select(s, opt.positional[1], list);
+                PrintList(s, list, opt.horizontal, out);
+            } else if (s.opt.json) {
+                bool columnsOut = !opt.horizontal;
+                auto flush = [&](ListModel& l) {
+                    // Horizontally, the columns are known once the first row is there.
+                    if (!columnsOut && l.rowCount() == 0) return;
+                    if (!columnsOut) PrintJsonColumns(l, out);
+                    columnsOut = true;
+                    PrintJsonRows(l, out);
+                    l.clearRows();
+                };
+                Select(s, opt.positional[1], list, flush);
+                flush(list);
+                if (!columnsOut) PrintJsonColumns(list, out);
+            } else {
+                TextListing text(out, opt.horizontal);
+                Select(s, opt.positional[1], list, [&](ListModel& l) { text.take(l); });
+                text.finish(list);
+            }
             PrintReasons(s, opt.positional[1], err);
         } else if (cmd == "export") {
             need(2);

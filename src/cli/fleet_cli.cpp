@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "backends/backends.h"
+#include "cli/text_width.h"
 #include "catalogue/catalogue.h"
 #include "core/file_error.h"
 #include "core/platform.h"
@@ -99,23 +100,18 @@ std::string Safe(std::string s) {
     return out;
 }
 
-std::size_t Width(const std::string& s) {
-    return static_cast<std::size_t>(
-        std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
 void PrintTable(const std::vector<std::vector<std::string>>& rows, std::ostream& out) {
     std::vector<std::size_t> w;
     for (const auto& r : rows)
         for (std::size_t c = 0; c < r.size(); ++c) {
             if (w.size() <= c) w.push_back(0);
-            w[c] = std::max(w[c], Width(r[c]));
+            w[c] = std::max(w[c], DisplayWidth(r[c]));
         }
     for (const auto& r : rows) {
         std::string line;
         for (std::size_t c = 0; c < r.size(); ++c) {
             line += r[c];
-            if (c + 1 < r.size()) line.append(w[c] - Width(r[c]) + 2, ' ');
+            if (c + 1 < r.size()) line.append(w[c] - DisplayWidth(r[c]) + 2, ' ');
         }
         while (!line.empty() && line.back() == ' ') line.pop_back();
         out << line << '\n';

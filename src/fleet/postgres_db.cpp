@@ -1,5 +1,6 @@
 #include <libpq-fe.h>
 
+#include <memory>
 #include <regex>
 
 #include "fleet/database.h"
@@ -24,13 +25,11 @@ std::string Trimmed(const char* s) {
 class PostgresDb : public Database {
 public:
     explicit PostgresDb(const std::string& uri) : name_(Redacted(uri)) {
-        conn_ = PQconnectdb(uri.c_str());
-        if (!conn_ || PQstatus(conn_) != CONNECTION_OK)
-            throw StoreError(name_ + ": cannot connect: " + Trimmed(conn_ ? PQerrorMessage(conn_) : "out of memory"));
+        conn_.reset(PQconnectdb(uri.c_str()));
+        if (!conn_ || PQstatus(conn_.get()) != CONNECTION_OK)
+            throw StoreError(name_ + ": cannot connect: " + Trimmed(conn_ ? PQerrorMessage(conn_.get()) : "out of memory"));
         script("SET client_min_messages = warning");
     }
-    ~PostgresDb() override { PQfinish(conn_); }
-
     std::vector<Row> query(const std::string& sql, const std::vector<Cell>& params) override {
         // '?' to $1, $2, ... outside quoted text.
         std::string text;
@@ -43,7 +42,7 @@ public:
         }
         std::vector<const char*> values;
         for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
-        PGresult* r = PQexecParams(conn_, text.c_str(), static_cast<int>(values.size()), nullptr, values.data(),
+        PGresult* r = PQexecParams(conn_.get(), text.c_str(), static_cast<int>(values.size()), nullptr, values.data(),
                                    nullptr, nullptr, 0);
         struct Guard {
             PGresult* r;
@@ -67,7 +66,7 @@ public:
     }
 
     void script(const std::string& sql) override {
-        PGresult* r = PQexec(conn_, sql.c_str());
+        PGresult* r = PQexec(conn_.get(), sql.c_str());
         auto status = PQresultStatus(r);
         std::string m = Trimmed(PQresultErrorMessage(r));
         PQclear(r);
@@ -79,7 +78,11 @@ public:
 
 private:
     std::string name_;
-    PGconn* conn_ = nullptr;
+    // A refused login still allocates a connection that must be finished.
+    struct Finish {
+        void operator()(PGconn* c) const { PQfinish(c); }
+    };
+    std::unique_ptr<PGconn, Finish> conn_;
 };
 
 }  // namespace

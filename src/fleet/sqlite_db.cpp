@@ -1,6 +1,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <memory>
 
 #include "fleet/database.h"
 
@@ -14,21 +15,21 @@ public:
         std::error_code ec;
         auto parent = std::filesystem::path(path_).parent_path();
         if (!parent.empty()) std::filesystem::create_directories(parent, ec);
-        int rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                                 nullptr);
+        sqlite3* opened = nullptr;
+        int rc = sqlite3_open_v2(path_.c_str(), &opened,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+        db_.reset(opened);
         if (rc != SQLITE_OK) fail("cannot open");
         // Two programs writing one file wait for each other rather than fail.
-        sqlite3_busy_timeout(db_, 30000);
+        sqlite3_busy_timeout(db_.get(), 30000);
         script("PRAGMA foreign_keys = ON");
         // A file that is not a database shows here, at the first read.
         auto mode = query("PRAGMA journal_mode = WAL", {});
         (void)mode;
     }
-    ~SqliteDb() override { sqlite3_close_v2(db_); }
-
     std::vector<Row> query(const std::string& sql, const std::vector<Cell>& params) override {
         sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &st, nullptr) != SQLITE_OK)
+        if (sqlite3_prepare_v2(db_.get(), sql.c_str(), static_cast<int>(sql.size()), &st, nullptr) != SQLITE_OK)
             fail("cannot run a statement");
         struct Guard {
             sqlite3_stmt* s;
@@ -62,8 +63,8 @@ public:
 
     void script(const std::string& sql) override {
         char* msg = nullptr;
-        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &msg) != SQLITE_OK) {
-            std::string m = msg ? msg : sqlite3_errmsg(db_);
+        if (sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, &msg) != SQLITE_OK) {
+            std::string m = msg ? msg : sqlite3_errmsg(db_.get());
             sqlite3_free(msg);
             throw StoreError(path_ + ": " + m);
         }
@@ -74,15 +75,20 @@ public:
 
 private:
     [[noreturn]] void fail(const std::string& what) {
-        std::string m = db_ ? sqlite3_errmsg(db_) : "out of memory";
-        int code = db_ ? sqlite3_errcode(db_) : SQLITE_NOMEM;
+        std::string m = db_ ? sqlite3_errmsg(db_.get()) : "out of memory";
+        int code = db_ ? sqlite3_errcode(db_.get()) : SQLITE_NOMEM;
         if (code == SQLITE_NOTADB) m = "not a Kestrane store (the file is not a SQLite database)";
         if (code == SQLITE_FULL) m = "the disk is full (nothing of this capture was stored)";
         throw StoreError(path_ + ": " + what + ": " + m);
     }
 
     std::string path_;
-    sqlite3* db_ = nullptr;
+    // Owned from the moment it is opened, so a constructor that throws (a file
+    // that is not a database) still closes it.
+    struct Close {
+        void operator()(sqlite3* d) const { sqlite3_close_v2(d); }
+    };
+    std::unique_ptr<sqlite3, Close> db_;
 };
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "core/version.h"
 #include "qt/find_bar.h"
 #include "qt/frmAbout.h"
+#include "qt/frmOpenStore.h"
 #include "qt/frmSystemCredentials.h"
 #include "qt/icons.h"
 #include "qt/list_table_model.h"
@@ -329,6 +330,29 @@ void frmMain::mnuFleSaveSnapshot_Click() {
                                          : QFileDialog::getSaveFileName(this, "Kestrane - Save Snapshot", suggested,
                                                                         "Snapshots (*.json)");
     if (!file.isEmpty()) core_.saveSnapshot(file.toStdString());
+}
+
+void frmMain::mnuFleOpenStore_Click() {
+    if (lastStore_.isEmpty()) lastStore_ = QString::fromStdString(fleet::Store::DefaultPath());
+    frmOpenStore dlg(lastStore_, [this](const std::string& s) { return core_.storeComputers(s); }, this);
+    if (storeHook_)
+        storeHook_(&dlg);
+    else
+        dlg.exec();
+    if (dlg.result() != QDialog::Accepted || dlg.choice() == frmOpenStore::None) return;
+    lastStore_ = dlg.store();
+    const std::string store = dlg.store().toStdString(), computer = dlg.computer().toStdString();
+    if (dlg.choice() == frmOpenStore::Open)
+        core_.openStored(store, computer);
+    else
+        core_.compareWithStored(store, computer);
+}
+
+void frmMain::mnuFleCompareWith_Click() {
+    const QString file = openDialogHook_ ? openDialogHook_(QString())
+                                         : QFileDialog::getOpenFileName(this, "Kestrane - Compare With", QString(),
+                                                                        "Snapshots (*.json);;All files (*)");
+    if (!file.isEmpty()) core_.compareWith(file.toStdString());
 }
 
 void frmMain::mnuEdtFind_Click() {

@@ -53,6 +53,8 @@ public:
     void mnuFleExport_Click();
     void mnuFleOpenSnapshot_Click();
     void mnuFleSaveSnapshot_Click();
+    void mnuFleOpenStore_Click();
+    void mnuFleCompareWith_Click();
     // Browses a recorded computer; false (after saying why) when the file
     // cannot be read.
     bool openSnapshotFile(const QString& path);
@@ -92,6 +94,8 @@ public:
     // The credentials dialog, likewise.
     using CredentialsHook = std::function<void(QWidget* dialog)>;
     void setCredentialsHook(CredentialsHook hook) { credentialsHook_ = std::move(hook); }
+    // The Open Store dialog, likewise.
+    void setStoreHook(CredentialsHook hook) { storeHook_ = std::move(hook); }
 
     // For tests and the status of the window.
     window::WindowCore& core() { return core_; }
@@ -209,6 +213,8 @@ private:
     SaveDialogHook saveDialogHook_;
     SaveDialogHook openDialogHook_;
     CredentialsHook credentialsHook_;
+    CredentialsHook storeHook_;
+    QString lastStore_;
 };
 
 }  // namespace kestrane::qt

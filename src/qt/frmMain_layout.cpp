@@ -192,6 +192,10 @@ void frmMain::buildMenus() {
         [this] { core_.runWhenIdle([this] { mnuFleOpenSnapshot_Click(); }); });
     add(file, "Save Snapshot...", "mnuFleSaveSnapshot", QKeySequence(Qt::CTRL | Qt::Key_S),
         [this] { core_.runWhenIdle([this] { mnuFleSaveSnapshot_Click(); }); });
+    add(file, "Open Store...", "mnuFleOpenStore", QKeySequence(),
+        [this] { core_.runWhenIdle([this] { mnuFleOpenStore_Click(); }); });
+    add(file, "Compare With...", "mnuFleCompareWith", QKeySequence(),
+        [this] { core_.runWhenIdle([this] { mnuFleCompareWith_Click(); }); });
     file->addSeparator()->setObjectName("mnuFleSptr3");
     add(file, "Export", "mnuFleExport", QKeySequence(Qt::CTRL | Qt::Key_E),
         [this] { core_.runWhenIdle([this] { mnuFleExport_Click(); }); });

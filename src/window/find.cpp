@@ -4,16 +4,10 @@
 
 namespace kestrane::window {
 
-namespace {
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
-
 bool ContainsIgnoringCase(std::string_view text, std::string_view piece) {
     if (piece.empty()) return true;
     return std::search(text.begin(), text.end(), piece.begin(), piece.end(),
-                       [](char a, char b) { return Lower(a) == Lower(b); }) != text.end();
+                       [](char a, char b) { return AsciiLower(a) == AsciiLower(b); }) != text.end();
 }
 
 void Finder::search(const ListModel& list) {

@@ -8,6 +8,10 @@
 
 namespace kestrane::window {
 
+// Case folding for find and sort: ASCII only, so that it never depends on
+// the user's locale.
+inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 class Finder {
 public:
     struct Hit {

@@ -6,12 +6,21 @@
 
 namespace kestrane::window {
 
-void OpenSnapshot::open(const std::string& path) { provider_ = wmi::LoadSnapshot(path); }
+void OpenSnapshot::open(const std::string& path) {
+    provider_ = wmi::LoadSnapshot(path);
+    origin_.clear();
+}
+
+void OpenSnapshot::open(std::shared_ptr<wmi::SnapshotProvider> recorded, std::string origin) {
+    provider_ = std::move(recorded);
+    origin_ = std::move(origin);
+}
 
 std::string OpenSnapshot::statusText() const {
     if (!provider_) return {};
     std::string text = "Snapshot of " + provider_->computer();
     if (!provider_->captured().empty()) text += ", captured " + FormatWMIDate(provider_->captured());
+    if (!origin_.empty()) text += ", " + origin_;
     return text;
 }
 

@@ -14,6 +14,9 @@ public:
     // Loads the file; on failure throws kestrane::FileError naming it and
     // keeps what was open before.
     void open(const std::string& path);
+    // A recorded computer loaded elsewhere (a stored capture); `origin` ends
+    // the status text (", from STORE").
+    void open(std::shared_ptr<wmi::SnapshotProvider> recorded, std::string origin);
     void close() { provider_.reset(); }
     bool isOpen() const { return provider_ != nullptr; }
     const std::shared_ptr<wmi::SnapshotProvider>& provider() const { return provider_; }
@@ -25,6 +28,7 @@ public:
 
 private:
     std::shared_ptr<wmi::SnapshotProvider> provider_;
+    std::string origin_;
 };
 
 // Records every class of the catalogue the provider answers. `step` hears of

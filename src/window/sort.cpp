@@ -5,6 +5,8 @@
 #include <numeric>
 #include <optional>
 
+#include "window/find.h"
+
 namespace kestrane::window {
 
 namespace {
@@ -96,8 +98,6 @@ Parser ParserFor(SortKind kind) {
     return nullptr;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 SortKind ColumnSortKind(const ListModel& list, std::size_t column) {
@@ -132,7 +132,7 @@ int NaturalCompare(std::string_view a, std::string_view b) {
             j = ej;
             continue;
         }
-        char ca = Lower(a[i]), cb = Lower(b[j]);
+        char ca = AsciiLower(a[i]), cb = AsciiLower(b[j]);
         if (ca != cb) return static_cast<unsigned char>(ca) < static_cast<unsigned char>(cb) ? -1 : 1;
         ++i;
         ++j;

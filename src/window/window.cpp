@@ -129,6 +129,7 @@ void WindowCore::clearList() {
     sortColumn_ = -1;
     sortDescending_ = false;
     horizontalListing_ = false;
+    comparison_.clear();
     ui_.listChanged();
 }
 
@@ -266,12 +267,16 @@ CopiedRows WindowCore::copy(const std::vector<std::size_t>& rows, bool valueOnly
 }
 
 std::string WindowCore::exportSuggestion() const {
+    if (!comparison_.empty()) return "Differences.html";
     return tree_.selected() >= 0 ? tree_.node(tree_.selected()).text + ".html" : std::string("Kestrane.html");
 }
 
 void WindowCore::exportTo(const std::string& path) {
     std::optional<std::string> heading;
-    if (tree_.selected() >= 0) heading = tree_.node(tree_.selected()).text;
+    if (!comparison_.empty())
+        heading = comparison_;
+    else if (tree_.selected() >= 0)
+        heading = tree_.node(tree_.selected()).text;
     try {
         SaveToFile(heading, list_, path);
     } catch (const std::exception& ex) {
@@ -320,11 +325,16 @@ bool WindowCore::openSnapshot(const std::string& path) {
         say(MessageKind::Critical, e.what());
         return false;
     }
+    openRecorded(snapshot_.provider(), "");
+    return true;
+}
+
+void WindowCore::openRecorded(std::shared_ptr<wmi::SnapshotProvider> recorded, const std::string& origin) {
+    if (recorded != snapshot_.provider()) snapshot_.open(std::move(recorded), origin);
     ui_.flash("");
     status_.note.clear();
     showRootAndSource();
     if (tree_.size() > 0) select(0);
-    return true;
 }
 
 std::string WindowCore::snapshotSuggestion() const {

@@ -21,6 +21,10 @@
 #include "window/find.h"
 #include "window/snapshots.h"
 
+#ifdef KESTRANE_HAVE_STORE
+#include "fleet/store.h"
+#endif
+
 namespace kestrane::window {
 
 enum class MessageKind { Information, Warning, Critical, Question };
@@ -163,6 +167,30 @@ public:
     void saveSnapshot(const std::string& path);
     // The file name the Save Snapshot dialog offers.
     std::string snapshotSuggestion() const;
+    // Opens a recorded computer that the caller loaded (a stored capture):
+    // as openSnapshot, `origin` saying where it came from in the status bar.
+    void openRecorded(std::shared_ptr<wmi::SnapshotProvider> recorded, const std::string& origin);
+
+    // Compare With: lists what differs between `before` (a snapshot file or
+    // a stored capture) and what the window shows now, class by class with
+    // progress and Cancel, leaving out values that change by themselves. The
+    // list exports like any listing. False (after saying why) when `before`
+    // cannot be read.
+    bool compareWith(const std::string& snapshotPath);
+    void compareWith(wmi::Provider& before, const std::string& label);
+    // The heading of the list when it shows differences ("" otherwise).
+    const std::string& comparison() const { return comparison_; }
+
+#ifdef KESTRANE_HAVE_STORE
+    // Open Store: the store's computers (name, last capture, status); empty
+    // after saying why when the store cannot be opened.
+    std::vector<fleet::ComputerSummary> storeComputers(const std::string& store);
+    // Browses NAME's latest complete capture (or NAME@WHEN) like a snapshot.
+    bool openStored(const std::string& store, const std::string& nameAtWhen);
+    // Compare With a stored capture.
+    bool compareWithStored(const std::string& store, const std::string& nameAtWhen);
+#endif
+
     // The settings file, for messages ("" when there is none).
     std::string settingsLocation() const { return settings_.location(); }
 
@@ -206,6 +234,7 @@ private:
     int sortColumn_ = -1;
     bool sortDescending_ = false;
     bool needsPassword_ = false;
+    std::string comparison_;
 };
 
 }  // namespace kestrane::window

@@ -6,7 +6,7 @@
 
 #include "qt/frmMain.h"
 #include "qt/qt_stores.h"
-#include "listing/fake_computer.h"
+#include "window/window_fixture.h"
 
 namespace kestrane::qt::testing {
 
@@ -57,19 +57,8 @@ protected:
 class ComputerTest : public WindowTest {
 protected:
     void SetUp() override {
-        using kestrane::testing::Decl;
         WindowTest::SetUp();
-        pc->define("Win32_DiskDrive", {Decl("InstallDate", 101), Decl("Model", 8), Decl("Name", 8),
-                                       Decl("Partitions", 19), Decl("Size", 21)});
-        pc->add("Win32_DiskDrive", {{"Name", "Disk 10"}, {"Model", "Tab\there <b>&"}, {"Size", "2147483648"},
-                                    {"Partitions", 3}, {"InstallDate", "20250101120000.000000+000"}});
-        pc->add("Win32_DiskDrive", {{"Name", "disk 2"}, {"Model", "M2"}, {"Size", "512"}, {"Partitions", 12},
-                                    {"InstallDate", "20240615080000.000000+000"}});
-        pc->add("Win32_DiskDrive", {{"Name", "Disk 1"}, {"Model", "M3"}, {"Size", "1048576"},
-                                    {"InstallDate", "20241231235959.000000+000"}});
-        pc->define("Win32_Processor", {Decl("Name", 8)});
-        pc->add("Win32_Processor", {{"Name", "cpu0"}});
-        pc->define("Win32_Fan", {Decl("Name", 8)});
+        kestrane::window::testing::FillComputer(*pc, false);
         wmi::Backends b;
         b.local = [this] {
             ++connections;

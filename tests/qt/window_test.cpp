@@ -51,7 +51,8 @@ TEST_F(WindowTest, MenusAndToolBarsInTheirOrder) {
     auto menus = w->menuBar()->actions();
     ASSERT_EQ(menus.size(), 4);
     EXPECT_EQ(MenuTexts(menus[0]->menu()), QStringList({"Connect To...", "-", "Open Snapshot...", "Save Snapshot...",
-                                                        "-", "Export", "-", "Exit"}));
+                                                        "Open Store...", "Compare With...", "-", "Export", "-",
+                                                        "Exit"}));
     EXPECT_EQ(MenuTexts(menus[1]->menu()),
               QStringList({"Find...", "Find Next", "Find Previous", "-", "Copy", "Copy Value", "Select All"}));
     EXPECT_EQ(MenuTexts(menus[2]->menu()), QStringList({"Vertical", "Horizontal", "-", "Refresh", "Levels"}));

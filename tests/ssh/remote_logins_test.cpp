@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "support/sshd_harness.h"
+#include "ssh/sshd_suite.h"
 #include "wmi/error.h"
 #include "wmi/remote_protocol.h"
 #include "wmi/ssh/ssh_client.h"
@@ -21,48 +21,24 @@ namespace ssh = wmi::ssh;
 namespace {
 
 // An sshd that asks for passwords through PAM's own prompts only.
-class RemoteLoginTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        server_ = SshServer::Start(&whyNot_, "UsePAM yes\nKbdInteractiveAuthentication yes\nPasswordAuthentication no\n")
-                      .release();
-        if (!server_) return;
-        ::setenv("HOME", server_->clientHome().c_str(), 1);
-        ::unsetenv("SSH_AUTH_SOCK");
-        scratch_ = new fs::path(fs::path(server_->clientHome()).parent_path() / "scratch");
-        fs::create_directories(*scratch_);
-        const auto open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                          fs::perms::others_read | fs::perms::others_exec;
-        fs::permissions(*scratch_, open);
-        fs::copy_file(KESTRANE_CLI, *scratch_ / "kestrane-cli", fs::copy_options::overwrite_existing);
-        fs::permissions(*scratch_ / "kestrane-cli", open);
-    }
-    static void TearDownTestSuite() {
-        ssh::CloseAllSessions();
-        delete server_;
-        server_ = nullptr;
-        delete scratch_;
-    }
-    void SetUp() override {
-        if (!server_ && std::getenv("CI")) FAIL() << "no sshd for tests: " << whyNot_;
-        if (!server_) GTEST_SKIP() << "no sshd for tests: " << whyNot_;
-        ssh::CloseAllSessions();
-    }
+class RemoteLoginTest : public kestrane::testing::SshdSuite<RemoteLoginTest> {
+public:
+    static constexpr const char* kConfig =
+        "UsePAM yes\nKbdInteractiveAuthentication yes\nPasswordAuthentication no\n";
 
+protected:
     static std::string Url(const std::string& user) {
         return "ssh://" + user + "@127.0.0.1:" + std::to_string(server_->port());
     }
     static ssh::Options Trusting(const std::string& remoteCli) {
-        ssh::Options o;
-        o.remoteCli = remoteCli;
-        o.unknownHost = [](const ssh::HostKeyQuestion&) { return ssh::HostKeyChoice::ConnectOnce; };
+        ssh::Options o = SshdSuite::Trusting(remoteCli);
         o.answerTimeout = 5s;
         return o;
     }
     // A remote program: the greeting a kestrane-cli gives, then `rest`
     // (a shell fragment) once the first request has arrived.
     static std::string Hostile(const std::string& name, const std::string& rest) {
-        const fs::path script = *scratch_ / (name + ".sh");
+        const fs::path script = scratch_ / (name + ".sh");
         std::string hello = wmi::remote::HelloAnswerLine("0.0.0", "evil");
         hello.pop_back();
         std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' '" << hello << "'\nread request\n" << rest << "\n";
@@ -70,14 +46,7 @@ protected:
         return script.string();
     }
 
-    static SshServer* server_;
-    static std::string whyNot_;
-    static fs::path* scratch_;
 };
-
-SshServer* RemoteLoginTest::server_ = nullptr;
-std::string RemoteLoginTest::whyNot_;
-fs::path* RemoteLoginTest::scratch_ = nullptr;
 
 wmi::Error FirstInstanceError(const std::shared_ptr<wmi::Provider>& p, const char* cls) {
     try {
@@ -102,7 +71,7 @@ TEST_F(RemoteLoginTest, KeyboardInteractiveRightAndWrongPassword) {
     const std::string user = server_->passwordUser();
     if (user.empty() && std::getenv("CI")) FAIL() << "no throwaway account";
     if (user.empty()) GTEST_SKIP() << "no throwaway account (needs root)";
-    const ssh::Options o = Trusting((*scratch_ / "kestrane-cli").string());
+    const ssh::Options o = Trusting(SharedCli());
     auto p = ssh::Connect(Url(user), "", server_->password(), o);
     auto os = p->enumerate("Win32_OperatingSystem")->next();
     ASSERT_TRUE(os) << server_->log();

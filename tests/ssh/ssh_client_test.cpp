@@ -14,6 +14,7 @@
 #include "support/listing_text.h"
 #include "support/sshd_harness.h"
 #include "support/tcp_forwarder.h"
+#include "ssh/sshd_suite.h"
 #include "wmi/connection.h"
 #include "wmi/linux/linux_provider.h"
 #include "wmi/snapshot/snapshot.h"
@@ -30,39 +31,18 @@ namespace {
 
 const std::string kSample = std::string(KESTRANE_FIXTURES) + "/snapshots/sample.json";
 
-// One sshd for the whole program: starting one costs about half a second.
-class SshTest : public ::testing::Test {
+class SshTest : public kestrane::testing::SshdSuite<SshTest> {
+public:
+    static constexpr const char* kConfig = "";
+
 protected:
     static void SetUpTestSuite() {
-        server_ = SshServer::Start(&whyNot_).release();
-        if (!server_) return;
-        // The client side's home: its keys and its known_hosts.
-        ::setenv("HOME", server_->clientHome().c_str(), 1);
-        ::unsetenv("SSH_AUTH_SOCK");
-        scratch_ = new fs::path(fs::path(server_->clientHome()).parent_path() / "scratch");
-        fs::create_directories(*scratch_);
-        fs::permissions(*scratch_, fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
-        BigSnapshot(*scratch_ / "big.json", 60000, 300);
-        // The throwaway account cannot reach into a build tree under a
-        // private directory (mktemp -d is 0700): it runs a copy of its own.
-        fs::copy_file(KESTRANE_CLI, *scratch_ / "kestrane-cli", fs::copy_options::overwrite_existing);
-        fs::permissions(*scratch_ / "kestrane-cli", fs::perms::owner_all | fs::perms::group_read |
-                                                        fs::perms::group_exec | fs::perms::others_read |
-                                                        fs::perms::others_exec);
-    }
-    static void TearDownTestSuite() {
-        ssh::CloseAllSessions();
-        delete server_;
-        server_ = nullptr;
-        delete scratch_;
+        SshdSuite::SetUpTestSuite();
+        if (server_) BigSnapshot(scratch_ / "big.json", 60000, 300);
     }
     void SetUp() override {
-        // CI runs as root with openssh-server installed: there a missing
-        // server is a failure, not a reason to skip.
-        if (!server_ && std::getenv("CI")) FAIL() << "no sshd for tests: " << whyNot_;
-        if (!server_) GTEST_SKIP() << "no sshd for tests: " << whyNot_;
-        ssh::CloseAllSessions();
-        fs::remove(KnownHosts());
+        SshdSuite::SetUp();
+        if (server_) fs::remove(KnownHosts());
     }
 
     static std::string KnownHosts() { return server_->clientHome() + "/.ssh/known_hosts"; }
@@ -72,21 +52,11 @@ protected:
 
     // A remote program that serves a snapshot instead of the live computer.
     static std::string ServingSnapshot(const std::string& file) {
-        fs::path script = *scratch_ / ("serve-" + fs::path(file).stem().string() + ".sh");
+        fs::path script = scratch_ / ("serve-" + fs::path(file).stem().string() + ".sh");
         std::ofstream(script) << "#!/bin/sh\nexec '" << KESTRANE_CLI << "' --snapshot '" << file << "' \"$@\"\n";
         fs::permissions(script, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                     fs::perms::others_read | fs::perms::others_exec);
         return script.string();
-    }
-
-    // The program as any account can run it.
-    static std::string SharedCli() { return (*scratch_ / "kestrane-cli").string(); }
-
-    static ssh::Options Trusting(const std::string& remoteCli = KESTRANE_CLI) {
-        ssh::Options o;
-        o.remoteCli = remoteCli;
-        o.unknownHost = [](const ssh::HostKeyQuestion&) { return ssh::HostKeyChoice::ConnectOnce; };
-        return o;
     }
 
     // One class with many instances, each carrying some text.
@@ -103,14 +73,7 @@ protected:
         wmi::WriteSnapshot(path.string(), d);
     }
 
-    static SshServer* server_;
-    static std::string whyNot_;
-    static fs::path* scratch_;
 };
-
-SshServer* SshTest::server_ = nullptr;
-std::string SshTest::whyNot_;
-fs::path* SshTest::scratch_ = nullptr;
 
 using kestrane::testing::Listing;
 
@@ -251,7 +214,7 @@ TEST_F(SshTest, HostKeysUnknownRememberedAndChanged) {
 
     // A key of another type on record for the host is a change as well.
     ssh::CloseAllSessions();
-    const fs::path other = *scratch_ / "other-type";
+    const fs::path other = scratch_ / "other-type";
     fs::remove(other);
     ASSERT_EQ(RunProcess({"ssh-keygen", "-q", "-t", "ecdsa", "-N", "", "-f", other.string()}).exitCode, 0);
     std::ifstream pub(other.string() + ".pub");
@@ -295,7 +258,7 @@ TEST_F(SshTest, ConnectionFailuresMissingProgramsAndMissingClasses) {
 
 TEST_F(SshTest, CancelLeavesTheSessionUsableAndALostConnectionIsReported) {
     TcpForwarder relay(server_->port());
-    auto opts = std::make_shared<ssh::Options>(Trusting(ServingSnapshot((*scratch_ / "big.json").string())));
+    auto opts = std::make_shared<ssh::Options>(Trusting(ServingSnapshot((scratch_ / "big.json").string())));
     wmi::Backends b = kestrane::DefaultBackends("/", opts);
     const std::string url = "ssh://" + server_->currentUser() + "@127.0.0.1:" + std::to_string(relay.port());
 

@@ -71,6 +71,28 @@ public:
     bool remove(const std::string& key) override { return kept.erase(key) > 0; }
 };
 
+// Three disks, one processor and an empty class of fans, as both window
+// layers' tests list them; `capabilities` adds an array column.
+inline void FillComputer(kestrane::testing::FakeComputer& pc, bool capabilities) {
+    using kestrane::testing::Decl;
+    std::vector<wmi::PropertyDecl> disk = {Decl("InstallDate", 101), Decl("Model", 8), Decl("Name", 8),
+                                           Decl("Partitions", 19), Decl("Size", 21)};
+    if (capabilities) disk.insert(disk.begin(), Decl("Capabilities", 18, true));
+    pc.define("Win32_DiskDrive", disk);
+    std::vector<std::pair<std::string, wmi::Value>> first = {{"Name", "Disk 10"}, {"Model", "Tab\there <b>&"},
+                                                             {"Size", "2147483648"}, {"Partitions", 3},
+                                                             {"InstallDate", "20250101120000.000000+000"}};
+    if (capabilities) first.push_back({"Capabilities", wmi::Value(wmi::Value::Array{wmi::Value(3), wmi::Value(4)})});
+    pc.add("Win32_DiskDrive", first);
+    pc.add("Win32_DiskDrive", {{"Name", "disk 2"}, {"Model", "M2"}, {"Size", "512"}, {"Partitions", 12},
+                               {"InstallDate", "20240615080000.000000+000"}});
+    pc.add("Win32_DiskDrive", {{"Name", "Disk 1"}, {"Model", "M3"}, {"Size", "1048576"},
+                               {"InstallDate", "20241231235959.000000+000"}});
+    pc.define("Win32_Processor", {Decl("Name", 8)});
+    pc.add("Win32_Processor", {{"Name", "cpu0"}});
+    pc.define("Win32_Fan", {Decl("Name", 8)});
+}
+
 // A window core over a fake computer with three disks, one processor and an
 // empty class of fans, in a temporary folder of its own.
 class CoreTest : public ::testing::Test {
@@ -82,18 +104,7 @@ protected:
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
-        pc->define("Win32_DiskDrive", {Decl("Capabilities", 18, true), Decl("InstallDate", 101), Decl("Model", 8),
-                                       Decl("Name", 8), Decl("Partitions", 19), Decl("Size", 21)});
-        pc->add("Win32_DiskDrive", {{"Name", "Disk 10"}, {"Model", "Tab\there <b>&"}, {"Size", "2147483648"},
-                                    {"Partitions", 3}, {"InstallDate", "20250101120000.000000+000"},
-                                    {"Capabilities", wmi::Value(wmi::Value::Array{wmi::Value(3), wmi::Value(4)})}});
-        pc->add("Win32_DiskDrive", {{"Name", "disk 2"}, {"Model", "M2"}, {"Size", "512"}, {"Partitions", 12},
-                                    {"InstallDate", "20240615080000.000000+000"}});
-        pc->add("Win32_DiskDrive", {{"Name", "Disk 1"}, {"Model", "M3"}, {"Size", "1048576"},
-                                    {"InstallDate", "20241231235959.000000+000"}});
-        pc->define("Win32_Processor", {Decl("Name", 8)});
-        pc->add("Win32_Processor", {{"Name", "cpu0"}});
-        pc->define("Win32_Fan", {Decl("Name", 8)});
+        FillComputer(*pc, true);
         wmi::Backends b;
         b.local = [this] {
             ++connections;

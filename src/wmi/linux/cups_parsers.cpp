@@ -11,7 +11,7 @@ namespace wmi::lnx {
 
 namespace {
 
-std::string_view Trim(std::string_view s) {
+std::string_view TrimLine(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
     return s;
@@ -21,7 +21,7 @@ template <class F>
 void ForEachLine(std::string_view text, F f) {
     while (!text.empty()) {
         std::size_t nl = text.find('\n');
-        f(Trim(text.substr(0, nl)));
+        f(TrimLine(text.substr(0, nl)));
         if (nl == std::string_view::npos) break;
         text.remove_prefix(nl + 1);
     }
@@ -148,7 +148,7 @@ std::vector<CupsPrinter> ParseCupsPrinters(std::string_view text) {
             }
             std::size_t sp = tag.find(' ');
             std::string_view kind = tag.substr(0, sp);
-            std::string_view name = sp == std::string_view::npos ? std::string_view() : Trim(tag.substr(sp + 1));
+            std::string_view name = sp == std::string_view::npos ? std::string_view() : TrimLine(tag.substr(sp + 1));
             open = (kind == "Printer" || kind == "DefaultPrinter") && !name.empty();
             if (open) {
                 CupsPrinter p;
@@ -161,7 +161,7 @@ std::vector<CupsPrinter> ParseCupsPrinters(std::string_view text) {
         if (!open) return;
         std::size_t sp = line.find_first_of(" \t");
         std::string_view key = line.substr(0, sp);
-        std::string value = sp == std::string_view::npos ? std::string() : std::string(Trim(line.substr(sp + 1)));
+        std::string value = sp == std::string_view::npos ? std::string() : std::string(TrimLine(line.substr(sp + 1)));
         CupsPrinter& p = out.back();
         if (key == "Info") p.info = value;
         else if (key == "Location") p.location = value;
@@ -181,10 +181,10 @@ std::vector<CupsPrinter> ParsePrintcap(std::string_view text) {
         std::string_view names = line.substr(0, line.find(':'));
         std::size_t bar = names.find('|');
         CupsPrinter p;
-        p.name = std::string(Trim(names.substr(0, bar)));
+        p.name = std::string(TrimLine(names.substr(0, bar)));
         if (p.name.empty()) return;
         if (bar != std::string_view::npos) {
-            std::string_view info = Trim(names.substr(bar + 1));
+            std::string_view info = TrimLine(names.substr(bar + 1));
             if (!info.empty()) p.info = std::string(info);
         }
         out.push_back(std::move(p));
@@ -277,7 +277,7 @@ std::vector<CupsJob> ParseJobCache(std::string_view text) {
             // "File 1 application/pdf 0": the first document's format.
             std::string_view rest = v;
             if (rest.substr(0, 2) == "1 " || rest.substr(0, 2) == "1\t") {
-                rest = Trim(rest.substr(2));
+                rest = TrimLine(rest.substr(2));
                 std::string_view type = rest.substr(0, rest.find_first_of(" \t"));
                 if (!type.empty()) j.format = std::string(type);
             }

@@ -1,4 +1,4 @@
-// Win32_Process and Win32_Thread from /proc, one process at a time.
+// Win32_Process and Win32_Thread from /proc, read ahead in key order.
 #include <cmath>
 #include <cstdio>
 
@@ -155,59 +155,40 @@ std::optional<int> ThreadState(char s) {
     }
 }
 
-// Lists every thread of every process; a process is opened only when the
-// cursor reaches it.
-class ThreadCursor : public InstanceCursor {
-public:
-    ThreadCursor(Context ctx, SchemaPtr schema) : ctx_(std::move(ctx)), schema_(std::move(schema)) {
-        q_ = MakeQuery(ctx_);
-        pids_ = NumericEntries(ctx_, "/proc");
-    }
+std::optional<Object> ThreadInstance(const Context& ctx, const SchemaPtr& schema, const ProcessQuery& q,
+                                     const std::string& key) {
+    const std::size_t slash = key.find('/');
+    const std::string pid = key.substr(0, slash), tid = key.substr(slash + 1);
+    auto p = ReadProcess(ctx, "/proc/" + pid + "/task/" + tid, false);
+    if (!p) return std::nullopt;
+    Row r(schema);
+    r.set("CreationClassName", "Win32_Thread").set("CSCreationClassName", "Win32_ComputerSystem");
+    r.set("OSCreationClassName", "Win32_OperatingSystem").set("ProcessCreationClassName", "Win32_Process");
+    r.set("CSName", q.host).set("OSName", q.osName);
+    r.set("Handle", tid).set("ProcessHandle", pid);
+    r.set("Name", p->stat.comm).set("Caption", p->stat.comm);
+    r.setU32("Priority", WindowsPriority(p->stat));
+    r.setU32("PriorityBase", WindowsPriority(p->stat));
+    // Win32_Thread counts its times in milliseconds.
+    std::uint64_t msPerTick = 1000 / static_cast<std::uint64_t>(q.hz);
+    r.setU64("KernelModeTime", p->stat.stime * msPerTick);
+    r.setU64("UserModeTime", p->stat.utime * msPerTick);
+    if (auto st = ThreadState(p->stat.state)) r.setU32("ThreadState", static_cast<std::uint64_t>(*st));
+    // The processor time the thread has been given, not its age.
+    r.setU64("ElapsedTime", (p->stat.utime + p->stat.stime) * msPerTick);
+    return r.build();
+}
 
-    std::optional<Object> next() override {
-        while (true) {
-            while (t_ < tids_.size()) {
-                if (auto o = thread(tids_[t_++])) return o;
-            }
-            if (p_ >= pids_.size()) return std::nullopt;
-            pid_ = pids_[p_++];
-            tids_ = NumericEntries(ctx_, "/proc/" + pid_ + "/task");
-            t_ = 0;
-        }
-    }
-
-private:
-    std::optional<Object> thread(const std::string& tid) {
-        auto p = ReadProcess(ctx_, "/proc/" + pid_ + "/task/" + tid, false);
-        if (!p) return std::nullopt;
-        Row r(schema_);
-        r.set("CreationClassName", "Win32_Thread").set("CSCreationClassName", "Win32_ComputerSystem");
-        r.set("OSCreationClassName", "Win32_OperatingSystem").set("ProcessCreationClassName", "Win32_Process");
-        r.set("CSName", q_.host).set("OSName", q_.osName);
-        r.set("Handle", tid).set("ProcessHandle", pid_);
-        r.set("Name", p->stat.comm).set("Caption", p->stat.comm);
-        r.setU32("Priority", WindowsPriority(p->stat));
-        r.setU32("PriorityBase", WindowsPriority(p->stat));
-        // Win32_Thread counts its times in milliseconds.
-        std::uint64_t msPerTick = 1000 / static_cast<std::uint64_t>(q_.hz);
-        r.setU64("KernelModeTime", p->stat.stime * msPerTick);
-        r.setU64("UserModeTime", p->stat.utime * msPerTick);
-        if (auto st = ThreadState(p->stat.state)) r.setU32("ThreadState", static_cast<std::uint64_t>(*st));
-        // The processor time the thread has been given, not its age.
-        r.setU64("ElapsedTime", (p->stat.utime + p->stat.stime) * msPerTick);
-        return r.build();
-    }
-
-    Context ctx_;
-    SchemaPtr schema_;
-    ProcessQuery q_;
-    std::vector<std::string> pids_, tids_;
-    std::string pid_;
-    std::size_t p_ = 0, t_ = 0;
-};
-
+// Every thread of every process, read ahead like the processes: the threads
+// are the ones there when the query starts, in process and thread order.
 std::unique_ptr<InstanceCursor> Threads(const Context& ctx, const SchemaPtr& schema) {
-    return std::make_unique<ThreadCursor>(ctx, schema);
+    auto q = std::make_shared<ProcessQuery>(MakeQuery(ctx));
+    std::vector<std::string> keys;
+    for (const auto& pid : NumericEntries(ctx, "/proc"))
+        for (const auto& tid : NumericEntries(ctx, "/proc/" + pid + "/task")) keys.push_back(pid + "/" + tid);
+    return MakeReadAheadCursor(std::move(keys), [ctx, schema, q](const std::string& key) {
+        return ThreadInstance(ctx, schema, *q, key);
+    });
 }
 
 }  // namespace
