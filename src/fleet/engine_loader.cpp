@@ -39,14 +39,11 @@ F Get(Library& lib, const char* name) {
 }  // namespace
 }  // namespace kestrane::fleet
 
-using kestrane::fleet::Get;
-using kestrane::fleet::gPq;
-using kestrane::fleet::gSqlite;
-
 // Each looks its function up once; the lookup throws when the library is missing.
 #define KESTRANE_FORWARD(lib, ret, name, params, args)                        \
     extern "C" ret name params {                                              \
-        static const auto f = Get<decltype(&::name)>(lib, #name);             \
+        static const auto f =                                                 \
+            kestrane::fleet::Get<decltype(&::name)>(kestrane::fleet::lib, #name); \
         return f args;                                                        \
     }
 
