@@ -86,7 +86,7 @@ set(KESTRANE_CORE_LIBS kestrane_backends kestrane_export kestrane_listing kestra
     kestrane_catalogue kestrane_com kestrane_schema kestrane_wmi kestrane_core)
 
 # `serve` answers SSH sessions, which the Windows build leaves out.
-kestrane_win_lib(kestrane_cli_lib src/cli/cli.cpp)
+kestrane_win_lib(kestrane_cli_lib src/cli/cli.cpp src/cli/text_listing.cpp)
 target_link_libraries(kestrane_cli_lib PUBLIC ${KESTRANE_CORE_LIBS})
 add_executable(kestrane-cli src/cli/main.cpp)
 target_link_libraries(kestrane-cli PRIVATE kestrane_cli_lib)

@@ -75,10 +75,11 @@ TEST_F(CoreTest, FailuresAreSaidAndLeaveTheWindowUsable) {
 TEST_F(CoreTest, TheStatusCountsInstancesAndSaysWhenAListingStoppedEarly) {
     const std::pair<const char*, const char*> complete[] = {
         {"Win32_DiskDrive", "3 instances"}, {"Win32_Processor", "1 instance"}, {"Win32_Fan", "0 instances"}};
-    for (const auto& [cls, note] : complete) {
-        List(cls, false);
-        EXPECT_EQ(core->status().note, note);
-    }
+    for (bool horizontal : {false, true})
+        for (const auto& [cls, note] : complete) {
+            List(cls, horizontal);
+            EXPECT_EQ(core->status().note, note) << cls << (horizontal ? " horizontally" : "");
+        }
     auto& c = pc->cls("Win32_DiskDrive");
     for (int i = 0; i < 200; ++i) c.objects.push_back(c.objects[0]);
     for (bool horizontal : {false, true}) {

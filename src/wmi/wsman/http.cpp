@@ -23,12 +23,18 @@ void GlobalInit() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-// What the certificate check met during the handshake on this thread.
+}  // namespace
+
+// What the certificate check met during the handshake on this thread. Not in
+// the anonymous namespace: HttpConnection::Impl holds one.
 struct TlsSeen {
     std::string leaf;     // DER
     std::string problem;  // OpenSSL's words for the first fault in the chain
     std::string trusted;  // SHA-256 the user trusts, or ""
 };
+
+namespace {
+
 thread_local TlsSeen* tlsSeen = nullptr;
 
 std::string Der(X509* cert) {
