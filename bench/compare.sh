@@ -4,6 +4,7 @@
 #   kestrane-cli summary            against  kestrane-cli tree
 #   kestrane-cli list Win32_Process against  ps -eo pid,ppid,user,comm,rss,vsz,etime,args
 #   kestrane-cli list Win32_Thread  against  ps -eLo pid,lwp,pri,stat,time,comm
+#   kestrane (the window) to its tree painted against a minimal Qt window
 # the process and thread lists at the machine's current process count and
 # again with 1 000 extra sleeping processes that this script starts and stops
 # itself; then the peak memory of plain-text listings of a generated
@@ -114,3 +115,11 @@ for o in "" --horizontal; do
   printf '%-44s %10s MB\n' "list of 1 000 000 instances ${o:-(vertical)}" "$(awk '{printf "%.1f", $1 / 1024}' "$big.kb")"
 done
 rm -f "$big" "$big.kb"
+
+# The window's start-up to the tree painted, beside a minimal Qt window.
+build_dir=$(dirname "$cli")
+if [[ -x "$build_dir/kestrane" && -x "$build_dir/bench/bench_minimal_window" ]] && command -v Xvfb > /dev/null; then
+  "$(dirname "$0")/window-startup.sh" "$build_dir" "$runs"
+else
+  echo "window start-up: needs $build_dir/kestrane, $build_dir/bench/bench_minimal_window and Xvfb"
+fi

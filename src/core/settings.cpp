@@ -108,7 +108,9 @@ Login ReadLogin(SettingsStore& store, SecretStore& secrets) {
         if (!l.password.empty()) secrets.write(kPasswordSecretKey, l.password);
         store.remove("Login", "Password");
         store.sync();
-    } else {
+    } else if (!l.computer.empty()) {
+        // This computer needs no password; the keyring is not asked (it may
+        // be slow to answer, or ask the user to unlock it).
         l.password = secrets.read(kPasswordSecretKey).value_or("");
     }
     return l;

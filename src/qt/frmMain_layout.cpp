@@ -61,7 +61,12 @@ frmMain::frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends ba
     : QMainWindow(parent), core_(*this, settings, secrets, std::move(backends)) {
     setObjectName("frmMain");
     setWindowTitle(window::kTitle);
-    setWindowIcon(IconForKey("Crest"));
+    // The sizes a window manager shows: handing it the theme icon itself
+    // would decode every size the theme has (512 pixels too) at start.
+    const QIcon crest = IconForKey("Crest");
+    QIcon windowIcon;
+    for (int size : {16, 24, 32, 48}) windowIcon.addPixmap(crest.pixmap(size));
+    setWindowIcon(windowIcon);
 
     client_ = new ClientArea(this);
     setCentralWidget(client_);

@@ -1,5 +1,7 @@
 #include "qt/icons.h"
 
+#include <algorithm>
+
 #include <QFont>
 #include <QHash>
 #include <QPainter>
@@ -47,6 +49,12 @@ QIcon IconForKey(const QString& key) {
     QIcon icon;
     if (st) {
         if (st->theme) icon = QIcon::fromTheme(QString::fromLatin1(st->theme));
+        // A theme that has the picture only in poster sizes (Adwaita's
+        // devices at 512 pixels) costs a large decode at every start for a
+        // 20-pixel button, and scales poorly: draw it instead.
+        const QList<QSize> sizes = icon.availableSizes();
+        if (!sizes.isEmpty() && std::all_of(sizes.begin(), sizes.end(), [](QSize s) { return s.width() > 64; }))
+            icon = QIcon();
         if (icon.isNull()) {
             for (int size : {16, 24, 32, 48}) icon.addPixmap(Draw(*st, size));
         }

@@ -1,5 +1,7 @@
 #include <QApplication>
 #include <QFileInfo>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QIcon>
 #include <QMessageBox>
 
@@ -23,6 +25,23 @@ int Fail(const QString& what) {
     QMessageBox::critical(nullptr, QStringLiteral("Kestrane"), QStringLiteral("Kestrane stopped: %1").arg(what));
     return 1;
 }
+
+// For the start-up benchmark (bench/window-startup.sh): the program ends
+// once the tree has been painted the first time.
+class QuitAfterFirstPaint : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !done_) {
+            done_ = true;
+            QTimer::singleShot(0, qApp, &QApplication::quit);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool done_ = false;
+};
 
 }  // namespace
 
@@ -54,6 +73,9 @@ int main(int argc, char** argv) {
         *ssh = *kestrane::qt::WindowSshOptions(settings, &form);
         kestrane::qt::SetWindowWsmanOptions(wsman, settings, &form);
 #endif
+        QuitAfterFirstPaint quitAfterPaint;
+        if (qEnvironmentVariableIsSet("KESTRANE_QUIT_AFTER_FIRST_PAINT"))
+            form.treMain()->viewport()->installEventFilter(&quitAfterPaint);
         form.ShowThisForm();
         // A snapshot file given by a file manager or on the command line.
         const QStringList args = QApplication::arguments();

@@ -174,6 +174,7 @@ TEST(Login, EmptyingTheLoginClearsTheKeyring) {
     EXPECT_TRUE(WriteLogin(store, keyring, {"host", "me", "pw"}));
     EXPECT_EQ(ReadLogin(store, keyring).password, "pw");
     EXPECT_TRUE(WriteLogin(store, keyring, {"", "", ""}));
+    EXPECT_EQ(keyring.secrets.count(kPasswordSecretKey), 0u);
     Login l = ReadLogin(store, keyring);
     EXPECT_EQ(l.computer, "");
     EXPECT_EQ(l.password, "");
