@@ -205,10 +205,10 @@ int Computers(const FleetOptions& o, std::ostream& out) {
     return 0;
 }
 
-std::string ValueText(const wmi::PropertyDecl& decl, const std::optional<std::string>& json, const std::string& cls) {
-    if (!json) return "";
+std::string ValueText(const wmi::PropertyDecl& decl, const Json& json, const std::string& cls) {
+    if (json.is_null()) return "";
     wmi::Value v;
-    const std::string why = wmi::snapshot_detail::ValueFromJson(Json::parse(*json), decl, v);
+    const std::string why = wmi::snapshot_detail::ValueFromJson(json, decl, v);
     if (!why.empty()) return "";
     return fleet::ValueText(wmi::Property(decl, v), cls);
 }
@@ -229,41 +229,45 @@ int ReportCommand(const FleetOptions& o, std::ostream& out) {
             if (!p.empty()) props.push_back(p);
     }
     auto store = OpenStore(o);
-    const fleet::Report rep = store->report(o.positional[1], where, props);
-    if (o.json) {
-        for (const auto& row : rep.rows) {
-            Json j{{"Computer", row.computer}};
-            for (std::size_t c = 0; c < rep.columns.size(); ++c)
-                j[rep.columns[c].name] = row.values[c] ? Json::parse(*row.values[c]) : Json(nullptr);
-            out << j.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+    // CSV and JSON go out row by row; the text table needs its widths first.
+    fleet::Report rep;
+    std::vector<std::vector<std::string>> table;
+    std::string line;
+    auto header = [&](const fleet::Report& r) {
+        rep = r;
+        if (o.csv) {
+            line = "Computer";
+            for (const auto& c : rep.columns) line += "," + CsvCell(c.name, true);
+            out << line << "\r\n";
+        } else if (!o.json) {
+            table.push_back({"Computer"});
+            for (const auto& c : rep.columns) table[0].push_back(FormatPropertyName(c.name));
         }
-    } else if (o.csv) {
-        std::string line = "Computer";
-        for (const auto& c : rep.columns) line += "," + CsvCell(c.name, true);
-        out << line << "\r\n";
-        for (const auto& row : rep.rows) {
+    };
+    auto row = [&](fleet::ReportRow& row) {
+        if (o.json) {
+            Json j{{"Computer", row.computer}};
+            for (std::size_t c = 0; c < rep.columns.size(); ++c) j[rep.columns[c].name] = std::move(row.values[c]);
+            out << j.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+        } else if (o.csv) {
             line = CsvCell(row.computer, true);
-            for (const auto& v : row.values) {
+            for (const Json& j : row.values) {
                 line += ',';
-                if (!v) continue;
-                Json j = Json::parse(*v);
                 if (j.is_null()) continue;
                 line += j.is_string() ? CsvCell(j.get<std::string>(), true)
                                       : CsvCell(j.dump(-1, ' ', false, Json::error_handler_t::replace), !j.is_number());
             }
             out << line << "\r\n";
-        }
-    } else {
-        std::vector<std::vector<std::string>> rows(1, {"Computer"});
-        for (const auto& c : rep.columns) rows[0].push_back(FormatPropertyName(c.name));
-        for (const auto& row : rep.rows) {
+        } else {
             std::vector<std::string> r{Safe(row.computer)};
+            r.reserve(rep.columns.size() + 1);
             for (std::size_t c = 0; c < rep.columns.size(); ++c)
                 r.push_back(Safe(ValueText(rep.columns[c], row.values[c], rep.className)));
-            rows.push_back(std::move(r));
+            table.push_back(std::move(r));
         }
-        PrintTable(rows, out);
-    }
+    };
+    store->report(o.positional[1], where, props, header, row);
+    if (!o.csv && !o.json) PrintTable(table, out);
     return 0;
 }
 

@@ -3,6 +3,7 @@
 // transactions. SQLite and PostgreSQL each implement it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -23,9 +24,17 @@ using Row = std::vector<Cell>;
 class Database {
 public:
     virtual ~Database() = default;
-    // Runs one statement; `?` marks each parameter in order. Returns the rows
-    // it produced, every value as text (NULL as nullopt).
-    virtual std::vector<Row> query(const std::string& sql, const std::vector<Cell>& params = {}) = 0;
+    // Runs one statement; `?` marks each parameter in order, and hands each
+    // row it produces to `onRow` as it comes, every value as text (NULL as
+    // nullopt).
+    virtual void each(const std::string& sql, const std::vector<Cell>& params,
+                      const std::function<void(Row&)>& onRow) = 0;
+    // The same, returning the rows.
+    std::vector<Row> query(const std::string& sql, const std::vector<Cell>& params = {}) {
+        std::vector<Row> rows;
+        each(sql, params, [&](Row& r) { rows.push_back(std::move(r)); });
+        return rows;
+    }
     // Runs statements without parameters, separated by ';'.
     virtual void script(const std::string& sql) = 0;
     // "sqlite" or "postgresql": the few places the dialects differ.

@@ -63,7 +63,17 @@ bool ClassMatches(std::string_view pattern, std::string_view className) {
 
 struct Formatted {
     std::vector<std::string> names;
+    std::vector<std::string> lower;  // the names in lower case, compared
     std::vector<std::string> texts;  // "" for Null
+
+    // The index of a property by its lower-case name; instances of one class
+    // nearly always list the same properties, so `hint` is tried first.
+    std::optional<std::size_t> find(const std::string& lowerName, std::size_t hint) const {
+        if (hint < lower.size() && lower[hint] == lowerName) return hint;
+        for (std::size_t i = 0; i < lower.size(); ++i)
+            if (lower[i] == lowerName) return i;
+        return std::nullopt;
+    }
 };
 
 }  // namespace
@@ -113,6 +123,10 @@ bool IsVolatile(std::string_view className, std::string_view property) {
     return false;
 }
 
+namespace {
+const std::string kNull;
+}  // namespace
+
 std::vector<ClassDiff> Diff(wmi::Provider& a, wmi::Provider& b, const std::vector<std::string>& classNames,
                             const DiffOptions& options) {
     std::vector<ClassDiff> out;
@@ -121,12 +135,20 @@ std::vector<ClassDiff> Diff(wmi::Provider& a, wmi::Provider& b, const std::vecto
         const auto after = ReadAll(b, className);
         const std::vector<std::string> keys = wmi::schema::ClassKeys(className);
 
-        // Every instance as its formatted values, the ones compared.
+        // Every instance as its formatted values, the ones compared; the
+        // volatile table is asked once per property name, not per value.
+        std::map<std::string, bool, std::less<>> volatileByName;
         auto format = [&](const wmi::Object& o) {
             Formatted f;
             for (const wmi::Property& p : o.Properties_()) {
-                if (!options.all && IsVolatile(className, p.name())) continue;
+                if (!options.all) {
+                    auto v = volatileByName.find(p.name());
+                    if (v == volatileByName.end())
+                        v = volatileByName.emplace(p.name(), IsVolatile(className, p.name())).first;
+                    if (v->second) continue;
+                }
                 f.names.push_back(p.name());
+                f.lower.push_back(Lower(p.name()));
                 f.texts.push_back(Text(p, className));
             }
             return f;
@@ -195,15 +217,13 @@ std::vector<ClassDiff> Diff(wmi::Provider& a, wmi::Provider& b, const std::vecto
             const std::size_t j = *partner[i];
             InstanceDiff d{InstanceDiff::Changed, shownKey(after[j], j), {}};
             for (std::size_t p = 0; p < fb[i].names.size(); ++p) {
-                std::string now;
-                for (std::size_t q = 0; q < fa[j].names.size(); ++q)
-                    if (Lower(fa[j].names[q]) == Lower(fb[i].names[p])) now = fa[j].texts[q];
+                const auto q = fa[j].find(fb[i].lower[p], p);
+                const std::string& now = q ? fa[j].texts[*q] : kNull;
                 if (now != fb[i].texts[p]) d.properties.push_back({fb[i].names[p], fb[i].texts[p], now});
             }
             for (std::size_t q = 0; q < fa[j].names.size(); ++q) {
-                const bool known = std::any_of(fb[i].names.begin(), fb[i].names.end(),
-                                               [&](const std::string& n) { return Lower(n) == Lower(fa[j].names[q]); });
-                if (!known && !fa[j].texts[q].empty()) d.properties.push_back({fa[j].names[q], "", fa[j].texts[q]});
+                if (!fb[i].find(fa[j].lower[q], q) && !fa[j].texts[q].empty())
+                    d.properties.push_back({fa[j].names[q], "", fa[j].texts[q]});
             }
             if (!d.properties.empty()) cd.instances.push_back(std::move(d));
         }

@@ -30,7 +30,7 @@ public:
             throw StoreError(name_ + ": cannot connect: " + Trimmed(conn_ ? PQerrorMessage(conn_.get()) : "out of memory"));
         script("SET client_min_messages = warning");
     }
-    std::vector<Row> query(const std::string& sql, const std::vector<Cell>& params) override {
+    void each(const std::string& sql, const std::vector<Cell>& params, const std::function<void(Row&)>& onRow) override {
         // '?' to $1, $2, ... outside quoted text.
         std::string text;
         int n = 0;
@@ -51,18 +51,16 @@ public:
         auto status = PQresultStatus(r);
         if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK)
             throw StoreError(name_ + ": " + Trimmed(PQresultErrorMessage(r)));
-        std::vector<Row> rows;
         const int nr = PQntuples(r), nc = PQnfields(r);
-        rows.reserve(static_cast<std::size_t>(nr));
         for (int i = 0; i < nr; ++i) {
             Row row;
+            row.reserve(static_cast<std::size_t>(nc));
             for (int c = 0; c < nc; ++c) {
                 if (PQgetisnull(r, i, c)) row.emplace_back();
                 else row.emplace_back(std::string(PQgetvalue(r, i, c), static_cast<std::size_t>(PQgetlength(r, i, c))));
             }
-            rows.push_back(std::move(row));
+            onRow(row);
         }
-        return rows;
     }
 
     void script(const std::string& sql) override {

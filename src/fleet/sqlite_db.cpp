@@ -27,7 +27,7 @@ public:
         auto mode = query("PRAGMA journal_mode = WAL", {});
         (void)mode;
     }
-    std::vector<Row> query(const std::string& sql, const std::vector<Cell>& params) override {
+    void each(const std::string& sql, const std::vector<Cell>& params, const std::function<void(Row&)>& onRow) override {
         sqlite3_stmt* st = nullptr;
         if (sqlite3_prepare_v2(db_.get(), sql.c_str(), static_cast<int>(sql.size()), &st, nullptr) != SQLITE_OK)
             fail("cannot run a statement");
@@ -41,13 +41,13 @@ public:
                                : sqlite3_bind_null(st, static_cast<int>(i + 1));
             if (rc != SQLITE_OK) fail("cannot bind a value");
         }
-        std::vector<Row> rows;
         for (;;) {
             int rc = sqlite3_step(st);
             if (rc == SQLITE_DONE) break;
             if (rc != SQLITE_ROW) fail("cannot write or read");
             Row row;
             const int n = sqlite3_column_count(st);
+            row.reserve(static_cast<std::size_t>(n));
             for (int c = 0; c < n; ++c) {
                 if (sqlite3_column_type(st, c) == SQLITE_NULL) {
                     row.emplace_back();
@@ -56,9 +56,8 @@ public:
                     row.emplace_back(std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
                 }
             }
-            rows.push_back(std::move(row));
+            onRow(row);
         }
-        return rows;
     }
 
     void script(const std::string& sql) override {

@@ -356,8 +356,9 @@ std::int64_t Store::keep(int n) {
     return static_cast<std::int64_t>(gone.size());
 }
 
-Report Store::report(const std::string& className, const std::vector<Condition>& where,
-                     const std::vector<std::string>& properties) {
+void Store::report(const std::string& className, const std::vector<Condition>& where,
+                   const std::vector<std::string>& properties, const std::function<void(const Report&)>& onHeader,
+                   const std::function<void(ReportRow&)>& onRow) {
     const bool sqlite = db_->engine() == "sqlite";
     const std::string lower = Lower(className);
     // The property list as recorded, from the newest capture that has the class.
@@ -379,12 +380,10 @@ Report Store::report(const std::string& className, const std::vector<Condition>&
     if (properties.empty()) rep.columns = all;
     for (const auto& p : properties) rep.columns.push_back(find(p));
 
-    std::string sql = "SELECT c.name";
+    // The instance's properties come whole and are parsed once here: the
+    // engine would parse them once per column.
+    std::string sql = "SELECT c.name, i.properties";
     std::vector<Cell> params;
-    for (const auto& d : rep.columns) {
-        sql += ", i.properties -> CAST(? AS TEXT)";
-        params.push_back(d.name);
-    }
     sql += std::string(" FROM computers c JOIN instances i ON i.capture_id = ") + kLatestComplete + " AND i.class = ?";
     params.push_back(lower);
     const std::string num = sqlite ? "REAL" : "NUMERIC";
@@ -412,12 +411,27 @@ Report Store::report(const std::string& className, const std::vector<Condition>&
         }
     }
     sql += " ORDER BY c.name, i.ordinal";
-    for (Row& r : db_->query(sql, params)) {
-        ReportRow row{std::move(*r[0]), {}};
-        for (std::size_t i = 1; i < r.size(); ++i) row.values.push_back(std::move(r[i]));
-        rep.rows.push_back(std::move(row));
-    }
-    return rep;
+    // The header goes out with the first row, so a statement the engine
+    // refuses leaves no output behind.
+    bool headed = false;
+    ReportRow row;
+    db_->each(sql, params, [&](Row& r) {
+        if (!headed) onHeader(rep), headed = true;
+        row.computer = std::move(*r[0]);
+        row.values.clear();
+        Json props = r[1] ? Json::parse(*r[1], nullptr, false) : Json();
+        if (!props.is_object())
+            throw StoreError(db_->name() + ": a stored instance of " + rep.className + " of " + row.computer +
+                             " is damaged (its properties are not a JSON object)");
+        r[1].reset();
+        row.values.reserve(rep.columns.size());
+        for (const auto& d : rep.columns) {
+            auto it = props.find(d.name);
+            row.values.push_back(it != props.end() ? std::move(*it) : Json());
+        }
+        onRow(row);
+    });
+    if (!headed) onHeader(rep);
 }
 
 }  // namespace kestrane::fleet

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "fleet/database.h"
 #include "wmi/snapshot/snapshot.h"
@@ -50,12 +53,11 @@ std::optional<Condition> ParseCondition(const std::string& text);
 
 struct ReportRow {
     std::string computer;
-    std::vector<std::optional<std::string>> values;  // JSON text of each value, nullopt when absent
+    std::vector<nlohmann::ordered_json> values;  // as recorded; null when absent
 };
 struct Report {
     std::string className;                // as recorded
     std::vector<wmi::PropertyDecl> columns;  // after the computer
-    std::vector<ReportRow> rows;
 };
 
 class Store {
@@ -94,9 +96,12 @@ public:
     std::int64_t keep(int n);
 
     // The class's instances in the latest complete capture of each computer,
-    // filtered and picked by the engine.
-    Report report(const std::string& className, const std::vector<Condition>& where,
-                  const std::vector<std::string>& properties);
+    // filtered and picked by the engine. `onHeader` comes first, then each
+    // row as the engine gives it, ordered by computer, so nothing need be
+    // held.
+    void report(const std::string& className, const std::vector<Condition>& where,
+                const std::vector<std::string>& properties, const std::function<void(const Report&)>& onHeader,
+                const std::function<void(ReportRow&)>& onRow);
 
 private:
     void migrate();
