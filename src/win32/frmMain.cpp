@@ -3,10 +3,12 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <span>
 
 #include "catalogue/catalogue.h"
 #include "core/platform.h"
 #include "win32/resource.h"
+#include "window/tool_bars.h"
 
 namespace kestrane::win32 {
 
@@ -17,25 +19,8 @@ constexpr wchar_t kProgressClass[] = L"KestraneProgress";
 constexpr const char* kWebAddress = "https://kestrane.example.org";
 constexpr const char* kCredit = "Made with care by the Kestrane team";
 
-const char* const kMainButtons[][2] = {
-    {"Crest", "System Summary"}, {"Connect", "Connect To..."}, {"Refresh", "Refresh"},
-    {"Exit", "Exit"}, {"About", "About"},
-};
+// The main bar's commands, in the order of window::MainToolButtons().
 const int kMainCommands[] = {IDM_SUMMARY, IDM_CONNECT, IDM_REFRESH, IDM_EXIT, IDM_ABOUT};
-const char* const kSub1[][2] = {
-    {"Cooling Device", "Device"}, {"Input Device", "Input"}, {"Mass Storage", "MassStorage"},
-    {"Motherboard, Controller & Port", "MotherBoard"}, {"Networking Device", "Adapter"},
-    {"Power", "Power"}, {"Printing", "Printer"}, {"Telephony", "Telephone"},
-    {"Video & Monitor", "Display"},
-};
-const char* const kSub2[][2] = {
-    {"COM", "COM"}, {"Desktop", "Desktop"}, {"Drivers", "Driver"}, {"File System", "File"},
-    {"Memory & Page Files", "Files"}, {"Multimedia Audio / Visual", "Codec"},
-    {"Networking", "Network"}, {"Operating System Settings", "Settings"},
-    {"Processes", "Process"}, {"Registry", "Registry"}, {"Scheduler Jobs", "Scheduler"},
-    {"Services", "Service"}, {"Shares", "Share"}, {"Start Menu", "StartMenu"}, {"Users", "Users"},
-    {"Windows NT Event Log", "EventLog"}, {"Windows Product Activation", "Windows"},
-};
 
 int WindowDpi(HWND hwnd) {
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
@@ -128,7 +113,7 @@ void frmMain::createControls() {
 
 void frmMain::buildToolBars() {
     HINSTANCE inst = GetModuleHandleW(nullptr);
-    auto make = [&](int id, const auto& buttons, const int* commands, int base, bool keyIsTip) {
+    auto make = [&](int id, std::span<const window::ToolButton> buttons, const int* commands, int base) {
         HWND bar = CreateWindowExW(0, TOOLBARCLASSNAMEW, L"",
                                    WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_NORESIZE |
                                        CCS_NODIVIDER | CCS_NOPARENTALIGN,
@@ -138,11 +123,10 @@ void frmMain::buildToolBars() {
         SendMessageW(bar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images_->small()));
         SendMessageW(bar, TB_SETMAXTEXTROWS, 0, 0);  // the text is the tool tip
         int i = 0;
-        for (const auto& b : buttons) {
-            const std::string image = keyIsTip ? b[1] : b[0];
-            const std::wstring tip = WideFromUtf8(keyIsTip ? b[0] : b[1]);
+        for (const window::ToolButton& b : buttons) {
+            const std::wstring tip = WideFromUtf8(b.text);
             TBBUTTON tb{};
-            tb.iBitmap = std::max(images_->index(image), 0);
+            tb.iBitmap = std::max(images_->index(b.image), 0);
             tb.idCommand = commands ? commands[i] : base + i;
             tb.fsState = TBSTATE_ENABLED;
             tb.fsStyle = BTNS_BUTTON;
@@ -153,9 +137,9 @@ void frmMain::buildToolBars() {
         SendMessageW(bar, TB_AUTOSIZE, 0, 0);
         return bar;
     };
-    tlbMain_ = make(IDC_TOOLBAR, kMainButtons, kMainCommands, 0, false);
-    tlbMainSub1_ = make(IDC_TOOLBAR_SUB1, kSub1, nullptr, IDM_SUB1_BASE, true);
-    tlbMainSub2_ = make(IDC_TOOLBAR_SUB2, kSub2, nullptr, IDM_SUB2_BASE, true);
+    tlbMain_ = make(IDC_TOOLBAR, window::MainToolButtons(), kMainCommands, 0);
+    tlbMainSub1_ = make(IDC_TOOLBAR_SUB1, window::CategoryButtons(1), nullptr, IDM_SUB1_BASE);
+    tlbMainSub2_ = make(IDC_TOOLBAR_SUB2, window::CategoryButtons(2), nullptr, IDM_SUB2_BASE);
 }
 
 void frmMain::buildStatusBar() {
@@ -456,13 +440,13 @@ LRESULT frmMain::onCustomDraw(NMLVCUSTOMDRAW* cd) {
 }
 
 void frmMain::onCommand(int id) {
-    if (id >= IDM_SUB1_BASE && id < IDM_SUB1_BASE + static_cast<int>(std::size(kSub1))) {
-        core_.openNode(kSub1[id - IDM_SUB1_BASE][0]);
-        return;
-    }
-    if (id >= IDM_SUB2_BASE && id < IDM_SUB2_BASE + static_cast<int>(std::size(kSub2))) {
-        core_.openNode(kSub2[id - IDM_SUB2_BASE][0]);
-        return;
+    for (int bar : {1, 2}) {
+        const auto buttons = window::CategoryButtons(bar);
+        const int index = id - (bar == 1 ? IDM_SUB1_BASE : IDM_SUB2_BASE);
+        if (index >= 0 && index < static_cast<int>(buttons.size())) {
+            core_.openNode(buttons[static_cast<std::size_t>(index)].text);
+            return;
+        }
     }
     switch (id) {
     case IDM_CONNECT: core_.runWhenIdle([this] { mnuFleConnectTo_Click(); }); break;
