@@ -66,8 +66,8 @@ bool frmMain::ShowThisForm(int showCommand, const std::string& snapshotFile) {
     RegisterClassExW(&pc);
     accel_ = LoadAcceleratorsW(inst, MAKEINTRESOURCEW(IDR_ACCEL));
 
-    hwnd_ = CreateWindowExW(0, kClassName, WideFromUtf8(window::kTitle).c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
-                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, inst, this);
+    hwnd_ = CreateWindowExW(0, kClassName, WideFromUtf8(window::kTitle).c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, inst, this);
     if (!hwnd_) return false;
     Form_Load();
     setStatus(kPaneCredit, kCredit);
