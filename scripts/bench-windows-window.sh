@@ -8,15 +8,10 @@ cd "$(dirname "$0")/../build-windows"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 WINEPREFIX="$(mktemp -d)"; export WINEPREFIX
 work="$(mktemp -d)"
-display=""
-for n in 73 74 75 76 77 78 79; do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "no free X display number from :73 to :79" >&2; exit 1; }
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-trap 'wineserver -k >/dev/null 2>&1 || true; kill "$xvfb_pid" 2>/dev/null || true; rm -rf "$WINEPREFIX" "$work"' EXIT
-export DISPLAY="$display"
+xvfb_pid=""
+trap 'wineserver -k >/dev/null 2>&1 || true; [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true; rm -rf "$WINEPREFIX" "$work"' EXIT
+. ../scripts/wine-display.sh
+start_display 73 79
 wine wineboot --init >/dev/null 2>&1 || true
 wineserver -w
 cp ../tests/fixtures/snapshots/sample.json "$work/"

@@ -34,15 +34,8 @@ wine kestrane_windows_tests.exe 2> >(quiet)
 # number from :73 to :79, stopped by its process id): a test program of ours
 # reads it from outside and drives it, at 96 DPI and again at 192.
 wineserver -k >/dev/null 2>&1 || true
-display=""
-for n in 73 74 75 76 77 78 79; do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "no free X display number from :73 to :79" >&2; exit 1; }
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-export DISPLAY="$display"
+. ../scripts/wine-display.sh
+start_display 73 79
 work="$(mktemp -d)"
 cp ../tests/fixtures/snapshots/sample.json "$work/"
 win() { winepath -w "$1"; }

@@ -3,13 +3,12 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <span>
 
 #include "catalogue/catalogue.h"
 #include "core/platform.h"
-#include "core/version.h"
-#include "format/format.h"
 #include "win32/resource.h"
-#include "wmi/connection.h"
+#include "window/tool_bars.h"
 
 namespace kestrane::win32 {
 
@@ -17,32 +16,11 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"KestraneMain";
 constexpr wchar_t kProgressClass[] = L"KestraneProgress";
-constexpr wchar_t kTitle[] = L"Kestrane - System Information Tool";
 constexpr const char* kWebAddress = "https://kestrane.example.org";
 constexpr const char* kCredit = "Made with care by the Kestrane team";
 
-// Status bar panes.
-enum Pane { kPaneNode, kPaneAddress, kPaneVersion, kPaneCredit, kPaneReasons, kPaneNote, kPaneSource, kPaneCount };
-
-const char* const kMainButtons[][2] = {
-    {"Crest", "System Summary"}, {"Connect", "Connect To..."}, {"Refresh", "Refresh"},
-    {"Exit", "Exit"}, {"About", "About"},
-};
+// The main bar's commands, in the order of window::MainToolButtons().
 const int kMainCommands[] = {IDM_SUMMARY, IDM_CONNECT, IDM_REFRESH, IDM_EXIT, IDM_ABOUT};
-const char* const kSub1[][2] = {
-    {"Cooling Device", "Device"}, {"Input Device", "Input"}, {"Mass Storage", "MassStorage"},
-    {"Motherboard, Controller & Port", "MotherBoard"}, {"Networking Device", "Adapter"},
-    {"Power", "Power"}, {"Printing", "Printer"}, {"Telephony", "Telephone"},
-    {"Video & Monitor", "Display"},
-};
-const char* const kSub2[][2] = {
-    {"COM", "COM"}, {"Desktop", "Desktop"}, {"Drivers", "Driver"}, {"File System", "File"},
-    {"Memory & Page Files", "Files"}, {"Multimedia Audio / Visual", "Codec"},
-    {"Networking", "Network"}, {"Operating System Settings", "Settings"},
-    {"Processes", "Process"}, {"Registry", "Registry"}, {"Scheduler Jobs", "Scheduler"},
-    {"Services", "Service"}, {"Shares", "Share"}, {"Start Menu", "StartMenu"}, {"Users", "Users"},
-    {"Windows NT Event Log", "EventLog"}, {"Windows Product Activation", "Windows"},
-};
 
 int WindowDpi(HWND hwnd) {
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
@@ -60,7 +38,7 @@ int WindowDpi(HWND hwnd) {
 }  // namespace
 
 frmMain::frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends backends)
-    : settings_(settings), secrets_(secrets), backends_(std::move(backends)) {}
+    : core_(*this, settings, secrets, std::move(backends)) {}
 
 frmMain::~frmMain() {
     if (boldFont_) DeleteObject(boldFont_);
@@ -88,8 +66,8 @@ bool frmMain::ShowThisForm(int showCommand, const std::string& snapshotFile) {
     RegisterClassExW(&pc);
     accel_ = LoadAcceleratorsW(inst, MAKEINTRESOURCEW(IDR_ACCEL));
 
-    hwnd_ = CreateWindowExW(0, kClassName, kTitle, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
-                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, inst, this);
+    hwnd_ = CreateWindowExW(0, kClassName, WideFromUtf8(window::kTitle).c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, inst, this);
     if (!hwnd_) return false;
     Form_Load();
     setStatus(kPaneCredit, kCredit);
@@ -99,9 +77,11 @@ bool frmMain::ShowThisForm(int showCommand, const std::string& snapshotFile) {
     else if (s.state == WindowState::Minimized) cmd = SW_SHOWMINIMIZED;
     ShowWindow(hwnd_, cmd);
     UpdateWindow(hwnd_);
-    if (!snapshotFile.empty() && openSnapshotFile(snapshotFile)) return true;
+    // Connecting without the password would only be refused.
+    if (core_.loginNeedsPassword()) mnuFleConnectTo_Click();
+    if (!snapshotFile.empty() && core_.openSnapshot(snapshotFile)) return true;
     // The root summary, as the tree's first selection.
-    if (!tree_.topLevel().empty()) treMain_NodeClick(tree_.topLevel().front());
+    core_.openNode(kRootKey);
     return true;
 }
 
@@ -133,7 +113,7 @@ void frmMain::createControls() {
 
 void frmMain::buildToolBars() {
     HINSTANCE inst = GetModuleHandleW(nullptr);
-    auto make = [&](int id, const auto& buttons, const int* commands, int base, bool keyIsTip) {
+    auto make = [&](int id, std::span<const window::ToolButton> buttons, const int* commands, int base) {
         HWND bar = CreateWindowExW(0, TOOLBARCLASSNAMEW, L"",
                                    WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_NORESIZE |
                                        CCS_NODIVIDER | CCS_NOPARENTALIGN,
@@ -143,11 +123,10 @@ void frmMain::buildToolBars() {
         SendMessageW(bar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images_->small()));
         SendMessageW(bar, TB_SETMAXTEXTROWS, 0, 0);  // the text is the tool tip
         int i = 0;
-        for (const auto& b : buttons) {
-            const std::string image = keyIsTip ? b[1] : b[0];
-            const std::wstring tip = WideFromUtf8(keyIsTip ? b[0] : b[1]);
+        for (const window::ToolButton& b : buttons) {
+            const std::wstring tip = WideFromUtf8(b.text);
             TBBUTTON tb{};
-            tb.iBitmap = std::max(images_->index(image), 0);
+            tb.iBitmap = std::max(images_->index(b.image), 0);
             tb.idCommand = commands ? commands[i] : base + i;
             tb.fsState = TBSTATE_ENABLED;
             tb.fsStyle = BTNS_BUTTON;
@@ -158,9 +137,9 @@ void frmMain::buildToolBars() {
         SendMessageW(bar, TB_AUTOSIZE, 0, 0);
         return bar;
     };
-    tlbMain_ = make(IDC_TOOLBAR, kMainButtons, kMainCommands, 0, false);
-    tlbMainSub1_ = make(IDC_TOOLBAR_SUB1, kSub1, nullptr, IDM_SUB1_BASE, true);
-    tlbMainSub2_ = make(IDC_TOOLBAR_SUB2, kSub2, nullptr, IDM_SUB2_BASE, true);
+    tlbMain_ = make(IDC_TOOLBAR, window::MainToolButtons(), kMainCommands, 0);
+    tlbMainSub1_ = make(IDC_TOOLBAR_SUB1, window::CategoryButtons(1), nullptr, IDM_SUB1_BASE);
+    tlbMainSub2_ = make(IDC_TOOLBAR_SUB2, window::CategoryButtons(2), nullptr, IDM_SUB2_BASE);
 }
 
 void frmMain::buildStatusBar() {
@@ -205,7 +184,6 @@ void frmMain::buildProgressArea() {
 void frmMain::setStatus(int pane, const std::string& text) {
     if (!sbrMain_) return;
     SendMessageW(sbrMain_, SB_SETTEXTW, static_cast<WPARAM>(pane), reinterpret_cast<LPARAM>(WideFromUtf8(text).c_str()));
-    if (pane == kPaneNote || pane == kPaneSource || pane == kPaneReasons) ArrangeControls();
 }
 
 // Geometry -------------------------------------------------------------------
@@ -283,7 +261,7 @@ void frmMain::ArrangeControls() {
     SelectObject(dc, oldFont);
     ReleaseDC(sbrMain_, dc);
     SendMessageW(sbrMain_, SB_SETPARTS, kPaneCount, reinterpret_cast<LPARAM>(widths));
-    if (list_.columns().size() == 2) {
+    if (core_.list().columns().size() == 2) {
         ListView_SetColumnWidth(lvwMain_, 0, px(r.firstColumn));
         ListView_SetColumnWidth(lvwMain_, 1, px(r.secondColumn));
     }
@@ -364,6 +342,9 @@ LRESULT frmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_COMMAND:
         onCommand(LOWORD(wp));
         return 0;
+    case WM_TIMER:
+        if (wp == kFlashTimer) flash("");
+        return 0;
     case WM_NOTIFY:
         return onNotify(reinterpret_cast<NMHDR*>(lp));
     case WM_CONTEXTMENU:
@@ -377,12 +358,12 @@ LRESULT frmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
         }
         break;
     case WM_CLOSE:
-        if (busy_) {
+        if (core_.busy()) {
             // Let the running listing stop at its next instance, then close.
-            state_.gblnCancel = true;
+            core_.cancel();
             if (!closing_) {
                 closing_ = true;
-                deferred_.emplace_back([this] { PostMessageW(hwnd_, WM_CLOSE, 0, 0); });
+                core_.runWhenIdle([this] { PostMessageW(hwnd_, WM_CLOSE, 0, 0); });
             }
             return 0;
         }
@@ -399,18 +380,17 @@ LRESULT frmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
 LRESULT frmMain::onNotify(NMHDR* hdr) {
     if (hdr->hwndFrom == treMain_ && hdr->code == TVN_SELCHANGEDW) {
         auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
-        if (!settingSelection_ && nm->itemNew.hItem) {
-            const int node = static_cast<int>(nm->itemNew.lParam);
-            runWhenIdle([this, node] { treMain_NodeClick(node); });
-        }
+        if (!settingSelection_ && nm->itemNew.hItem)
+            core_.request(static_cast<int>(nm->itemNew.lParam), GetDoubleClickTime());
         return 0;
     }
     if (hdr->hwndFrom != lvwMain_) return 0;
     switch (hdr->code) {
     case LVN_GETDISPINFOW: {
         LVITEMW& item = reinterpret_cast<NMLVDISPINFOW*>(hdr)->item;
-        if (item.iItem < 0 || static_cast<std::size_t>(item.iItem) >= list_.rowCount()) return 0;
-        const ListRow& row = list_.row(static_cast<std::size_t>(item.iItem));
+        const ListModel& list = core_.list();
+        if (item.iItem < 0 || static_cast<std::size_t>(item.iItem) >= list.rowCount()) return 0;
+        const ListRow& row = list.row(static_cast<std::size_t>(item.iItem));
         if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
             const std::string* text = nullptr;
             if (item.iSubItem == 0) text = &row.text;
@@ -430,20 +410,8 @@ LRESULT frmMain::onNotify(NMHDR* hdr) {
         if (item.mask & LVIF_IMAGE) item.iImage = images_->index(row.icon);
         return 0;
     }
-    case NM_CUSTOMDRAW: {
-        auto* cd = reinterpret_cast<NMLVCUSTOMDRAW*>(hdr);
-        if (cd->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
-        if (cd->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) return CDRF_NOTIFYSUBITEMDRAW;
-        if (cd->nmcd.dwDrawStage == (CDDS_ITEMPREPAINT | CDDS_SUBITEM)) {
-            const std::size_t r = cd->nmcd.dwItemSpec;
-            if (r >= list_.rowCount()) return CDRF_DODEFAULT;
-            const ListRow& row = list_.row(r);
-            const bool bold = cd->iSubItem == 0 ? row.bold : (cd->iSubItem == 1 && row.subBold);
-            SelectObject(cd->nmcd.hdc, bold ? boldFont_ : reinterpret_cast<HFONT>(SendMessageW(lvwMain_, WM_GETFONT, 0, 0)));
-            return CDRF_NEWFONT;
-        }
-        return CDRF_DODEFAULT;
-    }
+    case NM_CUSTOMDRAW:
+        return onCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(hdr));
     case LVN_COLUMNCLICK:
         lvwMain_ColumnClick(reinterpret_cast<NMLISTVIEW*>(hdr)->iSubItem);
         return 0;
@@ -457,22 +425,35 @@ LRESULT frmMain::onNotify(NMHDR* hdr) {
     return 0;
 }
 
-void frmMain::onCommand(int id) {
-    if (id >= IDM_SUB1_BASE && id < IDM_SUB1_BASE + static_cast<int>(std::size(kSub1))) {
-        int n = tree_.find(kSub1[id - IDM_SUB1_BASE][0]);
-        if (n >= 0) runWhenIdle([this, n] { treMain_NodeClick(n); });
-        return;
+LRESULT frmMain::onCustomDraw(NMLVCUSTOMDRAW* cd) {
+    if (cd->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+    if (cd->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) return CDRF_NOTIFYSUBITEMDRAW;
+    if (cd->nmcd.dwDrawStage == (CDDS_ITEMPREPAINT | CDDS_SUBITEM)) {
+        const std::size_t r = cd->nmcd.dwItemSpec;
+        if (r >= core_.list().rowCount()) return CDRF_DODEFAULT;
+        const ListRow& row = core_.list().row(r);
+        const bool bold = cd->iSubItem == 0 ? row.bold : (cd->iSubItem == 1 && row.subBold);
+        SelectObject(cd->nmcd.hdc, bold ? boldFont_ : reinterpret_cast<HFONT>(SendMessageW(lvwMain_, WM_GETFONT, 0, 0)));
+        return CDRF_NEWFONT;
     }
-    if (id >= IDM_SUB2_BASE && id < IDM_SUB2_BASE + static_cast<int>(std::size(kSub2))) {
-        int n = tree_.find(kSub2[id - IDM_SUB2_BASE][0]);
-        if (n >= 0) runWhenIdle([this, n] { treMain_NodeClick(n); });
-        return;
+    return CDRF_DODEFAULT;
+}
+
+void frmMain::onCommand(int id) {
+    for (int bar : {1, 2}) {
+        const auto buttons = window::CategoryButtons(bar);
+        const int index = id - (bar == 1 ? IDM_SUB1_BASE : IDM_SUB2_BASE);
+        if (index >= 0 && index < static_cast<int>(buttons.size())) {
+            core_.openNode(buttons[static_cast<std::size_t>(index)].text);
+            return;
+        }
     }
     switch (id) {
-    case IDM_CONNECT: runWhenIdle([this] { mnuFleConnectTo_Click(); }); break;
-    case IDM_OPEN_SNAPSHOT: runWhenIdle([this] { mnuFleOpenSnapshot_Click(); }); break;
-    case IDM_SAVE_SNAPSHOT: runWhenIdle([this] { mnuFleSaveSnapshot_Click(); }); break;
-    case IDM_EXPORT: runWhenIdle([this] { mnuFleExport_Click(); }); break;
+    case IDM_CONNECT: core_.runWhenIdle([this] { mnuFleConnectTo_Click(); }); break;
+    case IDM_OPEN_SNAPSHOT: core_.runWhenIdle([this] { mnuFleOpenSnapshot_Click(); }); break;
+    case IDM_SAVE_SNAPSHOT: core_.runWhenIdle([this] { mnuFleSaveSnapshot_Click(); }); break;
+    case IDM_COMPARE_WITH: core_.runWhenIdle([this] { mnuFleCompareWith_Click(); }); break;
+    case IDM_EXPORT: core_.runWhenIdle([this] { mnuFleExport_Click(); }); break;
     case IDM_EXIT: mnuFleExit_Click(); break;
     case IDM_FIND: mnuEdtFind_Click(); break;
     case IDM_FIND_NEXT: findNext(false); break;
@@ -482,17 +463,18 @@ void frmMain::onCommand(int id) {
     case IDM_SELECT_ALL: mnuEdtSelectAll_Click(); break;
     case IDM_VERTICAL: mnuViewVertical_Click(); break;
     case IDM_HORIZONTAL: mnuViewHorizontal_Click(); break;
-    case IDM_REFRESH: runWhenIdle([this] { mnuViewRefresh_Click(); }); break;
+    case IDM_REFRESH: core_.runWhenIdle([this] { mnuViewRefresh_Click(); }); break;
     case IDM_LEVEL1: case IDM_LEVEL2: case IDM_LEVEL3: {
         const int level = id - IDM_LEVEL1 + 1;
-        runWhenIdle([this, level] { mnuLevel_Click(level); });
+        core_.runWhenIdle([this, level] {
+            core_.setLevel(level);
+            Form_Load();
+        });
         break;
     }
     case IDM_ABOUT: mnuHlpAbout_Click(); break;
-    case IDM_SUMMARY:
-        if (!tree_.topLevel().empty()) runWhenIdle([this] { treMain_NodeClick(tree_.topLevel().front()); });
-        break;
-    case IDC_CANCEL: cmdCancel_Click(); break;
+    case IDM_SUMMARY: core_.openNode(kRootKey); break;
+    case IDC_CANCEL: core_.cancel(); break;
     }
 }
 

@@ -1,32 +1,29 @@
 // The main window of kestrane.exe: category tree on the left, a virtual list
 // view on the right, tool bars above, status bar below, and the progress
-// area with Cancel over them while a listing runs.
+// area with Cancel over them while a listing runs. It draws what the window
+// core (src/window) holds and wires the controls to it.
 #pragma once
 
 #include <windows.h>
 #include <commctrl.h>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "catalogue/tree_model.h"
-#include "core/app_state.h"
 #include "core/layout.h"
 #include "core/settings.h"
-#include "listing/list_model.h"
-#include "listing/listing.h"
-#include "window/find.h"
 #include "win32/dialogs.h"
 #include "win32/icons.h"
-#include "wmi/services.h"
-#include "wmi/snapshot/snapshot.h"
+#include "window/window.h"
 
 namespace kestrane::win32 {
 
-class frmMain : private ListingHost {
+// The status bar's panes, left to right (the window test reads them by number).
+enum Pane { kPaneNode, kPaneAddress, kPaneVersion, kPaneCredit, kPaneReasons, kPaneNote, kPaneSource, kPaneCount };
+
+class frmMain : private window::FrontEnd {
 public:
     frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends backends);
     ~frmMain() override;
@@ -36,38 +33,48 @@ public:
     // cannot be read).
     bool ShowThisForm(int showCommand, const std::string& snapshotFile = {});
     HWND hwnd() const { return hwnd_; }
-    // Browses a recorded computer; false (after saying why) when the file
-    // cannot be read.
-    bool openSnapshotFile(const std::string& path);
 
     void Form_Load();
     void Form_Unload();
-    void treMain_NodeClick(int node);
     void ArrangeControls();
 
 private:
+    // Takes a passing message (flash) away again.
+    static constexpr UINT_PTR kFlashTimer = 1;
+
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     static LRESULT CALLBACK ProgressProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
     LRESULT onNotify(NMHDR* hdr);
+    LRESULT onCustomDraw(NMLVCUSTOMDRAW* cd);
     void onCommand(int id);
     void createControls();
     void buildToolBars();
     void buildStatusBar();
     void buildProgressArea();
+    void Form_MouseMove(bool leftButton, int xPixels);
 
-    // ListingHost
-    bool cancelRequested() const override { return state_.gblnCancel; }
-    void setListedCount(long count) override;
+    // window::FrontEnd
+    void listChanged() override;
+    void listReordered() override;
+    void listingFinished() override;
+    void setListMode(window::ListMode mode) override;
+    void setInputEnabled(bool enabled) override;
     void setProgressVisible(bool visible) override;
-    void yieldToUser(bool always) override;
-    std::string selectedNodeKey() const override;
-    void listingEnded(bool complete) override { listingComplete_ = complete; }
+    void setProgress(const std::string& text, std::size_t step, std::size_t total) override;
+    void processEvents() override;
+    void treeRebuilt() override;
+    void treeTextChanged(int node) override;
+    void treeSelectionChanged(int node) override;
+    void statusChanged() override;
+    void flash(const std::string& text) override;
+    bool message(window::MessageKind kind, const std::string& text, bool ask) override;
 
     // Commands
     void mnuFleConnectTo_Click();
     void mnuFleOpenSnapshot_Click();
     void mnuFleSaveSnapshot_Click();
+    void mnuFleCompareWith_Click();
     void mnuFleExport_Click();
     void mnuFleExit_Click();
     void mnuEdtFind_Click();
@@ -78,41 +85,23 @@ private:
     void mnuViewVertical_Click();
     void mnuViewHorizontal_Click();
     void mnuViewRefresh_Click();
-    void mnuLevel_Click(int index);
     void mnuHlpAbout_Click();
-    void cmdCancel_Click() { state_.gblnCancel = true; }
     void lvwMain_ColumnClick(int column);
     void lvwMain_DblClick();
-    void Form_MouseMove(bool leftButton, int xPixels);
 
-    // Runs now, or once the running listing has stopped (which it is asked to).
-    void runWhenIdle(std::function<void()> f);
-    void finishBusy();
-    wmi::Services GetWMIServices();
-    void showRootAndSource();
-    void rebuildTreeView();
-    void syncList();
     void syncColumns();
-    void setListMode(int mode);
+    void showSortArrow();
     void fitColumns();
     void setStatus(int pane, const std::string& text);
-    void setBusy(bool busy);
     std::vector<std::size_t> selectedRows() const;
     void selectRow(std::size_t row);
-    void saveSettings();
 
     int px(double twips) const { return static_cast<int>(TwipsToPixels(twips, dpi_) + 0.5); }
     double tw(int pixels) const { return PixelsToTwips(pixels, dpi_); }
 
-    SettingsStore& settings_;
-    SecretStore& secrets_;
-    wmi::Backends backends_;
-    AppState state_;
-    TreeModel tree_;
-    ListModel list_;
-    std::shared_ptr<wmi::SnapshotProvider> snapshot_;
+    window::WindowCore core_;
     std::unique_ptr<ImageLists> images_;
-    std::vector<HTREEITEM> items_;
+    std::vector<HTREEITEM> items_;  // by core node index
 
     HWND hwnd_ = nullptr, treMain_ = nullptr, lvwMain_ = nullptr, sbrMain_ = nullptr;
     HWND tlbMain_ = nullptr, tlbMainSub1_ = nullptr, tlbMainSub2_ = nullptr;
@@ -123,18 +112,15 @@ private:
 
     Rect band_rect_, tree_rect_, list_rect_;
     bool sizingPointer_ = false;
-    bool busy_ = false, closing_ = false, settingSelection_ = false;
-    std::vector<std::function<void()>> deferred_;
+    bool closing_ = false, settingSelection_ = false;
     unsigned long columnGeneration_ = static_cast<unsigned long>(-1);
-    int listMode_ = 3;
-    int sortColumn_ = -1;
-    bool sortDescending_ = false;
-    bool horizontalListing_ = false;
-    long listedCount_ = 0;
-    bool listingComplete_ = true;
-    DWORD lastYield_ = 0;
+    // What the header's arrow shows: column (or -1), direction, columns.
+    int arrowColumn_ = -1;
+    bool arrowDescending_ = false;
+    unsigned long arrowGeneration_ = static_cast<unsigned long>(-1);
+    bool marquee_ = true;
+    std::string flashed_, shownNote_;
     FindRequest find_;
-    window::Finder finder_;
     std::optional<StartupSettings> pendingGeometry_;
 
     friend int RunMessageLoop(frmMain& form);

@@ -2,11 +2,8 @@
 
 #include <shellapi.h>
 
-#include <functional>
-#include <set>
-
-#include "catalogue/catalogue.h"
 #include "core/platform.h"
+#include "window/icons.h"
 
 namespace kestrane::win32 {
 
@@ -36,12 +33,11 @@ HICON StockIconFor(const std::string& key, bool large) {
     return nullptr;
 }
 
-// A drawn picture: a rounded tile in a colour of the key's own, with the
-// key's first letters, so every key has a distinct, readable icon.
-void DrawTile(HDC dc, int size, const std::string& key) {
-    const std::size_t h = std::hash<std::string>{}(key);
-    const COLORREF colour = RGB(40 + (h & 0x7f), 60 + ((h >> 8) & 0x7f), 90 + ((h >> 16) & 0x7f));
-    HBRUSH brush = CreateSolidBrush(colour);
+// A drawn picture, as the Qt window draws it: a rounded tile in the
+// picture's colour with its glyph.
+void DrawTile(HDC dc, int size, const window::IconPicture& picture) {
+    const unsigned c = picture.rgb;
+    HBRUSH brush = CreateSolidBrush(RGB((c >> 16) & 0xff, (c >> 8) & 0xff, c & 0xff));
     HPEN pen = CreatePen(PS_SOLID, 1, RGB(30, 30, 30));
     HGDIOBJ oldBrush = SelectObject(dc, brush), oldPen = SelectObject(dc, pen);
     RoundRect(dc, 0, 0, size, size, size / 3, size / 3);
@@ -49,23 +45,21 @@ void DrawTile(HDC dc, int size, const std::string& key) {
     SelectObject(dc, oldPen);
     DeleteObject(brush);
     DeleteObject(pen);
-    std::wstring letters;
-    for (char c : key)
-        if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) letters += static_cast<wchar_t>(c);
-    if (letters.empty() && !key.empty()) letters = static_cast<wchar_t>(key[0]);
-    if (letters.size() > 2) letters.resize(2);
-    HFONT font = CreateFontW(-size * 11 / 20, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY, 0,
-                             L"Segoe UI");
+    const std::wstring glyph = WideFromUtf8(picture.glyph);
+    // Three letters must fit where one may fill the tile.
+    const int percent = glyph.size() >= 3 ? 36 : glyph.size() == 2 ? 46 : 62;
+    HFONT font = CreateFontW(-size * percent / 100, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
+                             CLEARTYPE_QUALITY, 0, L"Segoe UI");
     HGDIOBJ oldFont = SelectObject(dc, font);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(255, 255, 255));
     RECT rc{0, 0, size, size};
-    DrawTextW(dc, letters.c_str(), static_cast<int>(letters.size()), &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    DrawTextW(dc, glyph.c_str(), static_cast<int>(glyph.size()), &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
     SelectObject(dc, oldFont);
     DeleteObject(font);
 }
 
-void AddDrawn(HIMAGELIST list, int size, const std::string& key) {
+void AddDrawn(HIMAGELIST list, int size, const window::IconPicture& picture) {
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);
     HBITMAP bmp = CreateCompatibleBitmap(screen, size, size), mask = CreateBitmap(size, size, 1, 1, nullptr);
@@ -74,7 +68,7 @@ void AddDrawn(HIMAGELIST list, int size, const std::string& key) {
     HBRUSH magenta = CreateSolidBrush(RGB(255, 0, 255));
     FillRect(dc, &rc, magenta);
     DeleteObject(magenta);
-    DrawTile(dc, size, key);
+    DrawTile(dc, size, picture);
     SelectObject(dc, old);
     ImageList_AddMasked(list, bmp, RGB(255, 0, 255));
     DeleteObject(bmp);
@@ -87,26 +81,20 @@ void AddDrawn(HIMAGELIST list, int size, const std::string& key) {
 
 ImageLists::ImageLists(int dpi) {
     const int smallSize = MulDiv(16, dpi, 96), largeSize = MulDiv(32, dpi, 96);
-    std::set<std::string> seen;
-    std::vector<std::string> keys;
-    for (auto list : {SmallImageKeys(), LargeImageKeys()})
-        for (const char* k : list)
-            if (seen.insert(k).second) keys.emplace_back(k);
-    for (const char* extra : {"Crest", "Connect", "Refresh", "Exit", "About"})
-        if (seen.insert(extra).second) keys.emplace_back(extra);
-    small_ = ImageList_Create(smallSize, smallSize, ILC_COLOR32 | ILC_MASK, static_cast<int>(keys.size()), 8);
-    large_ = ImageList_Create(largeSize, largeSize, ILC_COLOR32 | ILC_MASK, static_cast<int>(keys.size()), 8);
-    for (const std::string& key : keys) {
+    const auto pictures = window::IconTable();
+    small_ = ImageList_Create(smallSize, smallSize, ILC_COLOR32 | ILC_MASK, static_cast<int>(pictures.size()), 8);
+    large_ = ImageList_Create(largeSize, largeSize, ILC_COLOR32 | ILC_MASK, static_cast<int>(pictures.size()), 8);
+    for (const window::IconPicture& picture : pictures) {
         for (bool large : {false, true}) {
             HIMAGELIST list = large ? large_ : small_;
-            if (HICON icon = StockIconFor(key, large)) {
+            if (HICON icon = StockIconFor(picture.key, large)) {
                 ImageList_AddIcon(list, icon);
                 DestroyIcon(icon);
             } else {
-                AddDrawn(list, large ? largeSize : smallSize, key);
+                AddDrawn(list, large ? largeSize : smallSize, picture);
             }
         }
-        index_[key] = static_cast<int>(index_.size());
+        index_[picture.key] = static_cast<int>(index_.size());
     }
 }
 

@@ -1,6 +1,7 @@
 #include "window/window.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 
 #include "catalogue/catalogue.h"
@@ -296,25 +297,72 @@ void WindowCore::showRootAndSource() {
     ui_.statusChanged();
 }
 
+namespace {
+
+#ifdef _WIN32
+// Names only SSH or WS-Management would reach, which the Windows build leaves out.
+bool NeedsRemoteProtocol(const std::string& computer) {
+    std::string lower = computer;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower.rfind("ssh://", 0) == 0 || lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0;
+}
+#else
+bool NeedsRemoteProtocol(const std::string&) { return false; }
+#endif
+
+}  // namespace
+
 void WindowCore::connected(bool accepted) {
-    if (accepted) {
-        // What the status bar and the list said belonged to the computer before.
-        ui_.flash("");
-        status_.note.clear();
-        status_.reasons.clear();
-        snapshot_.close();
-        needsPassword_ = false;
-        clearList();  // the previous computer's rows
-        if (!WriteLogin(settings_, secrets_, {state_.gstrComputer, state_.gstrUserName, state_.gstrPassword}))
-            ui_.flash("No keyring answered: the password is kept for this session only.");
-        if (IsSnapshotPath(state_.gstrComputer)) {
-            try {
-                snapshot_.open(state_.gstrComputer);
-            } catch (const std::exception& e) {
-                say(MessageKind::Critical, e.what());
-            }
-        }
+    if (!accepted) {
+        showRootAndSource();
+        return;
     }
+    // The dialog has changed the login already: an unreadable file is said
+    // and the window goes on without it.
+    OpenSnapshot opened;
+    openNamedSnapshot(state_.gstrComputer, opened);
+    useLogin(std::move(opened));
+}
+
+bool WindowCore::connectTo(const AppState& edited) {
+    if (NeedsRemoteProtocol(edited.gstrComputer)) {
+        say(MessageKind::Warning,
+            "This build of Kestrane cannot reach \"" + edited.gstrComputer +
+                "\": SSH and WS-Management are not part of the Windows build. Give a computer name or address "
+                "(reached through DCOM) or the path of a snapshot file.");
+        return false;
+    }
+    OpenSnapshot opened;
+    if (!openNamedSnapshot(edited.gstrComputer, opened)) return false;
+    state_.gstrComputer = edited.gstrComputer;
+    state_.gstrUserName = edited.gstrUserName;
+    state_.gstrPassword = edited.gstrPassword;
+    useLogin(std::move(opened));
+    return true;
+}
+
+bool WindowCore::openNamedSnapshot(const std::string& computer, OpenSnapshot& opened) {
+    if (!IsSnapshotPath(computer)) return true;
+    try {
+        opened.open(computer);
+    } catch (const std::exception& e) {
+        say(MessageKind::Critical, e.what());
+        return false;
+    }
+    return true;
+}
+
+void WindowCore::useLogin(OpenSnapshot opened) {
+    // What the status bar and the list said belonged to the computer before.
+    ui_.flash("");
+    status_.note.clear();
+    status_.reasons.clear();
+    snapshot_ = std::move(opened);
+    needsPassword_ = false;
+    clearList();  // the previous computer's rows
+    if (!WriteLogin(settings_, secrets_, {state_.gstrComputer, state_.gstrUserName, state_.gstrPassword}))
+        ui_.flash("No keyring answered: the password is kept for this session only.");
     showRootAndSource();
 }
 

@@ -158,6 +158,11 @@ public:
     // opens a snapshot path, empties the list (its rows were the previous
     // computer's) and renames the root. `accepted` false only renames.
     void connected(bool accepted);
+    // Connect To for a dialog that edits a copy of state(): the login is
+    // taken only when the computer can be browsed. False (after saying why)
+    // for a snapshot file that cannot be read or a protocol this build
+    // cannot speak; the computer browsed so far then stays.
+    bool connectTo(const AppState& edited);
     // Browses a recorded computer and lists its summary; false (after saying
     // why) when the file cannot be read.
     bool openSnapshot(const std::string& path);
@@ -205,6 +210,10 @@ private:
 
     wmi::Services services();
     void showRootAndSource();
+    // A snapshot file named as the computer, into `opened`; false after
+    // saying why it cannot be read. Any other name needs nothing opened.
+    bool openNamedSnapshot(const std::string& computer, OpenSnapshot& opened);
+    void useLogin(OpenSnapshot opened);
     void clearList();
     void setBusy(bool busy);
     void finishBusy();

@@ -95,6 +95,43 @@ std::vector<std::string> RemoteProcess::headerCaptions(HWND lv) {
     return out;
 }
 
+int RemoteProcess::headerArrow(HWND lv, int column) {
+    HWND header = reinterpret_cast<HWND>(SendMessageW(lv, LVM_GETHEADER, 0, 0));
+    HDITEMW hd{};
+    hd.mask = HDI_FORMAT;
+    write(0, &hd, sizeof hd);
+    SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(at(0)));
+    read(0, &hd, sizeof hd);
+    return (hd.fmt & HDF_SORTUP) ? 1 : (hd.fmt & HDF_SORTDOWN) ? -1 : 0;
+}
+
+void RemoteProcess::clickHeader(HWND lv, int column) {
+    HWND header = reinterpret_cast<HWND>(SendMessageW(lv, LVM_GETHEADER, 0, 0));
+    auto middle = [&] {
+        RECT rc{};
+        write(0, &rc, sizeof rc);
+        SendMessageW(header, HDM_GETITEMRECT, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(at(0)));
+        read(0, &rc, sizeof rc);
+        POINT p{(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+        MapWindowPoints(header, lv, &p, 1);
+        return p;
+    };
+    // A header beyond the list's edge takes no click: scroll to it first, as
+    // a user would.
+    RECT client;
+    GetClientRect(lv, &client);
+    POINT p = middle();
+    if (p.x < 0 || p.x >= client.right) {
+        SendMessageW(lv, LVM_SCROLL, static_cast<WPARAM>(p.x - client.right / 2), 0);
+        p = middle();
+    }
+    MapWindowPoints(lv, header, &p, 1);
+    const LPARAM point = MAKELPARAM(p.x, p.y);
+    SendMessageW(header, WM_MOUSEMOVE, 0, point);
+    SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, point);
+    SendMessageW(header, WM_LBUTTONUP, 0, point);
+}
+
 void RemoteProcess::selectRows(HWND lv, const std::vector<int>& rows) {
     LVITEMW item{};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;

@@ -27,6 +27,10 @@ public:
     std::string listCell(HWND lv, int row, int column);
     std::vector<std::vector<std::string>> listRows(HWND lv, int maxRows = 100000);
     std::vector<std::string> headerCaptions(HWND lv);
+    // The sort arrow a column's header shows: 1 up, -1 down, 0 none.
+    int headerArrow(HWND lv, int column);
+    // A left click on the middle of a column's header, as the mouse gives it.
+    void clickHeader(HWND lv, int column);
     void selectRows(HWND lv, const std::vector<int>& rows);
     std::vector<int> selectedRows(HWND lv) const;
 

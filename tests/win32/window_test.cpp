@@ -234,6 +234,7 @@ namespace {
 
 struct Fixture {
     std::string rich, big, malformed;
+    int added = 0;  // classes the rich snapshot has beyond the sample
     std::vector<std::string> richClasses;  // class keys the rich snapshot records
 };
 
@@ -274,6 +275,7 @@ Fixture MakeFixtures(const std::string& sample, const std::vector<nlohmann::json
             ++added;
         }
     }
+    f.added = added;
     for (auto& [k, v] : snap["classes"].items()) f.richClasses.push_back(k);
     f.rich = Path("rich.json");
     std::ofstream(std::filesystem::path(Wide(f.rich)), std::ios::binary) << snap.dump();
@@ -429,6 +431,26 @@ void SortFindCopy(App& app, const Node& n) {
               cf.find("Überhitzung ✓") != std::string::npos,
           "the HTML copy escapes markup and keeps non-ASCII text");
 
+    // A header click sorts by that column's kind (sizes as numbers), shows
+    // the direction on the header and goes the other way on a second click.
+    auto names = [&] {
+        std::vector<std::string> out;
+        for (const auto& r : app.rp->listRows(app.list)) out.push_back(r[name]);
+        return out;
+    };
+    const std::vector<std::string> bySize = {"Charlie", "Alpha", "Bravo"};
+    app.rp->clickHeader(app.list, size);
+    Check(names() == bySize && app.rp->headerArrow(app.list, size) == 1 && app.rp->headerArrow(app.list, name) == 0,
+          "a click on the Size header sorts by size, smallest first, with the arrow up on that column");
+    app.rp->clickHeader(app.list, size);
+    Check(names() == std::vector<std::string>(bySize.rbegin(), bySize.rend()) &&
+              app.rp->headerArrow(app.list, size) == -1,
+          "a second click sorts the other way, with the arrow down");
+    SendMessageW(app.main, WM_COMMAND, IDM_REFRESH, 0);
+    WaitIdle(app);
+    Check(names() == std::vector<std::string>{"Alpha", "Bravo", "Charlie"} && app.rp->headerArrow(app.list, size) == 0,
+          "a new listing comes in the computer's order, without an arrow");
+
     // Find, F3 and Shift+F3 over the vertical listing.
     Command(app, IDM_VERTICAL);
     SendMessageW(app.main, WM_COMMAND, IDM_REFRESH, 0);
@@ -494,6 +516,29 @@ void FileChecks(App& app, const Node& n) {
     AnswerFileDialog(app, L"Kestrane - Save Snapshot", Path("cancelled.json"), false);
     WaitIdle(app);
     Check(!Exists(Path("cancelled.json")), "a cancelled Save Snapshot writes nothing");
+}
+
+// Compare With the sample the rich snapshot was made from: the classes it
+// adds are the differences, each instance of them added.
+void CompareChecks(App& app, const Fixture& f) {
+    Open(app, IDM_COMPARE_WITH);
+    Check(AnswerFileDialog(app, L"Kestrane - Compare With", Path("sample.json")), "Compare With asks for a snapshot");
+    if (HWND box = WaitIdle(app)) Check(false, "Compare With: " + Dismiss(box));
+    const std::string count = std::to_string(3 * f.added) + " instances differ";
+    Check(app.rp->statusText(app.status, 5) == count,
+          "Compare With counts what differs (" + app.rp->statusText(app.status, 5) + ", expected " + count + ")");
+    Check(app.rp->statusText(app.status, 0).rfind("Differences between the snapshot ", 0) == 0,
+          "the status bar says what is compared (" + app.rp->statusText(app.status, 0) + ")");
+    int added = 0;
+    for (const auto& r : app.rp->listRows(app.list)) added += Trimmed(r[0]) == "Added";
+    Check(added == 3 * f.added, "the list shows each added instance (" + std::to_string(added) + ")");
+
+    Open(app, IDM_COMPARE_WITH);
+    AnswerFileDialog(app, L"Kestrane - Compare With", f.malformed);
+    HWND box = WaitIdle(app);
+    const std::string text = box ? Dismiss(box) : "";
+    Check(text.find("malformed.json") != std::string::npos && app.rp->statusText(app.status, 5) == count,
+          "a snapshot that cannot be read is named in a message and the differences stay (" + text + ")");
 }
 
 void ConnectChecks(App& app, const Fixture& f, const std::vector<Node>& nodes) {
@@ -667,7 +712,7 @@ int wmain(int argc, wchar_t** argv) {
     workDir = argv[3];
     const int dpi = _wtoi(argv[4]);
     // --quick: start, the root and a few classes; --only=startup|listings|
-    // edit|files|connect: start and that group alone.
+    // edit|files|compare|connect: start and that group alone.
     const std::wstring option = argc > 5 ? argv[5] : L"";
     const bool quick = option == L"--quick";
     const std::wstring only = option.rfind(L"--only=", 0) == 0 ? option.substr(7) : L"";
@@ -718,6 +763,7 @@ int wmain(int argc, wchar_t** argv) {
         if (run(L"edit")) SortFindCopy(app, *n);
         if (run(L"files")) FileChecks(app, *n);
     }
+    if (run(L"compare")) CompareChecks(app, f);
     if (run(L"connect")) ConnectChecks(app, f, nodes);
     Check(Close(app) == 0, "the window closes cleanly");
     std::printf("%d passed, %d failed\n", passed, failed);

@@ -209,6 +209,37 @@ TEST_F(CoreTest, ConnectToASnapshotPathOpensItOrSaysItCannotBeRead) {
     EXPECT_EQ(core->status().source, "");
 }
 
+// A dialog that edits a copy (the Win32 window): a computer that cannot be
+// browsed leaves the one browsed so far, its login and its list alone.
+TEST_F(CoreTest, ConnectToThatCannotBrowseKeepsTheComputerBrowsedSoFar) {
+    const std::string sample = std::string(KESTRANE_FIXTURES) + "/snapshots/sample.json";
+    AppState edited = core->state();
+    edited.gstrComputer = sample;
+    ASSERT_TRUE(core->connectTo(edited));
+    List("Win32_Processor", false);
+    const std::size_t rows = core->list().rowCount();
+    ASSERT_GT(rows, 0u);
+
+    edited.gstrComputer = (dir / "sampel.json").string();
+    edited.gstrUserName = "admin";
+    EXPECT_FALSE(core->connectTo(edited));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, edited.gstrComputer + ": cannot be opened for reading");
+    EXPECT_EQ(core->tree().node(0).text, "ORION");
+    EXPECT_EQ(core->state().gstrComputer, sample);
+    EXPECT_EQ(core->state().gstrUserName, "");
+    EXPECT_EQ(settings.get("Login", "Computer"), sample);
+    EXPECT_EQ(core->list().rowCount(), rows);
+
+    // A computer that can be browsed takes over: its login is stored.
+    edited.gstrComputer = "server7";
+    ASSERT_TRUE(core->connectTo(edited));
+    EXPECT_FALSE(core->snapshot().isOpen());
+    EXPECT_EQ(core->tree().node(0).text, "server7");
+    EXPECT_EQ(settings.get("Login", "UserName"), "admin");
+    EXPECT_EQ(core->list().rowCount(), 0u);
+}
+
 TEST_F(CoreTest, SaveAndOpenASnapshotThenReturnToTheLiveComputer) {
     EXPECT_EQ(core->snapshotSuggestion(), GetLocalComputerName() + ".json");
     core->saveSnapshot((dir / "disks").string());  // the extension is added
