@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "cli/cli.h"
+#include "core/version.h"
 
 namespace fs = std::filesystem;
 
@@ -324,4 +325,15 @@ TEST_F(CliRobustness, OutputFilesThatCannotBeWrittenLeaveWhatWasThere) {
     std::size_t entries = 0;
     for ([[maybe_unused]] const auto& e : fs::recursive_directory_iterator(dir)) ++entries;
     EXPECT_EQ(entries, 3u);
+}
+
+TEST(CliNames, VersionAndTheClassNamedInAnInvalidClassError) {
+    Result v = Cli({"--version"});
+    EXPECT_EQ(v.code, 0);
+    EXPECT_EQ(v.out, "kestrane-cli " + std::to_string(kestrane::kVersionMajor) + "." +
+                         std::to_string(kestrane::kVersionMinor) + "." + std::to_string(kestrane::kVersionRevision) + "\n");
+    // A class the catalogue lacks keeps its spelling after the prefix.
+    Result bad = Cli({"--snapshot", kSample, "list", "WIN32_NoSuchThing"});
+    EXPECT_EQ(bad.code, 3);
+    EXPECT_EQ(bad.err, "-2147217392:Invalid class: Win32_NoSuchThing\n");
 }
