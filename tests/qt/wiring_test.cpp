@@ -278,20 +278,6 @@ TEST_F(ComputerTest, TheExportDialogSaysItAppendsAndAsksNothing) {
     EXPECT_TRUE(note->text().contains("appended"));
 }
 
-TEST_F(ComputerTest, ShortcutsOfTheCommands) {
-    const std::pair<const char*, const char*> keys[] = {
-        {"mnuFleConnectTo", "Ctrl+K"},    {"mnuFleExport", "Ctrl+E"},         {"mnuFleOpenSnapshot", "Ctrl+O"},
-        {"mnuFleSaveSnapshot", "Ctrl+S"}, {"mnuViewRefresh", "F5"},           {"mnuEdtFind", "Ctrl+F"},
-        {"mnuEdtFindNext", "F3"},         {"mnuEdtFindPrevious", "Shift+F3"}, {"mnuEdtCopy", "Ctrl+C"},
-        {"mnuEdtSelectAll", "Ctrl+A"},
-    };
-    for (const auto& [name, key] : keys) {
-        QAction* a = w->findChild<QAction*>(name);
-        ASSERT_NE(a, nullptr) << name;
-        EXPECT_EQ(a->shortcut().toString(), key) << name;
-    }
-}
-
 TEST_F(ComputerTest, DraggedColumnWidthsSurviveSelectionsUntilAResize) {
     List("Win32_DiskDrive", false);
     QHeaderView* h = w->lvwReport()->horizontalHeader();

@@ -81,7 +81,7 @@ TEST(ObjectModel, DeliveredClassNameIsTheRecordedSpelling) {
 }
 
 TEST(ObjectModel, QueriesOtherThanSelectStarFailAtExecQuery) {
-    const char* queries[] = {
+    const std::string queries[] = {
         "SELECT Name FROM Win32_Processor",
         "SELECT * FROM Win32_Processor WHERE DeviceID = 'CPU0'",
         "SELECT * FROMWin32_Processor",
@@ -94,11 +94,23 @@ TEST(ObjectModel, QueriesOtherThanSelectStarFailAtExecQuery) {
         "SELECT * FROM Win32_Processor, Win32_BIOS",
         "SELECT * FROM Win32-Processor",
         "ASSOCIATORS OF {Win32_Processor.DeviceID='CPU0'}",
+        // what scripts send by mistake or on purpose
+        std::string("SELECT * FROM Win32_BIOS\0", 25),
+        std::string("SELECT * FROM Win32_\0BIOS", 25),
+        "SELECT * FROM Win32_BIOS;",
+        "SELECT * FROM Win32_BIOS -- comment",
+        "SELECT * FROM \xC3\xA9t\xC3\xA9",
+        "SELECT * FROM Win32_BIOS\v",
+        "SELECT \xEF\xBC\x8A FROM Win32_BIOS",
+        "SELECT * FROM " + std::string(100000, ' '),
+        std::string(100000, '*'),
+        "\xEF\xBB\xBFSELECT * FROM Win32_BIOS",
     };
-    for (const char* q : queries) {
+    for (const std::string& q : queries) {
         std::string description;
-        EXPECT_EQ(WmiErrorOf([&] { SampleServices().ExecQuery(q); }, &description), wmi::WBEM_E_INVALID_QUERY) << q;
-        EXPECT_EQ(description, "Invalid query") << q;
+        EXPECT_EQ(WmiErrorOf([&] { SampleServices().ExecQuery(q); }, &description), wmi::WBEM_E_INVALID_QUERY)
+            << testing::PrintToString(q.substr(0, 60));
+        EXPECT_EQ(description, "Invalid query");
     }
     EXPECT_EQ(WmiErrorOf([] { SampleServices().ExecQuery("SELECT * FROM Win32_BIOS", "SQL"); }),
               wmi::WBEM_E_INVALID_QUERY_TYPE);

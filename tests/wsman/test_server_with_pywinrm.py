@@ -13,50 +13,22 @@ tests are skipped (exit 77, which CTest reports as skipped), except under CI
 import os
 import sys
 
+import ntlm_python
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SERVER = os.path.join(HERE, 'wsman_server.py')
 SAMPLE = os.path.join(HERE, '..', 'fixtures', 'snapshots', 'sample.json')
 PACKAGES = 'python3-winrm python3-ntlm-auth python3-cryptography openssl'
 
 
-def _use_debian_python():
-    # python3-winrm lives in Debian's python3; a python3 earlier in PATH
-    # (pyenv, a venv) does not see it.
-    import importlib.util
-    if importlib.util.find_spec('winrm') is not None:
-        return
-    debian = '/usr/bin/python3'
-    if os.path.exists(debian) and os.path.realpath(sys.executable) != os.path.realpath(debian):
-        os.execv(debian, [debian] + sys.argv)
-    if os.environ.get('CI'):
-        print('FAILED: python3-winrm is missing; CI must have it (apt-get install %s)' % PACKAGES)
-        sys.exit(1)
-    print('SKIPPED: python3-winrm is missing (apt-get install %s)' % PACKAGES)
-    sys.exit(77)
-
-
-def _activate_md4():
-    # python3-ntlm-auth needs MD4, in OpenSSL 3's legacy provider on Debian 12.
-    # OpenSSL reads OPENSSL_CONF once, when first loaded: set it before any
-    # import that loads hashlib or ssl, then remove the file.
-    import shutil
-    import tempfile
-    directory = tempfile.mkdtemp(prefix='wsman-test-openssl-')
-    path = os.path.join(directory, 'openssl.cnf')
-    with open(path, 'w') as f:
-        f.write('openssl_conf = openssl_init\n[openssl_init]\nproviders = provider_sect\n'
-                '[provider_sect]\ndefault = default_sect\nlegacy = legacy_sect\n'
-                '[default_sect]\nactivate = 1\n[legacy_sect]\nactivate = 1\n')
-    os.environ['OPENSSL_CONF'] = path
-    import hashlib
-    hashlib.new('md4', b'')
-    os.environ.pop('OPENSSL_CONF')
-    shutil.rmtree(directory)
-
-
 if __name__ == '__main__':
-    _use_debian_python()
-    _activate_md4()
+    if not ntlm_python.use_debian_python('winrm'):
+        if os.environ.get('CI'):
+            print('FAILED: python3-winrm is missing; CI must have it (apt-get install %s)' % PACKAGES)
+            sys.exit(1)
+        print('SKIPPED: python3-winrm is missing (apt-get install %s)' % PACKAGES)
+        sys.exit(77)
+    ntlm_python.activate_md4()
     # requests lets these override pywinrm's server_cert_validation='ignore'
     # (and a proxy must not see loopback traffic).
     for _name in ('REQUESTS_CA_BUNDLE', 'CURL_CA_BUNDLE'):
