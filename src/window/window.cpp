@@ -180,6 +180,7 @@ void WindowCore::select(int node) {
             List_Items_Horizontally(ln, list_, *this, factory);
         else
             List_Items_Vertically(ln, list_, *this, factory);
+        showListedCount();
         ui_.listChanged();
         ui_.listingFinished();
         if (listedFrom && kind == NodeKind::Class) status_.reasons = ReasonsText(listedFrom->reasons(n.key));
@@ -189,6 +190,7 @@ void WindowCore::select(int node) {
         }
         ui_.statusChanged();
     } catch (const std::exception& ex) {
+        showListedCount();
         ui_.listChanged();
         ui_.listingFinished();
         if (listedCount_ > 0) status_.note = "Incomplete: " + std::to_string(listedCount_) + " listed before the error";
@@ -229,18 +231,25 @@ void WindowCore::openNode(const std::string& key) {
 
 void WindowCore::setListedCount(long count) {
     listedCount_ = count;
-    ui_.setProgress("Listed " + std::to_string(count), 0, 0);
+    // The count is shown at each look for input and at the end: under Wine
+    // a window-system call per instance cost more than listing it.
+    if (count == 0) showListedCount();
 }
+
+void WindowCore::showListedCount() { ui_.setProgress("Listed " + std::to_string(listedCount_), 0, 0); }
 
 void WindowCore::yieldToUser(bool) {
     // Input can only be seen by looking; look every 15 ms, so a long listing
     // spends its time listing, the view catches up in batches of rows rather
     // than row by row, and Cancel is still seen at once.
-    const long long now = ui_.nowMs();
-    if (now - lastYieldMs_ < 15) return;
-    lastYieldMs_ = now;
+    if (ui_.nowMs() - lastYieldMs_ < 15) return;
+    showListedCount();
     ui_.listChanged();
     ui_.processEvents();
+    // Counted from the end of the look: under Wine a look can take longer
+    // than 15 ms, and counted from its start the listing got one instance
+    // per look.
+    lastYieldMs_ = ui_.nowMs();
 }
 
 std::string WindowCore::selectedNodeKey() const {

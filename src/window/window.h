@@ -205,6 +205,7 @@ private:
     void setListedCount(long count) override;
     void setProgressVisible(bool visible) override { ui_.setProgressVisible(visible); }
     void yieldToUser(bool always) override;
+    void showListedCount();
     std::string selectedNodeKey() const override;
     void listingEnded(bool complete) override { listingComplete_ = complete; }
 

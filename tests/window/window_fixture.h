@@ -32,6 +32,7 @@ public:
     // Runs at each chance the user gets to act during work.
     std::function<void()> onProcessEvents;
     mutable long long clock = 0;
+    long long tick = 20;
 
     void listChanged() override {}
     void setListMode(ListMode m) override { mode = m; }
@@ -51,8 +52,8 @@ public:
         messages.push_back({kind, text});
         return answer;
     }
-    // Every look at the clock finds 20 ms gone: each chance to yield is taken.
-    long long nowMs() const override { return clock += 20; }
+    // Every look at the clock finds `tick` ms gone; 20: each chance to yield is taken.
+    long long nowMs() const override { return clock += tick; }
 };
 
 class Secrets : public SecretStore {

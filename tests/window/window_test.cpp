@@ -104,6 +104,21 @@ TEST_F(CoreTest, TheStatusCountsInstancesAndSaysWhenAListingStoppedEarly) {
     EXPECT_EQ(core->status().note, "1 instance");
 }
 
+TEST_F(CoreTest, ALookForInputSlowerThanTheIntervalStillLeavesTheListingItsTime) {
+    auto& c = pc->cls("Win32_DiskDrive");
+    for (int i = 0; i < 300; ++i) c.objects.push_back(c.objects[0]);
+    // Instances cost 1 ms each and every look 100 ms, as under Wine.
+    ui.tick = 1;
+    ui.onProcessEvents = [&] { ui.clock += 100; };
+    for (bool horizontal : {false, true}) {
+        ui.processed = 0;
+        List("Win32_DiskDrive", horizontal);
+        EXPECT_EQ(core->status().note, "303 instances");
+        EXPECT_EQ(ui.progressText, "Listed 303");
+        EXPECT_LT(ui.processed, 60) << (horizontal ? "horizontally" : "vertically");
+    }
+}
+
 TEST_F(CoreTest, ASelectionAskedForWhileListingCancelsItAndRunsAfter) {
     auto& c = pc->cls("Win32_DiskDrive");
     for (int i = 0; i < 200; ++i) c.objects.push_back(c.objects[0]);
