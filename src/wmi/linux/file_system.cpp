@@ -104,6 +104,12 @@ std::optional<std::int64_t> FileSystem::oldestModificationTime(const std::string
     return oldest;
 }
 
+std::optional<std::string> DirectoryFiles::read(const char* name, std::size_t maxBytes) const {
+    return fs_.readFile(path(name), maxBytes);
+}
+std::optional<std::string> DirectoryFiles::readLink(const char* name) const { return fs_.readLink(path(name)); }
+std::size_t DirectoryFiles::countEntries(const char* name) const { return fs_.countEntries(path(name)); }
+
 namespace {
 
 // A process's stat, status, io, sessionid and cmdline files hand over all
@@ -111,10 +117,63 @@ namespace {
 // so a read shorter than asked for is their end and needs no second read to
 // learn it; procps reads them the same way. Other /proc files (mountinfo,
 // cpuinfo) are many records and may stop short of a record that did not fit.
+bool IsOneReadProcessFileName(std::string_view name) {
+    return name == "stat" || name == "status" || name == "io" || name == "sessionid" || name == "cmdline";
+}
 bool IsOneReadProcessFile(const std::string& path) {
     if (path.size() < 8 || path.compare(0, 6, "/proc/") != 0 || path[6] < '0' || path[6] > '9') return false;
-    const std::string_view name = std::string_view(path).substr(path.find_last_of('/') + 1);
-    return name == "stat" || name == "status" || name == "io" || name == "sessionid" || name == "cmdline";
+    return IsOneReadProcessFileName(std::string_view(path).substr(path.find_last_of('/') + 1));
+}
+
+// Reads an opened file (fd < 0: it could not be opened) and closes it.
+std::optional<std::string> ReadOpened(int fd, std::size_t maxBytes, bool shortReadEnds) {
+    if (fd < 0) return std::nullopt;
+    std::string out;
+    char buf[4096];
+    bool failed = false;
+    while (out.size() < maxBytes) {
+        ssize_t n = ::read(fd, buf, std::min(sizeof buf, maxBytes - out.size()));
+        if (n < 0) {
+            failed = true;  // e.g. EACCES on sysfs attributes readable only by root
+            break;
+        }
+        if (n == 0) break;
+        out.append(buf, static_cast<std::size_t>(n));
+        if (shortReadEnds && static_cast<std::size_t>(n) < sizeof buf) break;
+    }
+    ::close(fd);
+    if (failed) return std::nullopt;
+    return out;
+}
+
+// Counts an opened directory's entries and closes it. A process's fd
+// directory on Linux 6.2 and later gives its count as its size, which
+// spares listing it (the kernel builds an entry for each descriptor it
+// lists); only a directory the caller could open is counted that way, so
+// nothing is counted that a listing would not show. getdents64 directly:
+// opendir would add an fstat, and the names are not needed.
+std::size_t CountOpened(int fd, bool procDescriptors) {
+    if (fd < 0) return 0;
+    struct stat st;
+    if (procDescriptors && ::fstat(fd, &st) == 0 && st.st_size > 0) {
+        ::close(fd);
+        return static_cast<std::size_t>(st.st_size);
+    }
+    alignas(8) char buf[16384];
+    std::size_t n = 0;
+    while (true) {
+        long got = ::syscall(SYS_getdents64, fd, buf, sizeof buf);
+        if (got <= 0) break;
+        for (long off = 0; off < got;) {
+            std::uint16_t reclen;
+            std::memcpy(&reclen, buf + off + 16, sizeof reclen);  // d_ino (8), d_off (8), d_reclen
+            const char* name = buf + off + 19;                      // after d_type
+            if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) ++n;
+            off += reclen;
+        }
+    }
+    ::close(fd);
+    return n;
 }
 
 class LocalFileSystem : public FileSystem {
@@ -129,25 +188,8 @@ public:
     }
 
     std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes) const override {
-        const bool shortReadEnds = root_.empty() && IsOneReadProcessFile(path);
-        int fd = ::open(real(path).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return std::nullopt;
-        std::string out;
-        char buf[4096];
-        bool failed = false;
-        while (out.size() < maxBytes) {
-            ssize_t n = ::read(fd, buf, std::min(sizeof buf, maxBytes - out.size()));
-            if (n < 0) {
-                failed = true;  // e.g. EACCES on sysfs attributes readable only by root
-                break;
-            }
-            if (n == 0) break;
-            out.append(buf, static_cast<std::size_t>(n));
-            if (shortReadEnds && static_cast<std::size_t>(n) < sizeof buf) break;
-        }
-        ::close(fd);
-        if (failed) return std::nullopt;
-        return out;
+        return ReadOpened(::open(real(path).c_str(), O_RDONLY | O_CLOEXEC), maxBytes,
+                          root_.empty() && IsOneReadProcessFile(path));
     }
 
     std::vector<std::string> listDir(const std::string& path) const override {
@@ -170,27 +212,11 @@ public:
         return std::string(buf, static_cast<std::size_t>(n));
     }
 
-    // getdents64 directly: opendir would add an fstat, and the names are
-    // not needed (a process's descriptor table, for one).
     std::size_t countEntries(const std::string& path) const override {
-        int fd = ::open(real(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) return 0;
-        alignas(8) char buf[16384];
-        std::size_t n = 0;
-        while (true) {
-            long got = ::syscall(SYS_getdents64, fd, buf, sizeof buf);
-            if (got <= 0) break;
-            for (long off = 0; off < got;) {
-                std::uint16_t reclen;
-                std::memcpy(&reclen, buf + off + 16, sizeof reclen);  // d_ino (8), d_off (8), d_reclen
-                const char* name = buf + off + 19;                      // after d_type
-                if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) ++n;
-                off += reclen;
-            }
-        }
-        ::close(fd);
-        return n;
+        return CountOpened(::open(real(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), false);
     }
+
+    std::unique_ptr<DirectoryFiles> openDirectory(const std::string& dir) const override;
 
     // One directory read and a stat relative to it per entry: a package
     // database's directory holds thousands of files.
@@ -280,6 +306,40 @@ private:
     std::string real(const std::string& path) const { return root_ + NormalizePath(path); }
     std::string root_;  // empty for "/"
 };
+
+// This computer's own /proc/PID, opened once (O_PATH: no read access is
+// asked of the directory itself).
+class OpenedDirectory : public DirectoryFiles {
+public:
+    OpenedDirectory(const FileSystem& fs, std::string dir)
+        : DirectoryFiles(fs, std::move(dir)), fd_(::open(dir_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
+    ~OpenedDirectory() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    std::optional<std::string> read(const char* name, std::size_t maxBytes) const override {
+        if (fd_ < 0) return std::nullopt;
+        return ReadOpened(::openat(fd_, name, O_RDONLY | O_CLOEXEC), maxBytes, IsOneReadProcessFileName(name));
+    }
+    std::optional<std::string> readLink(const char* name) const override {
+        char buf[4096];
+        ssize_t n = fd_ < 0 ? -1 : ::readlinkat(fd_, name, buf, sizeof buf);
+        if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf) return std::nullopt;
+        return std::string(buf, static_cast<std::size_t>(n));
+    }
+    std::size_t countEntries(const char* name) const override {
+        return fd_ < 0 ? 0 : CountOpened(::openat(fd_, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC), std::strcmp(name, "fd") == 0);
+    }
+
+private:
+    int fd_;
+};
+
+std::unique_ptr<DirectoryFiles> LocalFileSystem::openDirectory(const std::string& dir) const {
+    // Only /proc/PID and its tasks: a fixture tree keeps going through its paths.
+    if (root_.empty() && dir.size() > 6 && dir.compare(0, 6, "/proc/") == 0 && dir.find("..") == std::string::npos)
+        return std::make_unique<OpenedDirectory>(*this, dir);
+    return FileSystem::openDirectory(dir);
+}
 
 }  // namespace
 

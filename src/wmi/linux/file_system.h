@@ -17,6 +17,28 @@ struct VolumeStats {
     std::uint64_t maxNameLength = 0;
 };
 
+class FileSystem;
+
+// Several files of one directory (a process's in /proc). The default goes
+// through the tree by path; this computer's own tree opens the directory
+// once and each file relative to it, which spares the kernel walking
+// "/proc/PID" again for every file, and keeps all of them from the same
+// process even if its number is reused meanwhile.
+class DirectoryFiles {
+public:
+    DirectoryFiles(const FileSystem& fs, std::string dir) : fs_(fs), dir_(std::move(dir)) {}
+    virtual ~DirectoryFiles() = default;
+    virtual std::optional<std::string> read(const char* name, std::size_t maxBytes) const;
+    virtual std::optional<std::string> readLink(const char* name) const;
+    // Entries of the subdirectory name, without "." and ".."; 0 if unreadable.
+    virtual std::size_t countEntries(const char* name) const;
+
+protected:
+    std::string path(const char* name) const { return dir_ + "/" + name; }
+    const FileSystem& fs_;
+    std::string dir_;
+};
+
 // Paths are absolute as seen on the inspected computer ("/proc/cpuinfo").
 class FileSystem {
 public:
@@ -58,6 +80,9 @@ public:
                                                                const std::string& suffix) const;
     // How many entries dir has, without "." and ".."; 0 if unreadable.
     virtual std::size_t countEntries(const std::string& dir) const { return listDir(dir).size(); }
+    virtual std::unique_ptr<DirectoryFiles> openDirectory(const std::string& dir) const {
+        return std::make_unique<DirectoryFiles>(*this, dir);
+    }
 };
 
 // The local file tree under root ("/" for this computer).

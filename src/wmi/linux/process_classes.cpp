@@ -46,29 +46,30 @@ std::string ProcessInfo::name() const {
 }
 
 std::optional<ProcessInfo> ReadProcess(const Context& ctx, const std::string& dir, bool withDetails) {
-    auto statText = ctx.read(dir + "/stat", 4096);
+    const auto files = ctx.fs().openDirectory(dir);
+    auto statText = files->read("stat", 4096);
     if (!statText) return std::nullopt;  // gone
     auto stat = ParseProcStat(*statText);
     if (!stat) return std::nullopt;
     ProcessInfo p;
     p.stat = std::move(*stat);
-    if (auto st = ctx.read(dir + "/status", 64 * 1024)) p.statusText = std::move(*st);
+    if (auto st = files->read("status", 64 * 1024)) p.statusText = std::move(*st);
     if (!withDetails) return p;
-    if (auto exe = ctx.fs().readLink(dir + "/exe")) p.exe = *exe;
-    if (auto cmd = ctx.read(dir + "/cmdline", 256 * 1024)) p.args = ParseCmdline(*cmd);
+    if (auto exe = files->readLink("exe")) p.exe = *exe;
+    if (auto cmd = files->read("cmdline", 256 * 1024)) p.args = ParseCmdline(*cmd);
     // An unreadable descriptor table lists as empty; only a process with no
     // descriptors at all truly has zero, and those are kernel threads, which
     // have no table to count.
-    if (auto fds = ctx.fs().countEntries(dir + "/fd")) p.fdCount = fds;
-    if (auto io = ctx.read(dir + "/io", 4096)) {
-        auto kv = ParseKeyValueLines(*io, ':');
+    if (auto fds = files->countEntries("fd")) p.fdCount = fds;
+    if (auto io = files->read("io", 4096)) {
         auto get = [&](const char* k) -> std::optional<std::uint64_t> {
-            auto it = kv.find(k);
-            return it == kv.end() ? std::nullopt : ParseUInt(it->second);
+            auto v = FindKeyValue(*io, k, ':');
+            return v ? ParseUInt(*v) : std::nullopt;
         };
         p.readOps = get("syscr"), p.readBytes = get("rchar"), p.writeOps = get("syscw"), p.writeBytes = get("wchar");
     }
-    if (auto s = ctx.readUInt(dir + "/sessionid"); s && *s != 0xFFFFFFFFull) p.auditSession = s;
+    if (auto text = files->read("sessionid", 64))
+        if (auto s = ParseUInt(*text); s && *s != 0xFFFFFFFFull) p.auditSession = s;
     return p;
 }
 

@@ -61,7 +61,8 @@ std::optional<Object> ReadAheadCursor::next() {
         Slot s = std::move(slots_[read_]);
         slots_[read_] = Slot{};
         ++read_;
-        room_.notify_all();
+        // Workers wait for half the window to drain, not for every row.
+        if (claimed_ < keys_.size() && claimed_ == read_ + window_ / 2) room_.notify_all();
         // As a LazyCursor, a failed key is reported once and the next read
         // goes on with the key after it.
         if (s.error) std::rethrow_exception(s.error);
