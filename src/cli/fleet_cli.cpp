@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -297,9 +298,15 @@ std::shared_ptr<wmi::Provider> OpenSide(const FleetOptions& o, const std::string
 int DiffCommand(const FleetOptions& o, std::istream& in, std::ostream& out) {
     if (o.positional.size() != 3) throw FleetUsage("diff takes two computers: snapshot files, stored NAME[@WHEN] or live");
     const std::string password = ReadPassword(o, in);
-    std::vector<std::string> names;
+    std::vector<std::string> names, namesOfB;
+    // Two snapshot files load side by side: each is a parse of megabytes.
+    // Other sides may ask about a host key, so they open one after the other.
+    std::future<std::shared_ptr<wmi::Provider>> loadingB;
+    if (NamesSnapshotFile(o.positional[1]) && NamesSnapshotFile(o.positional[2]))
+        loadingB = std::async(std::launch::async, [&] { return OpenSide(o, o.positional[2], password, &namesOfB); });
     auto a = OpenSide(o, o.positional[1], password, &names);
-    auto b = OpenSide(o, o.positional[2], password, &names);
+    auto b = loadingB.valid() ? loadingB.get() : OpenSide(o, o.positional[2], password, &namesOfB);
+    names.insert(names.end(), namesOfB.begin(), namesOfB.end());
     std::vector<std::string> classes;
     std::set<std::string> seen;
     if (o.className) names = {*o.className};
