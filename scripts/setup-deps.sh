@@ -7,7 +7,9 @@ set -euo pipefail
 
 # iproute2 and procps: the live tests compare addresses with ip and processes
 # with ps, which a minimal Debian lacks. postgresql: the fleet store's tests
-# start a server of their own (never the machine's).
+# start a server of their own (never the machine's). krb5-kdc,
+# krb5-admin-server (kadmin.local), krb5-user (kinit) and python3-gssapi: the
+# WS-Management Kerberos test runs a realm of its own the same way.
 
 packages=(
   g++ cmake make ninja-build ccache pkg-config dpkg-dev
@@ -17,6 +19,7 @@ packages=(
   libcurl4-openssl-dev libkrb5-dev gss-ntlmssp libpugixml-dev
   iproute2 procps
   libsqlite3-dev libpq-dev postgresql
+  krb5-kdc krb5-admin-server krb5-user python3-gssapi
 )
 # scripts/package.sh and scripts/test-package.sh: man pages, icons, the
 # packages' dependencies, lintian, the desktop and AppStream validators, the

@@ -1,6 +1,7 @@
 // The WS-Management back-end against the Python test server (NTLM inside
 // Negotiate, sealed messages, Enumerate/Pull, CIM-XML classes, faults,
-// HTTPS), which python3-winrm validates in tests of its own.
+// HTTPS), which python3-winrm validates in tests of its own; Kerberos with
+// tickets of a throwaway MIT realm.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -10,6 +11,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "backends/backends.h"
 #include "listing/listing.h"
@@ -22,6 +24,7 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using kestrane::testing::ProcessResult;
 using kestrane::testing::RunProcess;
 using kestrane::testing::Subprocess;
 using kestrane::testing::TcpForwarder;
@@ -349,4 +352,108 @@ TEST(WsmanHostile, EndlessTricklingAndEmptyAnswersAreALostCall) {
     // nothing about the client there; the plain build holds the bound.
     EXPECT_LE(peakRssKb() - before, 64 * 1024) << "kB more at the peak than a normal listing's";
 #endif
+}
+
+namespace {
+
+// A throwaway MIT Kerberos realm: its KDC on a free port of 127.0.0.1, and
+// the database, configuration, keytab and ticket caches in `dir`, where the
+// environment points Kerberos (never at /etc). The keytab holds
+// HTTP/localhost; HTTP/elsewhere is in another; HTTP/127.0.0.1 is nowhere.
+struct Realm {
+    fs::path dir;
+    std::unique_ptr<Subprocess> kdc;
+    std::string why;
+
+    explicit Realm(const fs::path& d) : dir(d) {
+        int port;
+        {
+            TcpForwarder free(1);
+            port = free.port();
+        }
+        const std::string at = "127.0.0.1:" + std::to_string(port);
+        std::ofstream(dir / "krb5.conf") << "[libdefaults]\n default_realm = KESTRANE.TEST\n rdns = false\n"
+                                            " dns_canonicalize_hostname = false\n dns_lookup_kdc = false\n"
+                                            "[realms]\n KESTRANE.TEST = {\n  kdc = " << at << "\n }\n";
+        std::ofstream(dir / "kdc.conf") << "[kdcdefaults]\n kdc_listen = " << at << "\n kdc_tcp_listen = " << at
+                                        << "\n[realms]\n KESTRANE.TEST = {\n  database_name = " << (dir / "db").string()
+                                        << "\n  key_stash_file = " << (dir / "stash").string()
+                                        << "\n }\n[logging]\n kdc = STDERR\n";
+        ::setenv("KRB5_CONFIG", (dir / "krb5.conf").c_str(), 1);
+        ::setenv("KRB5_KDC_PROFILE", (dir / "kdc.conf").c_str(), 1);
+        ::setenv("KRB5_KTNAME", ("FILE:" + (dir / "keytab").string()).c_str(), 1);
+        // No keytab of the machine's renews an expired ticket behind the test's back.
+        ::setenv("KRB5_CLIENT_KTNAME", ("FILE:" + (dir / "none.keytab").string()).c_str(), 1);
+        const std::vector<std::vector<std::string>> setup = {
+            {"kdb5_util", "create", "-s", "-r", "KESTRANE.TEST", "-P", "master-key"},
+            {"kadmin.local", "-q", "addprinc -pw " + kPassword + " " + kUser},
+            {"kadmin.local", "-q", "addprinc -randkey HTTP/localhost"},
+            {"kadmin.local", "-q", "addprinc -randkey HTTP/elsewhere"},
+            {"kadmin.local", "-q", "ktadd -k " + (dir / "keytab").string() + " HTTP/localhost"},
+            {"kadmin.local", "-q", "ktadd -k " + (dir / "other.keytab").string() + " HTTP/elsewhere"}};
+        for (const auto& argv : setup)
+            if (auto r = RunProcess(argv); r.exitCode != 0) {
+                why = argv[0] + ": " + r.output;
+                return;
+            }
+        kdc = Subprocess::Spawn({"krb5kdc", "-n", "-r", "KESTRANE.TEST"}, &why);
+        if (kdc && !kdc->waitForOutput("commencing operation", 10s)) why = "krb5kdc: " + kdc->output();
+    }
+    ~Realm() {
+        kdc.reset();  // killed by its process id
+        for (const char* v : {"KRB5_CONFIG", "KRB5_KDC_PROFILE", "KRB5_KTNAME", "KRB5_CLIENT_KTNAME", "KRB5CCNAME"})
+            ::unsetenv(v);
+    }
+    // The user's password into a ticket cache of its own, made current.
+    ProcessResult kinit(const std::string& cache, std::vector<std::string> options = {}) {
+        ::setenv("KRB5CCNAME", ("FILE:" + (dir / cache).string()).c_str(), 1);
+        options.insert(options.begin(), "kinit");
+        options.push_back(kUser);
+        return RunProcess(options, 20s, kPassword + "\n");
+    }
+};
+
+}  // namespace
+
+TEST_F(WsmanTest, KerberosTicketLogsInSealedAndUnusableTicketsAreRefused) {
+    if (!fs::exists("/usr/sbin/krb5kdc")) GTEST_SKIP() << "no krb5kdc (package krb5-kdc)";
+    if (RunProcess({"/usr/bin/python3", "-c", "import gssapi"}).exitCode != 0)
+        GTEST_SKIP() << "no python3-gssapi";
+    Realm realm(dir);
+    ASSERT_TRUE(realm.why.empty()) << realm.why;
+    // A ticket that ends in a second, expired by the time it is used.
+    auto expiring = realm.kinit("short", {"-l", "1s"});
+    // Ticket times are whole seconds, and one ending at the current second is still used.
+    const auto expired = std::chrono::steady_clock::now() + 2100ms;
+    const std::string sorted = SortedCopy(kSample, dir / "sample.json");
+    auto server = Start(sorted, {"--kerberos", (dir / "keytab").string()});
+    auto stranger = Start(sorted, {"--kerberos", (dir / "other.keytab").string()});
+    ASSERT_TRUE(server && stranger);
+    wmi::Backends b = kestrane::DefaultBackends("/");
+    auto list = [&](const std::string& host, const Server& s) {
+        ws::CloseAllSessions();
+        return kestrane::testing::Listing(b, "http://" + host + ":" + std::to_string(s.port) + "/wsman",
+                                          "Win32_OperatingSystem", true);
+    };
+
+    // A ticket logs in without a password; the server takes sealed messages only.
+    auto ticket = realm.kinit("ticket");
+    ASSERT_EQ(ticket.exitCode, 0) << ticket.output;
+    EXPECT_EQ(list("localhost", *server), Listing(b, sorted, "Win32_OperatingSystem", true));
+
+    // Refusals are access denied, saying what to do.
+    auto refused = [](const std::string& got, const std::string& why, const std::string& detail = "") {
+        EXPECT_EQ(got.rfind("error -2147024891:Access is denied. " + why, 0), 0u) << got;
+        EXPECT_NE(got.find(detail), std::string::npos) << got;
+    };
+    const std::string noTicket = "Without a password Kestrane logs in with Kerberos, and no usable ticket was found "
+                                 "for localhost (kinit first, or give a password): ";
+    refused(list("127.0.0.1", *server), "Kerberos knows no service HTTP/127.0.0.1 (give the computer's name");
+    refused(list("localhost", *stranger), "The computer localhost refused the Kerberos ticket.");
+    ::setenv("KRB5CCNAME", ("FILE:" + (dir / "none").string()).c_str(), 1);
+    refused(list("localhost", *server), noTicket, "No Kerberos credentials available");
+    ASSERT_EQ(expiring.exitCode, 0) << expiring.output;
+    std::this_thread::sleep_until(expired);
+    ::setenv("KRB5CCNAME", ("FILE:" + (dir / "short").string()).c_str(), 1);
+    refused(list("localhost", *server), noTicket, "Ticket expired");
 }

@@ -2,9 +2,11 @@
 """A WS-Management (WinRM) test server that serves the classes of a Kestrane
 snapshot the way WinRM serves root\\cimv2: HTTP/1.1 keep-alive, one path
 (others 404); NTLMv2 inside Negotiate with sealed messages over HTTP (an
-unsealed request is refused); HTTPS with --https CERT KEY (plain SOAP, Basic
-with --basic); Enumerate/Pull/Release; GetClass in CIM-XML; faults shaped
-like the ones Windows sends.
+unsealed request is refused); with --kerberos KEYTAB also Kerberos (as
+Kerberos or inside Negotiate), mutual and sealed, through python3-gssapi;
+HTTPS with --https CERT KEY (plain SOAP, Basic with --basic);
+Enumerate/Pull/Release; GetClass in CIM-XML; faults shaped like the ones
+Windows sends.
 
 --generate CLASS=N adds a class of N instances made on demand (ProcessId i,
 Name "process<i>.exe", WorkingSetSize 4294967296 + 4096 i, CreationDate
@@ -45,6 +47,12 @@ import xml.etree.ElementTree as ET  # noqa: E402
 
 from ntlm_auth.rc4 import ARC4  # noqa: E402
 from ntlm_auth.session_security import SessionSecurity  # noqa: E402
+
+try:
+    import gssapi  # noqa: E402
+    from gssapi.raw import IOV, IOVBufferType, unwrap_iov, wrap_iov  # noqa: E402
+except ImportError:
+    gssapi = None
 
 NS_S = 'http://www.w3.org/2003/05/soap-envelope'
 NS_A = 'http://schemas.xmlsoap.org/ws/2004/08/addressing'
@@ -569,7 +577,9 @@ class NtlmAcceptor:
         if self.config.channel_binding_hash and bindings.strip(b'\x00') and \
                 bindings != self.config.channel_binding_hash:
             raise NtlmError('channel bindings do not match the TLS certificate')
-        return user, SessionSecurity(flags, exported_key, source='server')
+        session = SessionSecurity(flags, exported_key, source='server')
+        session.protocol = ENCRYPTED_PROTOCOL
+        return user, session
 
 
 # --------------------------------------------------------------------------
@@ -578,19 +588,44 @@ class NtlmAcceptor:
 
 BOUNDARY = b'--Encrypted Boundary'
 ENCRYPTED_PROTOCOL = b'application/HTTP-SPNEGO-session-encrypted'
-ENCRYPTED_CONTENT_TYPE = 'multipart/encrypted;protocol="%s";boundary="Encrypted Boundary"' % ENCRYPTED_PROTOCOL.decode()
-_SEALED = re.compile(rb'--Encrypted Boundary\r\n.*?Length=(\d+)\r\n--Encrypted Boundary\r\n'
-                     rb'\tContent-Type: application/octet-stream\r\n(.*)--Encrypted Boundary--\r?\n?$', re.S | re.I)
+ENCRYPTED_CONTENT_TYPE = 'multipart/encrypted;protocol="%s";boundary="Encrypted Boundary"'
+_SEALED = re.compile(rb'--Encrypted Boundary\r\n\tContent-Type: ([^\r]*)\r\n.*?Length=(\d+)\r\n'
+                     rb'--Encrypted Boundary\r\n\tContent-Type: application/octet-stream\r\n'
+                     rb'(.*)--Encrypted Boundary--\r?\n?$', re.S | re.I)
+
+
+class KerberosSession:
+    """An accepted Kerberos context sealing as Windows does: the token header
+    (the checksum rotated into it) apart from the encrypted data."""
+    protocol = b'application/HTTP-Kerberos-session-encrypted'
+
+    def __init__(self, context):
+        self.context = context
+
+    def wrap(self, data):
+        iov = IOV(IOVBufferType.header, data, IOVBufferType.padding, std_layout=False)
+        wrap_iov(self.context, iov, confidential=True)
+        return iov[1].value + (iov[2].value or b''), iov[0].value
+
+    def unwrap(self, data, header):
+        iov = IOV((IOVBufferType.header, False, header), data, std_layout=False)
+        if not unwrap_iov(self.context, iov).encrypted:
+            raise ValueError('signed but not encrypted')
+        return iov[1].value
 
 
 def unseal(body, session):
-    """The SOAP text of an encrypted request (one sealed body, NTLM signature);
-    ValueError when it is not one or its signature is wrong."""
+    """The SOAP text of an encrypted request (one sealed body: the length of
+    the signature or token header, it, the data); ValueError when it is not
+    one, names another protocol than the login's, or does not verify."""
     m = _SEALED.match(body)
-    if not m or len(m.group(2)) != 20 + int(m.group(1)) or m.group(2)[:4] != struct.pack('<I', 16):
-        raise ValueError('not one sealed message with a 16-byte signature')
+    size = struct.unpack_from('<I', m.group(3))[0] if m and len(m.group(3)) >= 4 else -1
+    if size < 0 or len(m.group(3)) != 4 + size + int(m.group(2)):
+        raise ValueError('not one sealed message of the announced length')
+    if m.group(1).lower() != session.protocol.lower():
+        raise ValueError('sealed as %s' % m.group(1).decode('latin-1'))
     try:
-        return session.unwrap(m.group(2)[20:], m.group(2)[4:20])
+        return session.unwrap(m.group(3)[4 + size:], m.group(3)[4:4 + size])
     except Exception as e:  # ntlm_auth raises plain Exception on a bad signature
         raise ValueError(str(e))
 
@@ -598,7 +633,7 @@ def unseal(body, session):
 def seal(soap, session):
     sealed, signature = session.wrap(soap)
     return b''.join([
-        BOUNDARY, b'\r\n\tContent-Type: ', ENCRYPTED_PROTOCOL, b'\r\n',
+        BOUNDARY, b'\r\n\tContent-Type: ', session.protocol, b'\r\n',
         b'\tOriginalContent: type=application/soap+xml;charset=UTF-8;Length=', str(len(soap)).encode(), b'\r\n',
         BOUNDARY, b'\r\n\tContent-Type: application/octet-stream\r\n',
         struct.pack('<I', len(signature)), signature, sealed, BOUNDARY, b'--\r\n'])
@@ -616,8 +651,9 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
     server_version = 'Microsoft-HTTPAPI/2.0'
 
     def setup(self):
-        self.session = None  # NTLM SessionSecurity once the connection is authenticated
+        self.session = None  # NTLM's SessionSecurity or a KerberosSession once authenticated
         self.acceptor = None
+        self.mutual = None  # the Kerberos AP-REP, sent with the next answer
         self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         if self.server.config.tls_context is not None:
             self.request = self.server.config.tls_context.wrap_socket(self.request, server_side=True)
@@ -630,6 +666,9 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
         # One write for head and body: no Nagle/delayed-ACK stalls.
         lines = ['HTTP/1.1 %d %s' % (status, reason), 'Server: ' + self.server_version]
         lines.extend(headers)
+        if self.mutual:
+            lines.append('WWW-Authenticate: ' + self.mutual)
+            self.mutual = None
         lines.append('Content-Length: %d' % len(body))
         self.wfile.write(('\r\n'.join(lines) + '\r\n\r\n').encode('latin-1') + body)
 
@@ -638,6 +677,8 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
             headers = ['WWW-Authenticate: Negotiate ' + base64.b64encode(token).decode()]
         else:
             headers = ['WWW-Authenticate: Negotiate']
+            if self.server.config.kerberos:
+                headers.append('WWW-Authenticate: Kerberos')
             if self.server.config.basic:
                 headers.append('WWW-Authenticate: Basic realm="WSMAN"')
         self.reply(401, 'Unauthorized', b'', headers)
@@ -653,8 +694,12 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
             return
         scheme, _, parameter = self.headers.get('Authorization', '').strip().partition(' ')
         scheme = scheme.lower()
-        if scheme == 'negotiate':
-            if not self.negotiate(base64.b64decode(parameter.strip())):
+        token = base64.b64decode(parameter.strip()) if scheme in ('negotiate', 'kerberos') else b''
+        if config.kerberos and token and not token.startswith(NTLMSSP):
+            if not self.kerberos(token, scheme.capitalize()):
+                return
+        elif scheme == 'negotiate':
+            if not self.negotiate(token):
                 return
         elif scheme == 'basic' and self.basic_matches(parameter.strip()):
             pass
@@ -703,13 +748,15 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
             return
         reason = 'OK' if status == 200 else 'Internal Server Error'
         if encrypted:
-            self.reply(status, reason, seal(answer, self.session), ['Content-Type: ' + ENCRYPTED_CONTENT_TYPE])
+            self.reply(status, reason, seal(answer, self.session),
+                       ['Content-Type: ' + ENCRYPTED_CONTENT_TYPE % self.session.protocol.decode()])
         else:
             self.reply(status, reason, answer, ['Content-Type: application/soap+xml;charset=UTF-8'])
 
     def hostile(self, mode):
         self.close_connection = True
-        head = 'HTTP/1.1 200 OK\r\nContent-Type: %s\r\nTransfer-Encoding: chunked\r\n\r\n' % ENCRYPTED_CONTENT_TYPE
+        head = 'HTTP/1.1 200 OK\r\nContent-Type: %s\r\nTransfer-Encoding: chunked\r\n\r\n' % (
+            ENCRYPTED_CONTENT_TYPE % ENCRYPTED_PROTOCOL.decode())
         chunk = b'%x\r\n%s\r\n' % (65536, b'x' * 65536) if mode == 'endless' else b'1\r\nx\r\n'
         try:
             self.wfile.write(head.encode('latin-1'))
@@ -740,6 +787,24 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
             self.unauthorized()
             return False
         log('NTLM: %s authenticated on connection %s' % (user, self.client_address[1]))
+        return True
+
+    def kerberos(self, token, scheme):
+        """Accepts a Kerberos AP-REQ with the keytab's keys; the AP-REP
+        answers it (mutual authentication). True when authenticated."""
+        try:
+            context = gssapi.SecurityContext(creds=self.server.config.kerberos, usage='accept')
+            answer = context.step(token)
+            if not context.complete:
+                raise ValueError('the context needs more than one token')
+        except (gssapi.exceptions.GSSError, ValueError) as e:
+            log('Kerberos refused: %s' % e)
+            self.session = None
+            self.unauthorized()
+            return False
+        log('Kerberos: %s authenticated' % context.initiator_name)
+        self.session = KerberosSession(context)
+        self.mutual = '%s %s' % (scheme, base64.b64encode(answer).decode())
         return True
 
     def basic_matches(self, parameter):
@@ -798,6 +863,7 @@ def main():
     parser.add_argument('--password', required=True)
     parser.add_argument('--port', type=int, default=0, help='TCP port on 127.0.0.1 (0: a free one)')
     parser.add_argument('--https', nargs=2, metavar=('CERT', 'KEY'), help='serve HTTPS')
+    parser.add_argument('--kerberos', metavar='KEYTAB', help='accept Kerberos with the keys of this keytab')
     parser.add_argument('--basic', action='store_true', help='accept Basic authentication (HTTPS only)')
     parser.add_argument('--generate', action='append', default=[], type=class_and(int),
                         metavar='CLASS=N', help='add a class of N generated instances')
@@ -820,7 +886,12 @@ def main():
     config = argparse.Namespace(user=args.user, password=args.password, path=args.path.lower(),
                                 nt_hash=hashlib.new('md4', args.password.encode('utf-16-le')).digest(),
                                 computer=re.sub(r'[^A-Za-z0-9-]', '', computer)[:15] or 'KESTRANE',
-                                basic=args.basic and bool(args.https), tls_context=None, channel_binding_hash=None)
+                                basic=args.basic and bool(args.https), tls_context=None, channel_binding_hash=None,
+                                kerberos=None)
+    if args.kerberos:
+        if gssapi is None:
+            sys.exit('wsman_server: python3-gssapi is not installed (apt-get install python3-gssapi)')
+        config.kerberos = gssapi.Credentials(usage='accept', store={'keytab': args.kerberos})
     if args.https:
         import ssl
         config.tls_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)

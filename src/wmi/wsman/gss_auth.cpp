@@ -92,8 +92,12 @@ std::string GssContext::step(const std::string& serverToken) {
         impl_->binding.empty() ? GSS_C_NO_CHANNEL_BINDINGS : &impl_->cb, serverToken.empty() ? GSS_C_NO_BUFFER : &in,
         nullptr, &out, &flags, nullptr);
     std::string token(static_cast<const char*>(out.value), out.length);
-    gss_release_buffer(&minor, &out);
-    if (GSS_ERROR(major)) throw std::runtime_error(Status(major, minor, impl_->mech));
+    OM_uint32 ignored;  // minor must survive for the words of the failure
+    gss_release_buffer(&ignored, &out);
+    if (GSS_ERROR(major)) {
+        unknownService_ = kerberos_ && minor == static_cast<OM_uint32>(KRB5KDC_ERR_S_PRINCIPAL_UNKNOWN);
+        throw std::runtime_error(Status(major, minor, impl_->mech));
+    }
     established_ = major == GSS_S_COMPLETE;
     return token;
 }

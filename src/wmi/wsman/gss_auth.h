@@ -27,6 +27,8 @@ public:
     std::string step(const std::string& serverToken);
     bool established() const { return established_; }
     bool kerberos() const { return kerberos_; }
+    // After a failed step: Kerberos knows no service by the name asked for.
+    bool unknownService() const { return unknownService_; }
 
     // Seals a message: the header (NTLM's 16-byte signature, or Kerberos'
     // token header) and the sealed data, which MS-WSMV frames apart.
@@ -43,6 +45,7 @@ private:
     std::unique_ptr<Impl> impl_;
     bool established_ = false;
     bool kerberos_ = false;
+    bool unknownService_ = false;
 };
 
 }  // namespace wmi::wsman

@@ -261,10 +261,15 @@ private:
             try {
                 token = gss_->step(serverToken);
             } catch (const std::exception& e) {
-                throw Denied(password.empty()
-                                 ? "Without a password Kestrane logs in with Kerberos, and no usable ticket was found "
-                                   "for " + endpoint_.host + " (kinit first, or give a password): " + e.what()
-                                 : "The login of " + user_ + " at " + endpoint_.host + " failed: " + e.what());
+                // A ticket is no help when the realm has no service by this name
+                // (typically an address given instead of the computer's name).
+                throw Denied(!password.empty()
+                                 ? "The login of " + user_ + " at " + endpoint_.host + " failed: " + e.what()
+                             : gss_->unknownService()
+                                 ? "Kerberos knows no service HTTP/" + endpoint_.host +
+                                       " (give the computer's name in its domain, or a password): " + e.what()
+                                 : "Without a password Kestrane logs in with Kerberos, and no usable ticket was found "
+                                   "for " + endpoint_.host + " (kinit first, or give a password): " + e.what());
             }
             if (token.empty() && gss_->established()) break;
             auto r = http_->post({"Authorization: " + scheme + " " + Base64(token),
