@@ -1,10 +1,12 @@
 // The SSH back-end against a real OpenSSH server on 127.0.0.1, running this
 // build's kestrane-cli serve on the other side.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <set>
 #include <sstream>
 
@@ -14,14 +16,15 @@
 #include "support/listing_text.h"
 #include "support/sshd_harness.h"
 #include "support/tcp_forwarder.h"
-#include "ssh/sshd_suite.h"
 #include "wmi/connection.h"
 #include "wmi/linux/linux_provider.h"
+#include "wmi/remote_protocol.h"
 #include "wmi/snapshot/snapshot.h"
 #include "wmi/ssh/ssh_client.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using kestrane::testing::Listing;
 using kestrane::testing::RunProcess;
 using kestrane::testing::SshServer;
 using kestrane::testing::TcpForwarder;
@@ -30,59 +33,74 @@ namespace ssh = wmi::ssh;
 namespace {
 
 const std::string kSample = std::string(KESTRANE_FIXTURES) + "/snapshots/sample.json";
+constexpr auto kOpen = fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write;
 
-class SshTest : public kestrane::testing::SshdSuite<SshTest> {
-public:
-    static constexpr const char* kConfig = "";
-
+// One sshd per test program (starting one costs about half a second), whose
+// client side's home holds the keys and known_hosts, and a scratch folder
+// with a copy of kestrane-cli that the throwaway account can run (it cannot
+// reach into a build tree under a private directory).
+class SshTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        SshdSuite::SetUpTestSuite();
-        if (server_) BigSnapshot(scratch_ / "big.json", 60000, 300);
+        server_ = SshServer::Start(&whyNot_).release();
+        if (!server_) return;
+        ::setenv("HOME", server_->clientHome().c_str(), 1);
+        ::unsetenv("SSH_AUTH_SOCK");
+        scratch_ = fs::path(server_->clientHome()).parent_path() / "scratch";
+        fs::create_directories(scratch_);
+        fs::copy_file(KESTRANE_CLI, scratch_ / "kestrane-cli");
+        for (const auto& p : {scratch_, scratch_ / "kestrane-cli"}) fs::permissions(p, kOpen);
+    }
+    static void TearDownTestSuite() {
+        ssh::CloseAllSessions();
+        delete server_;
+        server_ = nullptr;
     }
     void SetUp() override {
-        SshdSuite::SetUp();
-        if (server_) fs::remove(KnownHosts());
+        // CI runs as root with openssh-server installed: there a missing
+        // server is a failure, not a reason to skip.
+        if (!server_ && std::getenv("CI")) FAIL() << "no sshd for tests: " << whyNot_;
+        if (!server_) GTEST_SKIP() << "no sshd for tests: " << whyNot_;
+        ssh::CloseAllSessions();
+        fs::remove(KnownHosts());
     }
 
     static std::string KnownHosts() { return server_->clientHome() + "/.ssh/known_hosts"; }
     static std::string Url(int port, const std::string& user = "") {
         return "ssh://" + (user.empty() ? server_->currentUser() : user) + "@127.0.0.1:" + std::to_string(port);
     }
-
-    // A remote program that serves a snapshot instead of the live computer.
-    static std::string ServingSnapshot(const std::string& file) {
-        fs::path script = scratch_ / ("serve-" + fs::path(file).stem().string() + ".sh");
-        std::ofstream(script) << "#!/bin/sh\nexec '" << KESTRANE_CLI << "' --snapshot '" << file << "' \"$@\"\n";
-        fs::permissions(script, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                    fs::perms::others_read | fs::perms::others_exec);
+    static std::string SharedCli() { return (scratch_ / "kestrane-cli").string(); }
+    static ssh::Options Trusting(const std::string& remoteCli = KESTRANE_CLI) {
+        ssh::Options o;
+        o.remoteCli = remoteCli;
+        o.unknownHost = [](const ssh::HostKeyQuestion&) { return ssh::HostKeyChoice::ConnectOnce; };
+        return o;
+    }
+    // A remote program: a shell script any account can run.
+    static std::string Script(const std::string& name, const std::string& body) {
+        const fs::path script = scratch_ / (name + ".sh");
+        std::ofstream(script) << "#!/bin/sh\n" << body << "\n";
+        fs::permissions(script, kOpen);
         return script.string();
     }
-
-    // One class with many instances, each carrying some text.
-    static void BigSnapshot(const fs::path& path, int n, int textBytes) {
-        auto schema = std::make_shared<const wmi::ClassSchema>(
-            "Win32_Process", std::vector<wmi::PropertyDecl>{{"CommandLine", wmi::CIM_STRING, false, "Win32_Process"},
-                                                            {"ProcessId", wmi::CIM_UINT32, false, "Win32_Process"}});
-        wmi::SnapshotData d{"big", "", {}};
-        wmi::SnapshotClass c{"Win32_Process", schema, {}};
-        for (int i = 0; i < n; ++i)
-            c.instances.emplace_back(schema, std::vector<wmi::Value>{wmi::Value(std::string(textBytes, 'a' + i % 26)),
-                                                                     wmi::Value(i)});
-        d.classes.push_back(std::move(c));
-        wmi::WriteSnapshot(path.string(), d);
+    // A remote program that serves a snapshot instead of the live computer.
+    static std::string ServingSnapshot(const std::string& file) {
+        return Script("serve-" + fs::path(file).stem().string(),
+                      "exec '" + std::string(KESTRANE_CLI) + "' --snapshot '" + file + "' \"$@\"");
     }
 
+    static inline SshServer* server_ = nullptr;
+    static inline std::string whyNot_;
+    static inline fs::path scratch_;
 };
 
-using kestrane::testing::Listing;
-
+// The error of connecting and reading the first instance of `cls`, or number 0.
 wmi::Error ConnectError(const std::string& name, const std::string& user, const std::string& password,
-                        const ssh::Options& o) {
+                        const ssh::Options& o, const char* cls = "Win32_OperatingSystem") {
     try {
         auto p = ssh::Connect(name, user, password, o);
-        auto c = p->enumerate("Win32_OperatingSystem");
-        c->next();
+        for (auto c = p->enumerate(cls); c->next();) {
+        }
     } catch (const wmi::Error& e) {
         return e;
     }
@@ -153,30 +171,34 @@ TEST_F(SshTest, EveryClassListedOverSshEqualsTheLocalListingOfTheSameData) {
     auto snapOpts = std::make_shared<ssh::Options>(Trusting(ServingSnapshot(kSample)));
     wmi::Backends served = kestrane::DefaultBackends("/", snapOpts);
     wmi::Backends file = kestrane::DefaultBackends("/");
-    auto snap = wmi::LoadSnapshot(kSample);
     EXPECT_EQ(Listing(served, url, "", false), Listing(file, kSample, "", false));
-    for (const auto& cls : snap->classNames())
+    for (const auto& cls : wmi::LoadSnapshot(kSample)->classNames())
         for (bool horizontal : {false, true})
             EXPECT_EQ(Listing(served, url, cls, horizontal), Listing(file, kSample, cls, horizontal)) << cls;
 }
 
-TEST_F(SshTest, PasswordLoginAndItsRefusal) {
-    const std::string user = server_->passwordUser();
-    if (user.empty() && std::getenv("CI")) FAIL() << "no throwaway account";
-    if (user.empty()) GTEST_SKIP() << "no throwaway account (needs root)";
-    ssh::Options o = Trusting(SharedCli());
-    auto p = ssh::Connect(Url(server_->port(), user), "", server_->password(), o);
-    auto c = p->enumerate("Win32_OperatingSystem");
-    auto os = c->next();
-    ASSERT_TRUE(os);
-    EXPECT_FALSE(os->Get("Caption").isNull());
+// sshd checking the password itself, and PAM asking for it through its own
+// prompts (keyboard-interactive) on a second server.
+TEST_F(SshTest, PasswordLoginsPlainAndThroughPamAndTheirRefusal) {
+    std::string why;
+    auto pam = SshServer::Start(&why, "UsePAM yes\nKbdInteractiveAuthentication yes\nPasswordAuthentication no\n");
+    ASSERT_TRUE(pam) << why;
+    const ssh::Options o = Trusting(SharedCli());
+    for (SshServer* s : {server_, pam.get()}) {
+        const std::string user = s->passwordUser();
+        ASSERT_FALSE(user.empty()) << "no throwaway account";
+        auto os = ssh::Connect(Url(s->port(), user), "", s->password(), o)->enumerate("Win32_OperatingSystem")->next();
+        ASSERT_TRUE(os) << s->log();
+        EXPECT_FALSE(os->Get("Caption").isNull());
+        ssh::CloseAllSessions();
+        wmi::Error e = ConnectError(Url(s->port(), user), "", "wrong-" + s->password(), o);
+        EXPECT_EQ(e.unsignedNumber(), wmi::E_ACCESSDENIED_WIN32) << s->log();
+        EXPECT_EQ(e.description().rfind("Access is denied.", 0), 0u) << e.description();
+        EXPECT_EQ(e.description().find(s->password()), std::string::npos);
+    }
     // The user box is used when the name holds none.
-    EXPECT_NO_THROW(ssh::Connect("ssh://127.0.0.1:" + std::to_string(server_->port()), user, server_->password(), o));
-
-    wmi::Error e = ConnectError(Url(server_->port(), user), "", "wrong-" + server_->password(), o);
-    EXPECT_EQ(e.unsignedNumber(), wmi::E_ACCESSDENIED_WIN32);
-    EXPECT_EQ(e.description().rfind("Access is denied.", 0), 0u) << e.description();
-    EXPECT_EQ(e.description().find(server_->password()), std::string::npos);
+    EXPECT_NO_THROW(ssh::Connect("ssh://127.0.0.1:" + std::to_string(server_->port()), server_->passwordUser(),
+                                 server_->password(), o));
 }
 
 TEST_F(SshTest, HostKeysUnknownRememberedAndChanged) {
@@ -192,92 +214,82 @@ TEST_F(SshTest, HostKeysUnknownRememberedAndChanged) {
 
     // The question shows what OpenSSH shows; Remember records it for ssh too.
     ssh::Options remember = refuse;
-    ssh::HostKeyQuestion asked;
+    std::vector<ssh::HostKeyQuestion> asked;
     remember.unknownHost = [&](const ssh::HostKeyQuestion& q) {
-        asked = q;
+        asked.push_back(q);
         return ssh::HostKeyChoice::Remember;
     };
     EXPECT_NO_THROW(ssh::Connect(url, "", "", remember));
-    EXPECT_EQ(asked.fingerprint, server_->hostKeyFingerprint());
-    EXPECT_EQ(asked.keyType, "ssh-ed25519");
-    EXPECT_EQ(asked.port, server_->port());
-    ASSERT_TRUE(fs::exists(KnownHosts()));
-    auto lines = RunProcess({"ssh-keygen", "-F", "[127.0.0.1]:" + std::to_string(server_->port()), "-f", KnownHosts()});
-    EXPECT_EQ(lines.exitCode, 0) << lines.output;
-    EXPECT_EQ(ssh::KnownHostsLine(KnownHosts(), "127.0.0.1", server_->port()), 1);
-
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].fingerprint, server_->hostKeyFingerprint());
+    EXPECT_EQ(asked[0].keyType, "ssh-ed25519");
+    EXPECT_EQ(asked[0].port, server_->port());
+    auto found = RunProcess({"ssh-keygen", "-F", "[127.0.0.1]:" + std::to_string(server_->port()), "-f", KnownHosts()});
+    EXPECT_EQ(found.exitCode, 0) << found.output;
     // Remembered: no question the next time.
     ssh::CloseAllSessions();
     EXPECT_NO_THROW(ssh::Connect(url, "", "", refuse));
 
-    // Changed: refused, naming the line, and never asked.
-    ssh::CloseAllSessions();
-    server_->replaceHostKey();
-    bool askedAgain = false;
-    remember.unknownHost = [&](const ssh::HostKeyQuestion&) {
-        askedAgain = true;
-        return ssh::HostKeyChoice::Remember;
-    };
-    e = ConnectError(url, "", "", remember);
-    EXPECT_EQ(e.unsignedNumber(), wmi::E_ACCESSDENIED_WIN32);
-    EXPECT_NE(e.description().find("line 1 of " + KnownHosts()), std::string::npos) << e.description();
-    EXPECT_NE(e.description().find(server_->hostKeyFingerprint()), std::string::npos);
-    EXPECT_FALSE(askedAgain);
+    // Another key on record for the host, of its type or another: refused
+    // as changed, naming the line, and never asked.
+    for (const char* type : {"ed25519", "ecdsa"}) {
+        ssh::CloseAllSessions();
+        const std::string other = (scratch_ / type).string();
+        ASSERT_EQ(RunProcess({"ssh-keygen", "-q", "-t", type, "-N", "", "-f", other}).exitCode, 0);
+        std::ofstream(KnownHosts()) << "[127.0.0.1]:" << server_->port() << " " << std::ifstream(other + ".pub").rdbuf();
+        e = ConnectError(url, "", "", remember);
+        EXPECT_EQ(e.unsignedNumber(), wmi::E_ACCESSDENIED_WIN32) << type << ": " << e.description();
+        EXPECT_NE(e.description().find("has changed"), std::string::npos) << e.description();
+        EXPECT_NE(e.description().find("line 1 of " + KnownHosts()), std::string::npos) << e.description();
+        EXPECT_NE(e.description().find(server_->hostKeyFingerprint()), std::string::npos);
+    }
+    EXPECT_EQ(asked.size(), 1u);
 
     // The command the message suggests removes that line.
     const std::string cmd = e.description().substr(e.description().find("ssh-keygen -R '") + 15);
     RunProcess({"ssh-keygen", "-R", cmd.substr(0, cmd.find('\'')), "-f", KnownHosts()});
     EXPECT_EQ(ssh::KnownHostsLine(KnownHosts(), "127.0.0.1", server_->port()), 0) << e.description();
-
-    // A key of another type on record for the host is a change as well.
-    ssh::CloseAllSessions();
-    const fs::path other = scratch_ / "other-type";
-    fs::remove(other);
-    ASSERT_EQ(RunProcess({"ssh-keygen", "-q", "-t", "ecdsa", "-N", "", "-f", other.string()}).exitCode, 0);
-    std::ifstream pub(other.string() + ".pub");
-    std::ofstream(KnownHosts()) << "[127.0.0.1]:" << server_->port() << " " << pub.rdbuf();
-    e = ConnectError(url, "", "", remember);
-    EXPECT_EQ(e.unsignedNumber(), wmi::E_ACCESSDENIED_WIN32) << e.description();
-    EXPECT_NE(e.description().find("has changed"), std::string::npos) << e.description();
-    EXPECT_FALSE(askedAgain);
 }
 
 TEST_F(SshTest, ConnectionFailuresMissingProgramsAndMissingClasses) {
-    // A closed port: a listener that was there and is gone.
+    // A closed port (a listener that was there and is gone), and a name that is none.
     int closed;
     {
         TcpForwarder f(server_->port());
         closed = f.port();
     }
-    wmi::Error e = ConnectError("ssh://127.0.0.1:" + std::to_string(closed), "", "", Trusting());
-    EXPECT_EQ(e.unsignedNumber(), wmi::RPC_S_SERVER_UNAVAILABLE);
-    EXPECT_EQ(e.description().rfind("The RPC server is unavailable.", 0), 0u);
-    for (const char* bad : {"ssh://127.0.0.1:99999", "ssh://[::1", "bad name", "ssh://@host"})
-        EXPECT_EQ(ConnectError(bad, "", "", Trusting()).unsignedNumber(), wmi::RPC_S_SERVER_UNAVAILABLE) << bad;
+    for (const std::string& name : {"ssh://127.0.0.1:" + std::to_string(closed), std::string("ssh://[::1")}) {
+        wmi::Error e = ConnectError(name, "", "", Trusting());
+        EXPECT_EQ(e.unsignedNumber(), wmi::RPC_S_SERVER_UNAVAILABLE) << name;
+        EXPECT_EQ(e.description().rfind("The RPC server is unavailable.", 0), 0u) << e.description();
+    }
 
-    e = ConnectError(Url(server_->port()), "", "", Trusting("/nonexistent/kestrane-cli"));
+    wmi::Error e = ConnectError(Url(server_->port()), "", "", Trusting("/nonexistent/kestrane-cli"));
     EXPECT_EQ(e.unsignedNumber(), wmi::WBEM_E_PROVIDER_LOAD_FAILURE);
     EXPECT_NE(e.description().find("Kestrane is not installed"), std::string::npos) << e.description();
 
     // A class the remote lacks fails as it would locally; the session goes on.
-    auto p = ssh::Connect(Url(server_->port()), "", "", Trusting());
-    wmi::Services services(p);
-    wmi::ObjectSet missing = services.ExecQuery("SELECT * FROM Win32_HeatPipe");
-    try {
-        missing.Next();
-        ADD_FAILURE() << "no error";
-    } catch (const wmi::Error& err) {
-        EXPECT_EQ(err.unsignedNumber(), wmi::WBEM_E_INVALID_CLASS);
-    }
-    wmi::ObjectSet os = services.ExecQuery("SELECT * FROM Win32_OperatingSystem");
-    EXPECT_TRUE(os.Next());
+    EXPECT_EQ(ConnectError(Url(server_->port()), "", "", Trusting(), "Win32_HeatPipe").unsignedNumber(),
+              wmi::WBEM_E_INVALID_CLASS);
+    EXPECT_EQ(ConnectError(Url(server_->port()), "", "", Trusting()).unsignedNumber(), 0u);
 }
 
 TEST_F(SshTest, CancelLeavesTheSessionUsableAndALostConnectionIsReported) {
+    // One class with many instances, each carrying some text.
+    auto schema = std::make_shared<const wmi::ClassSchema>(
+        "Win32_Process", std::vector<wmi::PropertyDecl>{{"CommandLine", wmi::CIM_STRING, false, "Win32_Process"},
+                                                        {"ProcessId", wmi::CIM_UINT32, false, "Win32_Process"}});
+    wmi::SnapshotData big{"big", "", {}};
+    big.classes.push_back({"Win32_Process", schema, {}});
+    for (int i = 0; i < 60000; ++i)
+        big.classes[0].instances.emplace_back(
+            schema, std::vector<wmi::Value>{wmi::Value(std::string(300, 'a' + i % 26)), wmi::Value(i)});
+    wmi::WriteSnapshot((scratch_ / "big.json").string(), big);
+
     TcpForwarder relay(server_->port());
     auto opts = std::make_shared<ssh::Options>(Trusting(ServingSnapshot((scratch_ / "big.json").string())));
     wmi::Backends b = kestrane::DefaultBackends("/", opts);
-    const std::string url = "ssh://" + server_->currentUser() + "@127.0.0.1:" + std::to_string(relay.port());
+    const std::string url = Url(relay.port());
 
     kestrane::HeadlessHost host;
     host.onInstance = [&](long n) { host.cancel = n >= 50; };
@@ -308,7 +320,7 @@ TEST_F(SshTest, OneRoundTripPerClassAndOneForTheWholeSummary) {
     TcpForwarder relay(server_->port(), 2ms);
     auto opts = std::make_shared<ssh::Options>(Trusting(ServingSnapshot(kSample)));
     wmi::Backends b = kestrane::DefaultBackends("/", opts);
-    const std::string url = "ssh://" + server_->currentUser() + "@127.0.0.1:" + std::to_string(relay.port());
+    const std::string url = Url(relay.port());
     Listing(b, url, "Win32_BIOS", false);  // opens the session
 
     relay.resetCounters();
@@ -322,12 +334,8 @@ TEST_F(SshTest, OneRoundTripPerClassAndOneForTheWholeSummary) {
     // Answers asked for together may be read in any order, or not at all.
     auto p = ssh::Connect(url, "", "", *opts);
     p->prefetch({"Win32_BIOS", "Win32_ComputerSystem", "Win32_OperatingSystem"});
-    auto os = p->enumerate("Win32_OperatingSystem");
-    auto osDirect = snap->enumerate("Win32_OperatingSystem");
-    EXPECT_EQ(os->next()->values(), osDirect->next()->values());
-    auto bios = p->enumerate("win32_bios");
-    auto biosDirect = snap->enumerate("Win32_BIOS");
-    EXPECT_EQ(bios->next()->values(), biosDirect->next()->values());
+    for (const char* cls : {"Win32_OperatingSystem", "win32_bios"})
+        EXPECT_EQ(p->enumerate(cls)->next()->values(), snap->enumerate(cls)->next()->values()) << cls;
     p.reset();
 
     // A session idle for its time is closed; the next selection connects anew.
@@ -356,41 +364,61 @@ TEST_F(SshTest, TheCliBrowsesARemoteComputer) {
     EXPECT_EQ(listed.exitCode, 0) << listed.output;
     EXPECT_EQ(listed.output, local.output);
 
-    auto missing = cli({"--computer", url, "--remote-cli", "/nonexistent/kestrane-cli", "summary"});
-    EXPECT_EQ(missing.exitCode, 3);
-    EXPECT_EQ(missing.output.rfind("-2147217389:", 0), 0u) << missing.output;
-
-    const std::string user = server_->passwordUser();
-    if (user.empty()) return;
-    auto viaStdin = cli({"--computer", "ssh://127.0.0.1:" + std::to_string(server_->port()), "--user", user,
-                         "--password-stdin", "--remote-cli", SharedCli(), "list", "Win32_OperatingSystem"},
+    auto viaStdin = cli({"--computer", "ssh://127.0.0.1:" + std::to_string(server_->port()), "--user",
+                         server_->passwordUser(), "--password-stdin", "--remote-cli", SharedCli(), "list",
+                         "Win32_OperatingSystem"},
                         server_->password() + "\n");
     EXPECT_EQ(viaStdin.exitCode, 0) << viaStdin.output;
-    auto wrong = cli({"--computer", "ssh://127.0.0.1:" + std::to_string(server_->port()), "--user", user,
-                      "--password-stdin", "--remote-cli", SharedCli(), "list", "Win32_OperatingSystem"},
-                     "not-the-password\n");
-    EXPECT_EQ(wrong.exitCode, 3);
-    EXPECT_NE(wrong.output.find("Access is denied."), std::string::npos);
-    EXPECT_EQ(wrong.output.find("not-the-password"), std::string::npos);
 }
 
 // Why values are missing travels with each answer: the remote computer's
-// reasons, as its own provider gives them, once the class was read.
+// reasons, as its own provider gives them, once the class was read; a
+// recorded computer's none.
 TEST_F(SshTest, ReasonsArriveWithTheAnswer) {
-    const std::string url = Url(server_->port());
-    auto p = ssh::Connect(url, "", "", Trusting());
+    auto p = ssh::Connect(Url(server_->port()), "", "", Trusting());
     auto local = wmi::MakeLinuxProvider("/");
     for (const char* cls : {"Win32_Service", "Win32_BIOS", "Win32_UserAccount", "Win32_Process", "Win32_Keyboard"}) {
         EXPECT_TRUE(p->reasons(cls).empty()) << cls << ": known before the class was read";
-        auto c = p->enumerate(cls);
-        while (c->next()) {
+        for (auto c = p->enumerate(cls); c->next();) {
         }
         EXPECT_EQ(p->reasons(cls), local->reasons(cls)) << cls;
     }
-    // this server sends no reasons for a recorded computer
-    auto served = ssh::Connect(url, "", "", Trusting(ServingSnapshot(kSample)));
-    auto c = served->enumerate("Win32_BIOS");
-    while (c->next()) {
+    auto served = ssh::Connect(Url(server_->port()), "", "", Trusting(ServingSnapshot(kSample)));
+    for (auto c = served->enumerate("Win32_BIOS"); c->next();) {
     }
     EXPECT_TRUE(served->reasons("Win32_BIOS").empty());
+}
+
+// Remote programs that send what no kestrane-cli sends: each ends the
+// listing as a lost call, without holding what it is sent.
+TEST_F(SshTest, HostileRemotesEndAsALostCall) {
+    auto peakKb = [] {
+        rusage u{};
+        getrusage(RUSAGE_SELF, &u);
+        return u.ru_maxrss;
+    };
+    EXPECT_EQ(ConnectError(Url(server_->port()), "", "", Trusting(), "Win32_Process").unsignedNumber(), 0u);
+    ssh::CloseAllSessions();
+    const long before = peakKb();
+    // The greeting a kestrane-cli gives, then the case's own once the first request has arrived.
+    std::string hello = wmi::remote::HelloAnswerLine("0.0.0", "evil");
+    hello.pop_back();
+    for (const auto& [name, rest] : std::vector<std::pair<std::string, std::string>>{
+             {"endless-line", "yes | tr -d '\\n'"},
+             {"invalid-utf8", "printf '{\"id\": 1, \"class\": \"Win32_\\377\\376\", \"properties\": []}\\n'; sleep 30"},
+             {"deep-json", "head -c 2000000 /dev/zero | tr '\\000' '['; echo; sleep 30"},
+             {"deep-object", "i=0; while [ $i -lt 20000 ]; do printf '{\"a\":'; i=$((i+1)); done; echo; sleep 30"},
+             {"silent", "sleep 60"}}) {
+        ssh::CloseAllSessions();
+        ssh::Options o = Trusting(Script(name, "printf '%s\\n' '" + hello + "'\nread request\n" + rest));
+        o.answerTimeout = 5s;
+        wmi::Error e = ConnectError(Url(server_->port()), "", "", o, "Win32_Process");
+        EXPECT_EQ(e.unsignedNumber(), wmi::RPC_S_CALL_FAILED) << name << ": " << e.description();
+    }
+    std::cout << "peak " << peakKb() - before << " kB above a normal listing's\n";
+#ifndef __SANITIZE_ADDRESS__
+    // AddressSanitizer keeps freed blocks in quarantine, so the peak says
+    // nothing about the client there; the plain build holds the bound.
+    EXPECT_LE(peakKb() - before, 64 * 1024) << "kB more at the peak than a normal listing's";
+#endif
 }
