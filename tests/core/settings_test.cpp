@@ -53,26 +53,22 @@ TEST(StartupSettings, FirstRunWithAnEmptyStore) {
     EXPECT_EQ(s.level, 1);
 }
 
-TEST(StartupSettings, TreeWidthFallBacks) {
-    struct Case { const char* text; int want; } cases[] = {
-        {"1500", 2000}, {"-5", 3700}, {"0", 3700}, {"", 3700}, {"2000", 2000},
-        {"4321", 4321}, {"40000", 3700}, {"1999.5", 2000},
+TEST(StartupSettings, TextsOutOfRangeFallBack) {
+    struct Case { const char* section; const char* key; const char* text; int want; } cases[] = {
+        // the tree pane: never narrower than 2000, else the default 3700
+        {"LeftPane", "Width", "1500", 2000}, {"LeftPane", "Width", "-5", 3700}, {"LeftPane", "Width", "0", 3700},
+        {"LeftPane", "Width", "", 3700}, {"LeftPane", "Width", "2000", 2000}, {"LeftPane", "Width", "4321", 4321},
+        {"LeftPane", "Width", "40000", 3700}, {"LeftPane", "Width", "1999.5", 2000},
+        // the detail level: outside 1 to 3, medium
+        {"View", "Level", "3", 3}, {"View", "Level", "2", 2}, {"View", "Level", "1", 1}, {"View", "Level", "4", 1},
+        {"View", "Level", "0", 1}, {"View", "Level", "x", 1}, {"View", "Level", "-1", 1}, {"View", "Level", "300", 1},
+        {"View", "Level", "2.5", 2},
     };
     for (const auto& c : cases) {
         MemorySettingsStore store;
-        store.set("LeftPane", "Width", c.text);
-        EXPECT_EQ(ReadStartupSettings(store).leftPaneWidth, c.want) << c.text;
-    }
-}
-
-TEST(StartupSettings, LevelOutsideOneToThreeIsMedium) {
-    struct Case { const char* text; int want; } cases[] = {
-        {"3", 3}, {"2", 2}, {"1", 1}, {"4", 1}, {"0", 1}, {"x", 1}, {"-1", 1}, {"300", 1}, {"2.5", 2},
-    };
-    for (const auto& c : cases) {
-        MemorySettingsStore store;
-        store.set("View", "Level", c.text);
-        EXPECT_EQ(ReadStartupSettings(store).level, c.want) << c.text;
+        store.set(c.section, c.key, c.text);
+        const auto s = ReadStartupSettings(store);
+        EXPECT_EQ(std::string(c.section) == "View" ? s.level : s.leftPaneWidth, c.want) << c.section << " " << c.text;
     }
 }
 
@@ -81,12 +77,11 @@ TEST(StartupSettings, WindowStateAndSize) {
     store.set("Console", "Width", "9000");
     store.set("Console", "Height", "7000");
     store.set("Console", "State", "2");
-    auto s = ReadStartupSettings(store);
-    EXPECT_EQ(s.state, WindowState::Maximized);
-    EXPECT_FALSE(s.width);  // a maximised window keeps its design size for normal
+    EXPECT_EQ(ReadStartupSettings(store).state, WindowState::Maximized);
+    EXPECT_FALSE(ReadStartupSettings(store).width);  // a maximised window keeps its design size for normal
 
     store.set("Console", "State", "7");  // unknown states open normally
-    s = ReadStartupSettings(store);
+    auto s = ReadStartupSettings(store);
     EXPECT_EQ(s.state, WindowState::Normal);
     EXPECT_EQ(s.width, 9000);
     EXPECT_EQ(s.height, 7000);
@@ -152,6 +147,13 @@ TEST(Login, OldPlainPasswordMovesToTheKeyring) {
     EXPECT_EQ(keyring.secrets[kPasswordSecretKey], "s3cret");
     // The next start finds it in the keyring only.
     EXPECT_EQ(ReadLogin(store, keyring).password, "s3cret");
+    EXPECT_TRUE(WriteLogin(store, keyring, {"host", "me", "pw"}));
+    EXPECT_EQ(ReadLogin(store, keyring).password, "pw");
+    // An emptied login clears the keyring too.
+    EXPECT_TRUE(WriteLogin(store, keyring, {"", "", ""}));
+    EXPECT_EQ(keyring.secrets.count(kPasswordSecretKey), 0u);
+    EXPECT_EQ(ReadLogin(store, keyring).computer, "");
+    EXPECT_EQ(ReadLogin(store, keyring).password, "");
 }
 
 TEST(Login, WithoutAKeyringThePasswordNeverReachesTheFile) {
@@ -166,18 +168,6 @@ TEST(Login, WithoutAKeyringThePasswordNeverReachesTheFile) {
     EXPECT_EQ(store.get("Login", "Computer"), "host");
     EXPECT_EQ(store.get("Login", "UserName"), "me");
     for (const auto& [k, v] : store.all()) EXPECT_NE(v, "pw") << k;
-}
-
-TEST(Login, EmptyingTheLoginClearsTheKeyring) {
-    MemorySettingsStore store;
-    FakeKeyring keyring;
-    EXPECT_TRUE(WriteLogin(store, keyring, {"host", "me", "pw"}));
-    EXPECT_EQ(ReadLogin(store, keyring).password, "pw");
-    EXPECT_TRUE(WriteLogin(store, keyring, {"", "", ""}));
-    EXPECT_EQ(keyring.secrets.count(kPasswordSecretKey), 0u);
-    Login l = ReadLogin(store, keyring);
-    EXPECT_EQ(l.computer, "");
-    EXPECT_EQ(l.password, "");
 }
 
 TEST(Version, BlanksBeforeBuild) {

@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
 #include "core/file_error.h"
 #include "export/html_export.h"
+#include "wmi/test_support.h"
 
 using namespace kestrane;
-namespace fs = std::filesystem;
+using kestrane_test::ReadAll;
+using kestrane_test::ScratchDir;
 
 namespace {
 
@@ -34,31 +33,11 @@ ListModel TwoColumns(int items) {
     return m;
 }
 
-class ExportFile : public ::testing::Test {
-protected:
-    fs::path dir = fs::temp_directory_path() /
-                   ("kestrane-export-" + std::to_string(::getpid()) + "-" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    void SetUp() override { fs::create_directories(dir); }
-    void TearDown() override {
-        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(dir);
-    }
-    std::string Read(const fs::path& p) {
-        std::ifstream f(p, std::ios::binary);
-        return {std::istreambuf_iterator<char>(f), {}};
-    }
-};
-
 }  // namespace
 
-TEST(HtmlExport, TwoColumnsThreeItemsByteForByte) {
-    std::string want = Head("Processor", {"Name", "Value"}) + Row("Name1", "Value1") + Row("Name2", "Value2") +
-                       Row("Name3", "Value3");
-    EXPECT_EQ(BuildHtmlExport("Processor", TwoColumns(3)), want);
-}
-
-TEST(HtmlExport, ColumnCountsAndEmptyLists) {
+TEST(HtmlExport, EveryColumnOfEveryRowByteForByte) {
+    EXPECT_EQ(BuildHtmlExport("Processor", TwoColumns(3)), Head("Processor", {"Name", "Value"}) + Row("Name1", "Value1") +
+                                                               Row("Name2", "Value2") + Row("Name3", "Value3"));
     ListModel five = TwoColumns(1);
     five.clearColumns();
     for (const char* c : {"P1", "P2", "P3", "P4", "P5"}) five.addColumn(c, c);
@@ -99,32 +78,27 @@ TEST(HtmlExport, WindowsCodePageWithReferencesForTheRest) {
     EXPECT_EQ(EscapeForExport(std::string("a\0b", 3)), std::string("a\0b", 3));
 }
 
-TEST_F(ExportFile, AppendsToWhatTheFileHeld) {
-    fs::path p = dir / "out.html";
-    std::ofstream(p, std::ios::binary) << "before";
-    SaveToFile("Processor", TwoColumns(2), p.string());
-    SaveToFile("Processor", TwoColumns(2), p.string());
-    std::string one = BuildHtmlExport("Processor", TwoColumns(2));
-    EXPECT_EQ(Read(p), "before" + one + one);
+TEST(ExportFile, AppendsToWhatTheFileHeld) {
+    ScratchDir dir;
+    const std::string p = dir.write("out.html", "before");
+    SaveToFile("Processor", TwoColumns(2), p);
+    SaveToFile("Processor", TwoColumns(2), p);
+    SaveToFile(std::nullopt, TwoColumns(2), p);  // no selected node: nothing
+    const std::string one = BuildHtmlExport("Processor", TwoColumns(2));
+    EXPECT_EQ(ReadAll(p), "before" + one + one);
+    SaveToFile(std::nullopt, TwoColumns(2), dir.file("empty.html"));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"empty.html", "out.html"}));
+    EXPECT_EQ(ReadAll(dir.file("empty.html")), "");
 }
 
-TEST_F(ExportFile, NoSelectedNodeWritesNothing) {
-    fs::path p = dir / "empty.html";
-    SaveToFile(std::nullopt, TwoColumns(2), p.string());
-    EXPECT_TRUE(fs::exists(p));
-    EXPECT_EQ(fs::file_size(p), 0u);
-}
-
-TEST_F(ExportFile, UnwritablePathsAreErrorsNamingTheFile) {
-    fs::path missing = dir / "no" / "such" / "x.html";
+TEST(ExportFile, UnwritablePathsAreErrorsNamingTheFile) {
+    ScratchDir dir;
     try {
-        SaveToFile("X", TwoColumns(1), missing.string());
+        SaveToFile("X", TwoColumns(1), dir.file("no/such/x.html"));
         FAIL() << "no error";
     } catch (const FileError& e) {
         EXPECT_NE(std::string(e.what()).find("x.html"), std::string::npos);
     }
-    EXPECT_THROW(SaveToFile("X", TwoColumns(1), dir.string()), FileError);  // a directory
-    if (fs::exists("/dev/full")) {
-        EXPECT_THROW(SaveToFile("X", TwoColumns(1), "/dev/full"), FileError);  // a write that fails
-    }
+    EXPECT_THROW(SaveToFile("X", TwoColumns(1), dir.path().string()), FileError);  // a directory
+    EXPECT_THROW(SaveToFile("X", TwoColumns(1), "/dev/full"), FileError);        // a write that fails
 }

@@ -9,9 +9,11 @@
 namespace kestrane::testing {
 
 // A computer made of classes built in the test; a class may be set to fail
-// at a given instance.
+// at a given instance. Keeps the names it was asked to enumerate.
 class FakeComputer : public wmi::Provider {
 public:
+    std::vector<std::string> opened;
+
     struct Class {
         wmi::SchemaPtr schema;
         std::vector<wmi::Object> objects;
@@ -35,6 +37,7 @@ public:
     Class& cls(const std::string& name) { return classes_.at(wmi::ToLowerAscii(name)); }
 
     std::unique_ptr<wmi::InstanceCursor> enumerate(std::string_view className) override {
+        opened.emplace_back(className);
         auto it = classes_.find(wmi::ToLowerAscii(className));
         if (it == classes_.end()) throw wmi::MakeError(wmi::WBEM_E_INVALID_CLASS, "SWbemObjectSet");
         struct Cursor : wmi::InstanceCursor {

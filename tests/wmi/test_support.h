@@ -1,4 +1,5 @@
-// Helpers shared by the wmi tests: scratch directories, files, expected errors.
+// Helpers shared by the wmi tests: scratch directories, files, expected
+// errors, schemas and instances.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 
 #include "core/file_error.h"
 #include "wmi/error.h"
+#include "wmi/provider.h"
 
 namespace kestrane_test {
 
@@ -88,6 +90,28 @@ inline std::uint32_t WmiErrorOf(const std::function<void()>& f, std::string* des
 inline void ExpectContainsAll(const std::string& text, std::initializer_list<std::string> parts,
                               const std::string& label = {}) {
     for (const auto& p : parts) EXPECT_NE(text.find(p), std::string::npos) << label << "\nwanted: " << p << "\nin:     " << text;
+}
+
+inline wmi::SchemaPtr Schema(const std::string& cls, std::vector<wmi::PropertyDecl> decls) {
+    return std::make_shared<const wmi::ClassSchema>(cls, std::move(decls));
+}
+
+inline std::vector<wmi::Object> Instances(wmi::Provider& p, std::string_view cls) {
+    std::vector<wmi::Object> out;
+    auto cursor = p.enumerate(cls);
+    while (auto o = cursor->next()) out.push_back(std::move(*o));
+    return out;
+}
+
+inline void ExpectSameDecls(const wmi::ClassSchema& a, const wmi::ClassSchema& b, const std::string& label) {
+    ASSERT_EQ(a.size(), b.size()) << label;
+    for (std::size_t k = 0; k < a.size(); ++k) {
+        const auto &x = a.properties()[k], &y = b.properties()[k];
+        EXPECT_EQ(x.name, y.name) << label;
+        EXPECT_EQ(x.cimType, y.cimType) << label << "." << x.name;
+        EXPECT_EQ(x.isArray, y.isArray) << label << "." << x.name;
+        EXPECT_EQ(x.origin, y.origin) << label << "." << x.name;
+    }
 }
 
 }  // namespace kestrane_test
