@@ -64,11 +64,20 @@ def sync(top, tree):
     writing only files that differ so the copy's build stays incremental."""
     names = subprocess.run(["git", "-C", top, "ls-files", "-z", "-co", "--exclude-standard"],
                            check=True, capture_output=True).stdout.decode().split("\0")
-    wanted = {n for n in names if n and os.path.isfile(os.path.join(top, n))}
+    # Links are copied as links: the fixture trees hold /proc's and /sys's.
+    wanted = {n for n in names if n and (os.path.islink(os.path.join(top, n)) or os.path.isfile(os.path.join(top, n)))}
     for n in wanted:
         src, dst = os.path.join(top, n), os.path.join(tree, n)
         if os.path.islink(src):
+            target = os.readlink(src)
+            if not os.path.islink(dst) or os.readlink(dst) != target:
+                if os.path.lexists(dst):
+                    os.remove(dst)
+                os.makedirs(os.path.dirname(dst), exist_ok=True)
+                os.symlink(target, dst)
             continue
+        if os.path.islink(dst):
+            os.remove(dst)
         if os.path.exists(dst):
             with open(src, "rb") as a, open(dst, "rb") as b:
                 if a.read() == b.read():
@@ -222,6 +231,15 @@ def main():
         return 2
 
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    # A kill counts only if the tests pass without the mutant.
+    patterns = [m.get("tests") for m in chosen if m not in bad]
+    baseline = ["ctest", "--test-dir", build, "-j", jobs, "--timeout", "300", "--output-on-failure"]
+    if patterns and all(patterns) and needed:
+        baseline += ["-R", "|".join(f"({p})" for p in patterns)]
+    print("running the tests without a mutant ...", flush=True)
+    if run(baseline, setup, env=env):
+        print(f"the unmutated copy fails its tests: see {setup}")
+        return 2
     killed, survived, invalid = [], [], [m["number"] for m in bad]
     for m in chosen:
         if m in bad:
