@@ -126,8 +126,6 @@ TEST(Calendar, DayOfWeekAndDays) {
     EXPECT_EQ(wmi::lnx::DaysFromCivil(2024, 10, 4), 20000);
 }
 
-// --- cron ---
-
 // The server's listing has its system and user tables.
 TEST(CronParser, SystemTablesSkipAssignmentsAndBrokenLines) {
     auto sys = wmi::lnx::ParseCrontab("A=1\nPATH = /bin\n  # c\n5 4 * * 0 root echo a  b\nbad\n@daily root x\n"
