@@ -1,13 +1,20 @@
+// File access: paths, the file-system layer over a tree, calls that may
+// block, and answers kept between runs, found again whenever their stamp
+// changed or the file is not exactly what was stored.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <future>
 
-#include "os_test_util.h"
+#include "linux_test_util.h"
+#include "wmi/linux/answer_cache.h"
 #include "wmi/linux/bounded_call.h"
 #include "wmi/linux/file_system.h"
 
@@ -16,33 +23,27 @@ using namespace wmi::lnx;
 namespace {
 
 // A scratch tree under /tmp, removed afterwards.
-class ScratchTree : public ::testing::Test {
+class ScratchTree : public ::testing::Test, public lnxtest::TempTree {
 protected:
-    void write(const std::string& rel, const std::string& content) { tree_.write(rel, content); }
-    void link(const std::string& rel, const std::string& target) { tree_.link(rel, target); }
-    lnxtest::TempTree tree_;
-    const std::string root_ = tree_.path();
+    const std::string root_ = path();
 };
 
 }  // namespace
 
 TEST(Paths, NormalizeJoinBaseDir) {
-    EXPECT_EQ(NormalizePath("/a/./b//c/../d"), "/a/b/d");
-    EXPECT_EQ(NormalizePath("/../.."), "/");
+    const std::pair<const char*, const char*> normal[] = {
+        {"/a/./b//c/../d", "/a/b/d"}, {"/../..", "/"}, {"/a/", "/a"}, {"/a/.", "/a"}, {"/a/b/..", "/a"}, {"a/b", "/a/b"},
+        // already normal, however near a dot or two they come
+        {"/", "/"}, {"/a/b.c", "/a/b.c"}, {"/a/..b", "/a/..b"}, {"/a/.b/c...", "/a/.b/c..."}, {"/proc/1/fd", "/proc/1/fd"}};
+    for (const auto& [in, out] : normal) EXPECT_EQ(NormalizePath(in), out) << in;
     EXPECT_EQ(JoinPath("/sys/block", "../devices/x"), "/sys/devices/x");
     EXPECT_EQ(JoinPath("/sys/block", "/abs"), "/abs");
     EXPECT_EQ(BaseName("/a/b/c"), "c");
     EXPECT_EQ(DirName("/a/b/c"), "/a/b");
     EXPECT_EQ(DirName("/a"), "/");
-    // Already normal paths come back as they are; near misses do not.
-    for (const char* p : {"/", "/a", "/a/b.c", "/a/..b", "/a/.b/c...", "/proc/1/fd"}) EXPECT_EQ(NormalizePath(p), p);
-    EXPECT_EQ(NormalizePath("/a/"), "/a");
-    EXPECT_EQ(NormalizePath("/a/."), "/a");
-    EXPECT_EQ(NormalizePath("/a/b/.."), "/a");
-    EXPECT_EQ(NormalizePath("a/b"), "/a/b");
 }
 
-TEST_F(ScratchTree, ReadsInsideTheRootOnly) {
+TEST_F(ScratchTree, ReadsAndListsInsideTheRootOnly) {
     write("/proc/x", "hello");
     auto fs = MakeLocalFileSystem(root_);
     EXPECT_EQ(fs->readFile("/proc/x"), "hello");
@@ -51,13 +52,9 @@ TEST_F(ScratchTree, ReadsInsideTheRootOnly) {
     EXPECT_EQ(fs->readFile("/../../proc/x"), "hello");  // ".." cannot climb above the root
     EXPECT_FALSE(fs->isLiveRoot());
     EXPECT_EQ(fs->volumeStats("/"), std::nullopt);  // a copied tree has no capacity of its own
-}
-
-TEST_F(ScratchTree, ListDirIsSortedAndEmptyWhenMissing) {
     write("/d/b", "");
     write("/d/a", "");
     write("/d/c/x", "");
-    auto fs = MakeLocalFileSystem(root_);
     EXPECT_EQ(fs->listDir("/d"), (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_TRUE(fs->listDir("/nope").empty());
     EXPECT_TRUE(fs->isDirectory("/d/c"));
@@ -103,14 +100,10 @@ TEST_F(ScratchTree, OldestModificationTimeAndEntryCount) {
     write("/d/b.list", "");
     write("/d/c.md5sums", "");
     write("/d/.list", "");  // no name before the suffix
-    auto set = [&](const char* f, std::int64_t when) {
-        std::filesystem::last_write_time(root_ + f, std::filesystem::file_time_type::clock::from_sys(
-                                                        std::chrono::sys_seconds(std::chrono::seconds(when))));
-    };
-    set("/d/a.list", 2000);
-    set("/d/b.list", 1500);
-    set("/d/c.md5sums", 1000);
-    set("/d/.list", 500);
+    touch("/d/a.list", 2000);
+    touch("/d/b.list", 1500);
+    touch("/d/c.md5sums", 1000);
+    touch("/d/.list", 500);
     auto fs = MakeLocalFileSystem(root_);
     EXPECT_EQ(fs->oldestModificationTime("/d", ".list"), 1500);
     EXPECT_EQ(fs->FileSystem::oldestModificationTime("/d", ".list"), 1500);
@@ -121,28 +114,11 @@ TEST_F(ScratchTree, OldestModificationTimeAndEntryCount) {
     EXPECT_EQ(fs->countEntries("/d/a.list"), 0u);
 }
 
-TEST_F(ScratchTree, ResolveStopsOnLinkCycles) {
-    link("/a", "b");
-    link("/b", "a");
-    auto fs = MakeLocalFileSystem(root_);
-    std::string r = fs->resolve("/a/x");  // must return, whatever it says
-    EXPECT_FALSE(r.empty());
-}
-
 TEST_F(ScratchTree, UnreadableFileIsNothingNotAnError) {
     write("/secret", "x");
     ::chmod((root_ + "/secret").c_str(), 0);
     auto fs = MakeLocalFileSystem(root_);
     EXPECT_TRUE(lnxtest::AsUnprivileged([&] { return !fs->readFile("/secret") && fs->exists("/secret"); }));
-}
-
-TEST(LiveFileSystem, RootIsLiveAndHasCapacity) {
-    auto fs = MakeLocalFileSystem("/");
-    EXPECT_TRUE(fs->isLiveRoot());
-    auto vs = fs->volumeStats("/");
-    ASSERT_TRUE(vs);
-    EXPECT_GT(vs->totalBlocks, 0u);
-    EXPECT_TRUE(fs->readFile("/proc/self/mountinfo").has_value());
 }
 
 TEST(BoundedCall, AnAnswerInTimeIsKeptAndABlockedCallIsGivenUp) {
@@ -169,3 +145,111 @@ TEST(RelativeRoot, IsTakenFromTheWorkingDirectory) {
     EXPECT_EQ(fs->readFile("/etc/hostname"), "t480s\n");
     ASSERT_EQ(::chdir(before.c_str()), 0);
 }
+
+namespace {
+
+using wmi::lnx::CachedAnswer;
+using wmi::lnx::StoreAnswer;
+
+// Points XDG_CACHE_HOME at a fresh directory for the test's lifetime.
+class CacheHome : public lnxtest::TempTree {
+public:
+    CacheHome() {
+        wmi::lnx::KeepAnswersBetweenRuns(true);
+        const char* old = std::getenv("XDG_CACHE_HOME");
+        if (old) old_ = old;
+        ::setenv("XDG_CACHE_HOME", path("cache").c_str(), 1);
+    }
+    ~CacheHome() {
+        wmi::lnx::KeepAnswersBetweenRuns(false);
+        if (old_) ::setenv("XDG_CACHE_HOME", old_->c_str(), 1);
+        else ::unsetenv("XDG_CACHE_HOME");
+    }
+    std::string file(const std::string& name) const { return path("cache/kestrane/" + name); }
+
+private:
+    std::optional<std::string> old_;
+};
+
+TEST(AnswerCache, KeptPerStampAndIgnoredWhenDamaged) {
+    CacheHome home;
+    EXPECT_FALSE(CachedAnswer("dpkg-oldest-list", "1:2:3"));
+    StoreAnswer("dpkg-oldest-list", "1:2:3", "1733468400");
+    EXPECT_EQ(CachedAnswer("dpkg-oldest-list", "1:2:3"), "1733468400");
+    EXPECT_FALSE(CachedAnswer("dpkg-oldest-list", "1:2:4"));   // the directory changed
+    EXPECT_FALSE(CachedAnswer("dpkg-oldest-list", "1:2:"));    // a stamp's prefix is not the stamp
+    EXPECT_EQ(std::filesystem::status(home.file("")).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
+    StoreAnswer("dpkg-oldest-list", "1:2:4", "none");
+    EXPECT_EQ(CachedAnswer("dpkg-oldest-list", "1:2:4"), "none");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.file("")), {}), 1);  // no temporary left
+
+    for (const char* damaged : {"kestrane answer 1\n1:2:4\nnone", "kestrane answer 1\n1:2:4\nno\nne\n",
+                                "kestrane answer 2\n1:2:4\nnone\n", ""}) {
+        std::ofstream(home.file("dpkg-oldest-list"), std::ios::trunc) << damaged;
+        EXPECT_FALSE(CachedAnswer("dpkg-oldest-list", "1:2:4")) << damaged;
+    }
+    std::ofstream(home.file("dpkg-oldest-list"), std::ios::trunc) << std::string(10000, 'x');
+    EXPECT_FALSE(CachedAnswer("dpkg-oldest-list", "1:2:4"));
+
+    // Names stay inside the cache directory; lines cannot be smuggled in.
+    StoreAnswer("../escape", "s", "a");
+    EXPECT_FALSE(std::filesystem::exists(home.path("cache/escape")));
+    StoreAnswer("x", "s", "a\nkestrane answer 1");
+    EXPECT_FALSE(CachedAnswer("x", "s"));
+}
+
+TEST(AnswerCache, NothingIsKeptUnlessTheProgramAsksForIt) {
+    CacheHome home;
+    wmi::lnx::KeepAnswersBetweenRuns(false);  // as in the window
+    StoreAnswer("x", "s", "1");
+    EXPECT_FALSE(std::filesystem::exists(home.file("")));
+    EXPECT_FALSE(CachedAnswer("x", "s"));
+}
+
+TEST(AnswerCache, ALinkIsNotFollowedAndAnUnwritableDirectoryOnlyCostsTheCache) {
+    CacheHome home;
+    home.write("/elsewhere", "kestrane answer 1\ns\n42\n");
+    std::filesystem::create_directories(home.file(""));
+    std::filesystem::create_symlink(home.path("elsewhere"), home.file("linked"));
+    EXPECT_FALSE(CachedAnswer("linked", "s"));
+    ::chmod(home.file("").c_str(), 0500);
+    EXPECT_TRUE(lnxtest::AsUnprivileged([] {
+        StoreAnswer("new", "s", "1");
+        return !CachedAnswer("new", "s");
+    }));
+    ::chmod(home.file("").c_str(), 0700);
+}
+
+std::string InstallDateLine() {
+    std::string out;
+    if (FILE* p = ::popen(KESTRANE_CLI " list Win32_OperatingSystem 2>/dev/null", "r")) {
+        char buf[4096];
+        while (std::fgets(buf, sizeof buf, p))
+            if (std::string line = buf; line.find("Install Date") != std::string::npos) out = line;
+        ::pclose(p);
+    }
+    return out;
+}
+
+// The install date of this computer comes from the kept answer while dpkg's
+// directory is unchanged, and from the lists once it changed.
+TEST(AnswerCache, ThisComputersInstallDateUsesTheKeptAnswerWhileTheListsAreUnchanged) {
+    auto fs = wmi::lnx::MakeLocalFileSystem("/");
+    auto stamp = fs->directoryStamp("/var/lib/dpkg/info");
+    if (!stamp || fs->exists("/var/log/installer") || fs->exists("/var/log/anaconda") ||
+        fs->exists("/var/log/pacman.log"))
+        GTEST_SKIP() << "the install date does not come from dpkg's lists here";
+    CacheHome home;
+    const std::string scanned = InstallDateLine();
+    ASSERT_NE(scanned.find("Install Date"), std::string::npos);
+    EXPECT_TRUE(CachedAnswer("dpkg-oldest-list", *stamp));  // the run kept its answer
+    EXPECT_EQ(InstallDateLine(), scanned);
+
+    StoreAnswer("dpkg-oldest-list", *stamp, "315576000");  // 1980-01-01 12:00 UTC
+    EXPECT_NE(InstallDateLine().find("1980"), std::string::npos);
+    StoreAnswer("dpkg-oldest-list", *stamp + "0", "315576000");  // a stamp from before a change
+    EXPECT_EQ(InstallDateLine(), scanned);
+}
+
+}  // namespace

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "linux_test_util.h"
 #include "wmi/linux/parsers.h"
@@ -11,16 +9,12 @@ using namespace wmi::lnx;
 
 using lnxtest::ReadFixtureFile;
 
-TEST(TextHelpers, ParseIntRejectsTrailingGarbageAndEmpty) {
+TEST(TextHelpers, NumbersRejectTrailingGarbageAndEmptyText) {
     struct Case { const char* in; std::optional<std::int64_t> out; };
     const Case cases[] = {{"42\n", 42}, {"  -7 ", -7}, {"", std::nullopt}, {"12abc", std::nullopt},
                           {"9223372036854775808", std::nullopt}, {"0", 0}};
     for (const auto& c : cases) EXPECT_EQ(ParseInt(c.in), c.out) << c.in;
-}
-
-TEST(TextHelpers, ParseUIntHexAcceptsPrefix) {
     EXPECT_EQ(ParseUInt("0x8086\n", 16), 0x8086u);
-    EXPECT_EQ(ParseUInt("5917", 16), 0x5917u);
     EXPECT_EQ(ParseUInt("0x", 16), std::nullopt);
     EXPECT_EQ(ParseUInt("-1"), std::nullopt);
 }
@@ -56,9 +50,7 @@ TEST(TextHelpers, CpuListRangesAndMalformedInput) {
     EXPECT_EQ(ParseCpuList("0-3\n"), (std::vector<int>{0, 1, 2, 3}));
     EXPECT_EQ(ParseCpuList("0,2,4-5"), (std::vector<int>{0, 2, 4, 5}));
     EXPECT_EQ(ParseCpuList("7"), (std::vector<int>{7}));
-    EXPECT_TRUE(ParseCpuList("3-1").empty());
-    EXPECT_TRUE(ParseCpuList("a-b").empty());
-    EXPECT_TRUE(ParseCpuList("").empty());
+    for (const char* bad : {"3-1", "a-b", ""}) EXPECT_TRUE(ParseCpuList(bad).empty()) << bad;
 }
 
 TEST(TextHelpers, UnescapeKernelAndUdevNames) {
@@ -75,10 +67,7 @@ TEST(CpuInfo, RecordsWithoutBlankLinesSplitAtProcessor) {
     EXPECT_EQ(recs[1].get("BogoMIPS"), "51");
 }
 
-TEST(MemInfo, ValuesInKilobytes) {
-    auto m = ParseMemInfo(ReadFixtureFile("laptop/proc/meminfo"));
-    EXPECT_EQ(m["MemTotal"], 16279068u);
-    EXPECT_EQ(m["SwapFree"], 2000000u);
+TEST(MemInfo, SkipsLinesWithoutAFigure) {
     auto bad = ParseMemInfo("Broken line\nHugePages_Total:       0\nX: abc kB\n");
     EXPECT_EQ(bad.size(), 1u);
     EXPECT_EQ(bad["HugePages_Total"], 0u);
@@ -92,73 +81,32 @@ TEST(MountInfo, OptionalFieldsEscapesAndBadLines) {
         "38 35 x:0 / /bad rw - ext4 /dev/x rw\n";
     auto m = ParseMountInfo(text);
     ASSERT_EQ(m.size(), 2u);
-    EXPECT_EQ(m[0].id, 36);
-    EXPECT_EQ(m[0].major, 98u);
     EXPECT_EQ(m[0].mountPoint, "/mnt/a b");
     EXPECT_EQ(m[0].root, "/mnt1");
     EXPECT_EQ(m[0].fsType, "ext3");
-    EXPECT_EQ(m[0].source, "/dev/root");
     EXPECT_EQ(m[0].superOptions, "rw,errors=continue");
     EXPECT_EQ(m[1].fsType, "proc");
-    auto captured = ParseMountInfo(ReadFixtureFile("thismachine/proc/self/mountinfo"));
-    bool root = false;
-    for (const auto& e : captured) root = root || e.mountPoint == "/";
-    EXPECT_TRUE(root);
 }
 
 TEST(OsRelease, QuotesCommentsAndEscapes) {
     auto m = ParseOsRelease("# c\nNAME=\"Foo Linux\"\nID=foo\nVERSION='1 (x)'\nX=\"a\\\"b\"\nBROKEN\n=novalue\n");
-    EXPECT_EQ(m["NAME"], "Foo Linux");
-    EXPECT_EQ(m["ID"], "foo");
     EXPECT_EQ(m["VERSION"], "1 (x)");
     EXPECT_EQ(m["X"], "a\"b");
-    EXPECT_EQ(m.count("BROKEN"), 0u);
-    EXPECT_EQ(m.size(), 4u);
+    EXPECT_EQ(m.size(), 4u);  // not BROKEN, not the nameless one
 }
 
-TEST(ProcStat, BootTime) {
-    EXPECT_EQ(ParseBootTime(ReadFixtureFile("laptop/proc/stat")), 1764998400);
-    EXPECT_EQ(ParseBootTime("cpu 1 2 3\nbtime\n"), std::nullopt);
-    EXPECT_TRUE(ParseBootTime(ReadFixtureFile("thismachine/proc/stat")).has_value());
-}
-
-TEST(Filesystems, NodevNames) {
-    auto s = ParseNodevFileSystems("nodev\tsysfs\n\text4\nnodev\ttmpfs\n");
-    EXPECT_EQ(s, (std::set<std::string>{"sysfs", "tmpfs"}));
-}
-
-TEST(DmiDate, Formats) {
-    struct Case { const char* in; int y, m, d; bool ok; };
-    const Case cases[] = {{"02/27/2023", 2023, 2, 27, true}, {"12/01/99", 1999, 12, 1, true},
-                          {"13/01/2020", 0, 0, 0, false}, {"2020-01-01", 0, 0, 0, false},
-                          {"01/32/2020", 0, 0, 0, false}, {"", 0, 0, 0, false}};
-    for (const auto& c : cases) {
-        auto d = ParseDmiDate(c.in);
-        ASSERT_EQ(d.has_value(), c.ok) << c.in;
-        if (d) {
-            EXPECT_EQ(d->year, c.y);
-            EXPECT_EQ(d->month, c.m);
-            EXPECT_EQ(d->day, c.d);
-        }
-    }
+TEST(DmiDate, TwoDigitYearsAndImpossibleDates) {
+    auto d = ParseDmiDate("12/01/99");
+    ASSERT_TRUE(d);
+    EXPECT_EQ(std::tie(d->year, d->month, d->day), std::make_tuple(1999, 12, 1));
+    for (const char* bad : {"13/01/2020", "2020-01-01", "01/32/2020", ""}) EXPECT_FALSE(ParseDmiDate(bad)) << bad;
 }
 
 TEST(Vpd, SerialPage) {
-    EXPECT_EQ(ParseVpdSerial(std::string("\x00\x80\x00\x04" "AB12", 8)), "AB12");
+    // The laptop's disk serial shows in its listing.
     EXPECT_EQ(ParseVpdSerial(std::string("\x00\x83\x00\x04" "AB12", 8)), std::nullopt);  // other page
     EXPECT_EQ(ParseVpdSerial(std::string("\x00\x80\x00\x09" "AB12", 8)), std::nullopt);  // truncated
     EXPECT_EQ(ParseVpdSerial(std::string("\x00\x80\x00\x02" "  ", 6)), std::nullopt);    // blank
-}
-
-TEST(Utmp, RecordsAndPartialTail) {
-    std::string raw = ReadFixtureFile("laptop/run/utmp");
-    auto e = ParseUtmp(raw + "partial");
-    ASSERT_EQ(e.size(), 4u);
-    EXPECT_EQ(e[2].type, 7);
-    EXPECT_EQ(e[2].user, "alice");
-    EXPECT_EQ(e[2].line, "tty2");
-    EXPECT_EQ(e[3].host, "10.0.0.5");
-    EXPECT_TRUE(ParseUtmp("short").empty());
 }
 
 TEST(IdNames, VendorAndDeviceLookup) {
@@ -167,23 +115,18 @@ TEST(IdNames, VendorAndDeviceLookup) {
         "1234  Acme\n"
         "\t5678  Widget\n"
         "\t\t1111 2222  Sub widget\n"
-        "8086  Intel Corporation\n"
-        "\t1234  Thing\n"
-        "\t5917  UHD Graphics 620\n"
         "C 00  Unclassified\n"
         "\t00  Non-VGA\n";
-    auto n = LookupIdNames(ids, 0x8086, 0x5917);
-    EXPECT_EQ(n.vendor, "Intel Corporation");
-    EXPECT_EQ(n.device, "UHD Graphics 620");
+    // The laptop's devices, named in its listing, are found the plain way.
     auto other = LookupIdNames(ids, 0x1234, 0x1111);  // a subsystem id is no device
     EXPECT_EQ(other.vendor, "Acme");
     EXPECT_EQ(other.device, std::nullopt);
-    auto none = LookupIdNames(ids, 0x9999, 0x5678);
+    auto none = LookupIdNames(ids, 0x00, 0x00);  // a class section is no vendor
     EXPECT_EQ(none.vendor, std::nullopt);
     EXPECT_EQ(none.device, std::nullopt);
 }
 
-TEST(Smbios, StringIndexOutOfRangeAndTruncatedTable) {
+TEST(Smbios, StringIndexOutOfRangeAndEntryPointVersions) {
     // type 1, length 8, handle 0x0102, string refs 1 and 3; one string only
     std::string s("\x01\x08\x02\x01\x01\x03\x00\x00" "Vendor\0\0", 16);
     auto t = ParseSmbios(s);
@@ -192,14 +135,7 @@ TEST(Smbios, StringIndexOutOfRangeAndTruncatedTable) {
     EXPECT_EQ(t[0].stringAt(4), "Vendor");
     EXPECT_EQ(t[0].stringAt(5), std::nullopt);
     EXPECT_EQ(t[0].stringAt(6), std::nullopt);  // index 0 means none
-    EXPECT_TRUE(ParseSmbios(std::string("\x01\x40\x00\x00", 4)).empty());  // length beyond the data
-    // a string set without its terminator ends the walk without a crash
-    EXPECT_TRUE(ParseSmbios(std::string("\x01\x04\x00\x00" "abc", 7)).empty());
-}
-
-TEST(Smbios, EntryPointVersions) {
-    std::string e3 = ReadFixtureFile("laptop/sys/firmware/dmi/tables/smbios_entry_point");
-    EXPECT_EQ(ParseSmbiosEntryVersion(e3), std::make_pair(3, 1));
+    // The laptop's entry point (version 3) shows in its listing; this is an older one.
     std::string e2(0x1F, '\0');
     std::memcpy(e2.data(), "_SM_", 4);
     e2[6] = 2;
@@ -208,7 +144,7 @@ TEST(Smbios, EntryPointVersions) {
     EXPECT_EQ(ParseSmbiosEntryVersion("_SM_"), std::nullopt);
 }
 
-TEST(Edid, RejectsBadChecksumHeaderAndShortInput) {
+TEST(Edid, RejectsABadChecksumOrHeader) {
     std::string blob = ReadFixtureFile("laptop/sys/devices/pci0000:00/0000:00:02.0/drm/card0/card0-eDP-1/edid");
     std::string bad = blob;
     bad[100] ^= 1;
@@ -216,38 +152,23 @@ TEST(Edid, RejectsBadChecksumHeaderAndShortInput) {
     std::string header = blob;
     header[0] = 1;
     EXPECT_FALSE(ParseEdid(header));
-    EXPECT_FALSE(ParseEdid(blob.substr(0, 127)));
-    EXPECT_FALSE(ParseEdid(""));
 }
 
-TEST(ProcResources, InterruptsDmaAndRanges) {
-    auto irqs = ParseInterrupts(
-        "           CPU0       CPU1\n"
-        "  0:         33          0   IO-APIC   2-edge      timer\n"
-        "  9:          0          4   IO-APIC   9-fasteoi   acpi\n"
-        "NMI:          1          2   Non-maskable interrupts\n"
-        "ERR:          0\n");
-    ASSERT_EQ(irqs.size(), 4u);
-    EXPECT_EQ(irqs[0].irq, "0");
-    EXPECT_EQ(irqs[0].counts, (std::vector<std::uint64_t>{33, 0}));
-    EXPECT_EQ(irqs[1].description, "IO-APIC   9-fasteoi   acpi");
-    EXPECT_EQ(irqs[3].counts.size(), 1u);
-
+// The laptop's interrupts, DMA channels and ranges show in its listing;
+// here the lines it lacks.
+TEST(ProcResources, ShortAndMalformedLines) {
+    auto irqs = ParseInterrupts("           CPU0       CPU1\n  0:         33          0   IO-APIC   2-edge      timer\n"
+                                "ERR:          0\n");
+    ASSERT_EQ(irqs.size(), 2u);
+    EXPECT_EQ(irqs[1].counts.size(), 1u);
     auto dma = ParseDma(" 4: cascade\nfoo\n 2: floppy\n");
     ASSERT_EQ(dma.size(), 2u);
-    EXPECT_EQ(dma[1].channel, 2);
     EXPECT_EQ(dma[1].owner, "floppy");
-
-    auto r = ParseResourceTree("0000-0cf7 : PCI Bus 0000:00\n  0000-001f : dma1\n00000000-00000fff : Reserved\nbad\n");
-    ASSERT_EQ(r.size(), 3u);
-    EXPECT_EQ(r[1].start, 0u);
-    EXPECT_EQ(r[1].end, 0x1Fu);
-    EXPECT_EQ(r[1].depth, 1);
-    EXPECT_EQ(r[0].end, 0xCF7u);
-    EXPECT_EQ(r[2].name, "Reserved");
+    EXPECT_EQ(ParseResourceTree("0000-0cf7 : PCI Bus 0000:00\nbad\n  0000-001f : dma1\n").size(), 2u);
 }
 
-TEST(ProcStat, PerProcessorBusyAndTotal) {
+TEST(ProcStat, BootTimeAndPerProcessorBusyAndTotal) {
+    EXPECT_EQ(ParseBootTime("cpu 1 2 3\nbtime\n"), std::nullopt);
     auto t = ParseCpuBusyTimes(
         "cpu  10 0 10 100 0 0 0 0 0 0\n"
         "cpu0 1 2 3 4 5 6 7 8 9 10\n"

@@ -1,14 +1,79 @@
-// Performance counters: raw values over the server fixture, formatted rates
-// on the live machine, and the abstract classes.
+// Processes and performance counters: the /proc/<pid>/stat parser,
+// Win32_Process over the live /proc, formatted rates between two samples on
+// generated trees and on this computer, and a raw value the fixtures lack.
 #include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <set>
 
-#include "os_test_util.h"
+#include "linux_test_util.h"
 #include "wmi/linux/os_parsers.h"
-#include "wmi/schema/schema_table.h"
 
+using lnxtest::FindBy;
+using lnxtest::Str;
 using wmi::Value;
+
+TEST(ProcStatParser, NamesWithBlanksAndParenthesesAndShortLines) {
+    auto s = wmi::lnx::ParseProcStat("42 (a) b (c)) R 7 42 42 0 -1 0 11 0 2 0 300 40 0 0 20 5 3 0 1234 999 17");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->comm, "a) b (c)");
+    EXPECT_EQ(s->state, 'R');
+    EXPECT_EQ(s->ppid, 7);
+    EXPECT_EQ(s->utime, 300u);
+    EXPECT_EQ(s->stime, 40u);
+    EXPECT_EQ(s->nice, 5);
+    EXPECT_EQ(s->numThreads, 3);
+    EXPECT_EQ(s->startTime, 1234u);
+    EXPECT_EQ(s->rss, 17u);
+    EXPECT_FALSE(wmi::lnx::ParseProcStat("42 (x) R 1 2 3"));
+    EXPECT_FALSE(wmi::lnx::ParseProcStat(""));
+    EXPECT_FALSE(wmi::lnx::ParseProcStat("x (y) R 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22"));
+}
+
+// The ps comparison in live_tools_test.cpp covers the processes alive
+// throughout; here one that ends after the listing began.
+TEST(ProcessLive, AProcessThatEndsWhileListedIsSkipped) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        pause();
+        _exit(0);
+    }
+    auto cursor = wmi::MakeLinuxProvider("/")->enumerate("Win32_Process");  // the pid list is taken here
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    std::set<int> listed;
+    while (auto o = cursor->next()) listed.insert(static_cast<int>(o->Get("ProcessId").asInt()));
+    EXPECT_FALSE(listed.count(child));
+    EXPECT_TRUE(listed.count(getpid()));
+}
+
+TEST(ProcessLive, OwnProcessCommandLineHandlesAndMemory) {
+    auto procs = lnxtest::Collect(wmi::MakeLinuxProvider("/"), "Win32_Process");
+    const auto* self = FindBy(procs, "Handle", std::to_string(getpid()));
+    ASSERT_NE(self, nullptr);
+    EXPECT_NE(Str(*self, "CommandLine").find("kestrane_linux_tests"), std::string::npos);
+    EXPECT_GE(self->Get("HandleCount").asInt(), 3);
+    EXPECT_TRUE(self->Get("CreationDate").isString());
+    EXPECT_TRUE(self->Get("WorkingSetSize").isString());
+    // Anonymous pages resident or swapped: at least the heap this test uses,
+    // at most all it maps.
+    const auto priv = std::stoull(self->Get("PrivatePageCount").asString());
+    EXPECT_GT(priv, 0u);
+    EXPECT_LE(priv, std::stoull(self->Get("VirtualSize").asString()));
+#ifndef __SANITIZE_ADDRESS__
+    // Commit charge in KB; AddressSanitizer's shadow reservation is past what
+    // the 32-bit property holds, so there it is Null.
+    EXPECT_TRUE(self->Get("PageFileUsage").isInt());
+#endif
+    EXPECT_TRUE(self->Get("PeakPageFileUsage").isNull());  // Linux keeps no peak of it
+    auto perf = lnxtest::Collect(wmi::MakeLinuxProvider("/"), "Win32_PerfRawData_PerfProc_Process");
+    EXPECT_EQ(perf.front().Get("Name"), Value("Idle"));
+    EXPECT_EQ(perf.back().Get("Name"), Value("_Total"));
+}
 
 namespace {
 
@@ -23,10 +88,6 @@ TEST(PerfFormatted, LiveRatesArePlausible) {
     for (const auto& c : cpus) {
         EXPECT_LE(U(c, "PercentProcessorTime"), 100u);
         EXPECT_LE(U(c, "PercentIdleTime"), 100u);
-        // User and privileged time make up processor time, within rounding.
-        const auto sum = U(c, "PercentUserTime") + U(c, "PercentPrivilegedTime"), total = U(c, "PercentProcessorTime");
-        EXPECT_LE(sum, total + 1) << wmi::ValueText(c.Get("Name"));
-        EXPECT_GE(sum + 1, total) << wmi::ValueText(c.Get("Name"));
         EXPECT_FALSE(c.Get("Timestamp_PerfTime").isNull());
     }
     auto sys = lnxtest::Collect(p, "Win32_PerfFormattedData_PerfOS_System");
@@ -99,15 +160,11 @@ TEST(PerfDisk, IdleTimeLatencyAndTheFormattedLogicalDisk) {
     // reads merged sectors ms, writes merged sectors ms, in-flight, io ms, weighted ms
     t.write("/proc/diskstats", "254 0 vda 100 0 800 50 200 0 1600 70 0 120 130\n");
     t.write("/proc/self/mountinfo", "21 1 254:0 / / rw - ext4 /dev/vda rw\n");
-    for (const char* cls : {"Win32_PerfRawData_PerfDisk_PhysicalDisk", "Win32_PerfRawData_PerfDisk_LogicalDisk"}) {
-        auto d = t.collect(cls).at(0);
-        EXPECT_EQ(d.Get("PercentIdleTime"), Value(std::to_string((1000500ull - 120) * 10000))) << cls;  // not busy time
-        EXPECT_EQ(d.Get("PercentDiskTime"), Value(std::to_string(120ull * 10000))) << cls;  // read 50 + write 70 ms
-        EXPECT_EQ(d.Get("AvgDisksecPerRead"), Value(50 * 1000000)) << cls;  // ns, as Frequency_PerfTime counts
-        EXPECT_EQ(d.Get("AvgDisksecPerRead_Base"), Value(100)) << cls;
-        EXPECT_EQ(d.Get("AvgDisksecPerTransfer"), Value(120 * 1000000)) << cls;
-        EXPECT_EQ(d.Get("AvgDisksecPerTransfer_Base"), Value(300)) << cls;
-    }
+    // The server's listing has the other raw counters; it has no uptime.
+    for (const char* cls : {"Win32_PerfRawData_PerfDisk_PhysicalDisk", "Win32_PerfRawData_PerfDisk_LogicalDisk"})
+        EXPECT_EQ(t.collect(cls).at(0).Get("PercentIdleTime"), Value(std::to_string((1000500ull - 120) * 10000)))
+            << cls;  // uptime less the busy time
+
     // 10 more reads took 25 s between the samples: 2.5 s each, in whole
     // seconds as the class's uint32 holds them.
     for (const char* cls : {"Win32_PerfFormattedData_PerfDisk_PhysicalDisk", "Win32_PerfFormattedData_PerfDisk_LogicalDisk"}) {
@@ -117,17 +174,4 @@ TEST(PerfDisk, IdleTimeLatencyAndTheFormattedLogicalDisk) {
         EXPECT_EQ(rows[0].Get("AvgDisksecPerRead"), Value(3)) << cls;  // 2.5 rounds half up
         EXPECT_EQ(rows[0].Get("AvgDisksecPerWrite"), Value(0)) << cls;  // no writes: nothing waited
     }
-    lnxtest::TempTree noUptime;
-    noUptime.mkdir("/sys/block/vda");
-    noUptime.write("/proc/diskstats", "254 0 vda 100 0 800 50 200 0 1600 70 0 120 130\n");
-    EXPECT_TRUE(noUptime.collect("Win32_PerfRawData_PerfDisk_PhysicalDisk").at(0).Get("PercentIdleTime").isNull());
-}
-
-TEST(PerfRaw, WithoutProcTheProcessCountIsUnknownNotZero) {
-    lnxtest::TempTree noProc;
-    noProc.write("/proc/stat", "ctxt 5\n");
-    for (const char* cls : {"Win32_PerfRawData_PerfOS_System", "Win32_PerfRawData_PerfOS_Objects",
-                            "Win32_PerfFormattedData_PerfOS_System", "Win32_PerfFormattedData_PerfOS_Objects"})
-        EXPECT_TRUE(noProc.collect(cls).at(0).Get("Processes").isNull()) << cls;
-    EXPECT_TRUE(noProc.collect("Win32_OperatingSystem").at(0).Get("NumberOfProcesses").isNull());
 }

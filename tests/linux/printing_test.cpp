@@ -1,12 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <functional>
-#include <sstream>
-
-#include "os_test_util.h"
+#include "linux_test_util.h"
 #include "wmi/linux/cups_parsers.h"
-#include "wmi/linux/file_system.h"
 #include "wmi/linux/ipp_parser.h"
 
 using namespace wmi::lnx;
@@ -18,30 +13,22 @@ TEST(CupsParsers, PrintersConfBlocks) {
         "<Printer>\nInfo nameless\n</Printer>\n<Printer C>\nInfo left open");
     ASSERT_EQ(ps.size(), 3u);
     EXPECT_TRUE(ps[0].isDefault);
-    EXPECT_EQ(ps[0].info, "First one");
-    EXPECT_EQ(ps[0].shared, true);
     EXPECT_FALSE(ps[1].isDefault);
     EXPECT_EQ(ps[1].deviceUri, "ipp://h/printers/b");
     EXPECT_FALSE(ps[1].accepting.has_value());  // neither yes nor no
     EXPECT_EQ(ps[2].name, "C");
     EXPECT_EQ(ps[2].info, "left open");
-    EXPECT_TRUE(ParseCupsPrinters("").empty());
     EXPECT_TRUE(ParseCupsPrinters("<Printer X").empty());
 }
 
 TEST(CupsParsers, PrintcapAndUris) {
+    // The printserver's own entries and ports show in its listing.
     auto ps = ParsePrintcap("# gen\nA|Info A:rm=h:rp=A:\nB:rm=h:\n|nameless:\n");
     ASSERT_EQ(ps.size(), 2u);
-    EXPECT_EQ(ps[0].info, "Info A");
     EXPECT_FALSE(ps[1].info.has_value());
-
-    auto u = ParseDeviceUri("socket://192.0.2.40:9100");
+    auto u = ParseDeviceUri("lpd://user@print.example.org/queue7");
     ASSERT_TRUE(u);
-    EXPECT_EQ(u->host, "192.0.2.40");
-    EXPECT_EQ(u->port, 9100);
-    u = ParseDeviceUri("lpd://user@print.example.org/queue7");
     EXPECT_EQ(u->host, "print.example.org");
-    EXPECT_EQ(u->queue, "queue7");
     EXPECT_FALSE(u->port);
     u = ParseDeviceUri("ipp://[2001:db8::1]:631/printers/x?waitjob=false");
     EXPECT_EQ(u->host, "[2001:db8::1]");
@@ -82,23 +69,14 @@ std::string JobMessage(const std::string& body) {
 }  // namespace
 
 TEST(IppParser, ReadsAControlFileAsCupsdWroteIt) {
+    // The job's values show in the printserver listing; here what does not.
     std::string bytes = lnxtest::ReadFixtureFile("printserver/var/spool/cups/c00008");
     auto m = ParseIppMessage(bytes);
     ASSERT_TRUE(m);
-    EXPECT_EQ(m->versionMajor, 2);
-    EXPECT_EQ(m->code, 0x0002);
-    EXPECT_EQ(m->requestId, 1u);
     EXPECT_EQ(m->find("document-format")->group, 1);  // the request's operation group
     EXPECT_EQ(m->find("job-state")->group, 2);
-    EXPECT_EQ(IppInteger(m->find("job-state")), 4);
-    EXPECT_EQ(IppString(m->find("job-name")), "Shipping labels #4");  // nameWithLanguage
-    EXPECT_EQ(IppDateTime(m->find("date-time-at-creation")), 1733480200);
-    EXPECT_FALSE(IppInteger(m->find("time-at-processing")));  // no-value
-    EXPECT_FALSE(IppString(m->find("job-priority")));
-    EXPECT_FALSE(IppInteger(m->find("no-such-attribute")));
     // The members of media-col are walked over, not taken for attributes.
     EXPECT_EQ(m->find("x-dimension"), nullptr);
-    EXPECT_EQ(IppString(m->find("media")), "na_letter_8.5x11in");
     ASSERT_NE(m->find("print-color-mode"), nullptr);
     EXPECT_EQ(m->find("print-color-mode")->values.size(), 2u);
 
@@ -167,16 +145,12 @@ TEST(CupsParsers, JobCacheAsCupsdWritesIt) {
         "<Job 0>\nState 3\n</Job>\n"
         "<job 4>\r\nSTATE 12\r\n<Job 5>\r\nPriority many\r\nState\r\n</Job>\r\n"
         "State 3\n<Job 6>\nState 1\n</Job>\n<Job 7>\nState 3\n");
+    // Plain fields: PrintJobsAsOtherUsersSeeThem reads the printserver's.
     ASSERT_EQ(jobs.size(), 3u);  // not 0, not 7 (cut short); 5 is inside 4
     EXPECT_EQ(jobs[0].id, 3);
-    EXPECT_EQ(jobs[0].state, 4);
-    EXPECT_EQ(jobs[0].created, 1733480200);
-    EXPECT_EQ(jobs[0].priority, 100);
     EXPECT_EQ(jobs[0].user, "bob");
     EXPECT_EQ(jobs[0].name, "Labels #4 \\ two\nlines");
-    EXPECT_EQ(jobs[0].printer, "Label_Writer");
-    EXPECT_EQ(jobs[0].kOctets, 3);
-    EXPECT_EQ(jobs[0].format, "text/plain");
+    EXPECT_EQ(jobs[0].format, "text/plain");  // the first document's
     EXPECT_EQ(jobs[1].id, 4);
     EXPECT_EQ(jobs[1].state, 9);  // clamped as cupsd does
     EXPECT_FALSE(jobs[1].priority);
@@ -205,61 +179,20 @@ TEST(CupsParsers, NamesInTheSpool) {
     for (const char* other : {"ipp://h/jobs/3", "ipp://h/printers/", "ipp://h/printers/a/b", "ipp://h", ""})
         EXPECT_FALSE(QueueFromPrinterUri(other)) << other;
 
-    auto letter = ParsePwgMediaSize("na_letter_8.5x11in");
-    ASSERT_TRUE(letter);
-    EXPECT_EQ(letter->width, 2159);
-    EXPECT_EQ(letter->length, 2794);
-    auto a4 = ParsePwgMediaSize("iso_a4_210x297mm");
-    EXPECT_EQ(a4->width, 2100);
-    EXPECT_EQ(a4->length, 2970);
+    // Letter and A4 show in the printserver's listing.
     for (const char* other : {"A4", "iso_a4_210x297", "x_0x5mm", "x_1.23456x5in", "x_5in", "x_1.2.3x4mm", "x_x4mm"})
         EXPECT_FALSE(ParsePwgMediaSize(other)) << other;
 }
 
-namespace {
-
-// The fixture tree as a user without root's rights sees it: some paths
-// cannot be read, some not even seen, and the spool cannot be listed.
-class RestrictedFileSystem : public FileSystem {
-public:
-    using Rule = std::function<bool(const std::string& path)>;
-    RestrictedFileSystem(std::shared_ptr<FileSystem> inner, Rule readable, Rule visible)
-        : inner_(std::move(inner)), readable_(std::move(readable)), visible_(std::move(visible)) {}
-
-    std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes) const override {
-        if (!readable_(path) || !visible_(path)) return std::nullopt;
-        return inner_->readFile(path, maxBytes);
-    }
-    std::vector<std::string> listDir(const std::string& path) const override {
-        if (path.rfind("/var/spool/cups", 0) == 0) return {};
-        return inner_->listDir(path);
-    }
-    std::optional<std::string> readLink(const std::string& path) const override { return inner_->readLink(path); }
-    bool exists(const std::string& path) const override { return visible_(path) && inner_->exists(path); }
-    bool isDirectory(const std::string& path) const override { return inner_->isDirectory(path); }
-    std::optional<std::int64_t> modificationTime(const std::string& path) const override {
-        return inner_->modificationTime(path);
-    }
-    std::optional<VolumeStats> volumeStats(const std::string& path) const override {
-        return inner_->volumeStats(path);
-    }
-    bool isLiveRoot() const override { return false; }
-
-private:
-    std::shared_ptr<FileSystem> inner_;
-    Rule readable_, visible_;
-};
-
-bool InSpool(const std::string& p) { return p.rfind("/var/spool/cups/", 0) == 0; }
-
-}  // namespace
-
 TEST(PrintingClasses, PrintJobsAsOtherUsersSeeThem) {
-    auto tree = MakeLocalFileSystem(lnxtest::Fixture("printserver"));
-    // Group lp: job.cache is readable, the control files are there but root's.
-    auto lp = std::make_shared<RestrictedFileSystem>(
-        tree, [](const std::string& p) { return !InSpool(p); }, [](const std::string&) { return true; });
-    auto jobs = lnxtest::Collect(wmi::lnx::MakeLinuxProvider(lp), "Win32_PrintJob");
+    // Group lp: job.cache is readable, the control files are there but
+    // root's, and the spool cannot be listed.
+    const std::string spool = "/var/spool/cups";
+    auto lp = lnxtest::Filtered(
+        lnxtest::Fixture("printserver"),
+        [&](const std::string& p, std::string c) { return p.starts_with(spool) ? std::nullopt : std::optional(c); },
+        [&](const std::string& p) { return p != spool; });
+    auto jobs = lnxtest::Collect(lp, "Win32_PrintJob");
     std::vector<std::string> names;
     for (const auto& j : jobs) names.push_back(j.Get("Name").asString());
     // 10 is listed as job.cache has it: its damage cannot be seen from here.
@@ -274,11 +207,12 @@ TEST(PrintingClasses, PrintJobsAsOtherUsersSeeThem) {
     EXPECT_TRUE(jobs[1].Get("PagesPrinted").isNull());
 
     // Anyone else: neither the spool nor the cache, and no error.
-    auto other = std::make_shared<RestrictedFileSystem>(
-        tree, [](const std::string& p) { return p.rfind("/var/cache/cups", 0) != 0; },
-        [](const std::string& p) { return !InSpool(p); });
-    EXPECT_TRUE(lnxtest::Collect(wmi::lnx::MakeLinuxProvider(other), "Win32_PrintJob").empty());
-    EXPECT_EQ(lnxtest::Collect(wmi::lnx::MakeLinuxProvider(other), "Win32_Printer").size(), 3u);
+    auto other = lnxtest::Filtered(
+        lnxtest::Fixture("printserver"),
+        [](const std::string& p, std::string c) { return p.starts_with("/var/cache/cups") ? std::nullopt : std::optional(c); },
+        [&](const std::string& p) { return !p.starts_with(spool); });
+    EXPECT_TRUE(lnxtest::Collect(other, "Win32_PrintJob").empty());
+    EXPECT_EQ(lnxtest::Collect(other, "Win32_Printer").size(), 3u);
 }
 
 TEST(PrintingClasses, SpoolElsewhereAndAnInterruptedSave) {

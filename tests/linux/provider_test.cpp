@@ -1,15 +1,23 @@
+// The provider's machinery: its class registry, the typed row builder, its
+// cursors (lazy, and reading ahead on worker threads in key order), and the
+// reasons it gives for values it cannot read.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 #include "linux_test_util.h"
-#include "wmi/linux/linux_provider.h"
 #include "wmi/linux/provider_core.h"
+#include "wmi/linux/read_ahead.h"
 #include "wmi/schema/schema_table.h"
 
 using lnxtest::Collect;
 using lnxtest::Fixture;
+using lnxtest::TempTree;
 using wmi::Value;
 
 // --- registry and errors ---
@@ -24,15 +32,6 @@ TEST(Registry, UnknownAndUnsupportedClassesFailWithInvalidClassAtEnumeration) {
         } catch (const wmi::Error& e) {
             EXPECT_EQ(e.unsignedNumber(), wmi::WBEM_E_INVALID_CLASS) << cls;
         }
-    }
-}
-
-TEST(Registry, EveryClassHasOneSchemaWhateverTheLetterCase) {
-    for (const std::string& name : wmi::lnx::LinuxProviderClasses()) {
-        auto schema = wmi::LookupSchema(name);
-        ASSERT_TRUE(schema) << name;
-        EXPECT_TRUE(wmi::EqualsNoCase(schema->className(), name)) << name;
-        EXPECT_EQ(wmi::LookupSchema(wmi::ToLowerAscii(name)), schema) << name;  // built once, then shared
     }
 }
 
@@ -89,11 +88,10 @@ TEST(LazyCursorTest, SkipsVanishedEntriesAndProducesOnDemand) {
     EXPECT_FALSE(c.next());
 }
 
-TEST(Dmtf, FormatsOffsetsAndDates) {
+TEST(Dmtf, FormatsOffsets) {
     EXPECT_EQ(wmi::lnx::DmtfFromEpoch(0, 0), "19700101000000.000000+000");
     EXPECT_EQ(wmi::lnx::DmtfFromEpoch(1764998400, 60), "20251206062000.000000+060");
     EXPECT_EQ(wmi::lnx::DmtfFromEpoch(1764998400, -300), "20251206002000.000000-300");
-    EXPECT_EQ(wmi::lnx::DmtfDateTime(2023, 2, 27, 0, 0, 0, 0), "20230227000000.000000+000");
 }
 
 TEST(AllClasses, AnEmptyTreeGivesEmptySetsOrNullsNeverErrors) {
@@ -136,3 +134,147 @@ TEST(Registry, AReaderOfSomePropertiesGetsTheSameValuesWithoutTheSampledOnes) {
     EXPECT_EQ(some->Get("MaxClockSpeed"), all[0].Get("MaxClockSpeed"));
     EXPECT_TRUE(some->Get("LoadPercentage").isNull());
 }
+
+// --- reasons for missing values ---
+
+namespace {
+
+std::vector<std::string> Reasons(const TempTree& t, const std::string& cls) {
+    return wmi::MakeLinuxProvider(t.path())->reasons(cls);
+}
+
+const std::string kNoSmbios = "This computer has no SMBIOS table (virtual machine)";
+const std::string kSmbiosRoot = "SMBIOS tables need root: run as root to see serial numbers";
+const std::string kNoSystemd = "systemd is not running: service states are unknown";
+
+}  // namespace
+
+TEST(Reasons, AbsentSourcesNameTheirClassesOnly) {
+    TempTree bare;
+    for (const char* cls : {"Win32_BIOS", "win32_bios", "Win32_PhysicalMemory", "Win32_ComputerSystemProduct"})
+        EXPECT_EQ(Reasons(bare, cls), std::vector<std::string>{kNoSmbios}) << cls;
+    EXPECT_EQ(Reasons(bare, "Win32_Service"), std::vector<std::string>{kNoSystemd});
+    for (const char* cls : {"Win32_Keyboard", "Win32_OperatingSystem", "Win32_NTLogEvent", "Win32_Process",
+                            "Win32_UserAccount", "Win32_NoSuchClass", "Win32_Registry"})
+        EXPECT_TRUE(Reasons(bare, cls).empty()) << cls;
+
+    TempTree full;
+    full.write("/sys/firmware/dmi/tables/DMI", lnxtest::ReadFixtureFile("laptop/sys/firmware/dmi/tables/DMI"));
+    full.write("/sys/class/dmi/id/sys_vendor", "LENOVO\n");
+    full.mkdir("/run/systemd/system");
+    EXPECT_TRUE(Reasons(full, "Win32_BIOS").empty());
+    EXPECT_TRUE(Reasons(full, "Win32_Service").empty());
+    // the rows do not depend on the reasons: the same with or without asking
+    auto before = full.collect("Win32_BIOS");
+    (void)Reasons(full, "Win32_BIOS");
+    EXPECT_EQ(full.collect("Win32_BIOS").size(), before.size());
+}
+
+TEST(Reasons, SourcesThisUserCannotReadNeedRoot) {
+    TempTree t;
+    t.write("/sys/firmware/dmi/tables/DMI", lnxtest::ReadFixtureFile("laptop/sys/firmware/dmi/tables/DMI"));
+    t.write("/sys/class/dmi/id/product_serial", "PF0ABCDE\n");
+    t.write("/etc/shadow", "root:!:19000:0:99999:7:::\n");
+    t.write("/var/log/journal/0123/system.journal", "x");
+    t.write("/var/log/journal/0123/user-1000.journal", "x");
+    // The listed files are there but cannot be read, as for a user without root.
+    auto closed = [&](std::set<std::string> paths) {
+        return lnxtest::Filtered(t.path(), [paths](const std::string& p, std::string c) {
+            return paths.count(p) ? std::nullopt : std::optional(c);
+        });
+    };
+    auto open = closed({});
+    for (const char* cls : {"Win32_BIOS", "Win32_UserAccount", "Win32_NTLogEvent"})
+        EXPECT_TRUE(open->reasons(cls).empty() || !wmi::lnx::JournalReaderBuiltIn()) << cls;
+    // either the table or the serial number file alone is enough to say so
+    EXPECT_EQ(closed({"/sys/firmware/dmi/tables/DMI"})->reasons("Win32_BIOS"), std::vector<std::string>{kSmbiosRoot});
+    EXPECT_EQ(closed({"/sys/class/dmi/id/product_serial"})->reasons("Win32_ComputerSystemProduct"),
+              std::vector<std::string>{kSmbiosRoot});
+    auto p = closed({"/sys/firmware/dmi/tables/DMI", "/etc/shadow", "/var/log/journal/0123/system.journal"});
+    EXPECT_THAT(p->reasons("Win32_UserAccount"),
+                testing::Contains("The shadow password file needs root: run as root to see locked accounts and password expiry"));
+    EXPECT_TRUE(p->reasons("Win32_Group").empty());
+    EXPECT_TRUE(p->reasons("Win32_Keyboard").empty());
+    const auto events = p->reasons("Win32_NTLogEvent");
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], wmi::lnx::JournalReaderBuiltIn()
+                             ? "The system journal needs root or the adm or systemd-journal group: its events are left out"
+                             : "This build has no journal reader: events come from the text logs only");
+}
+
+// --- reading ahead ---
+
+namespace {
+
+using wmi::lnx::ReadAheadCursor;
+
+wmi::SchemaPtr KeySchema() {
+    static auto s = std::make_shared<const wmi::ClassSchema>(
+        "Test_Key", std::vector<wmi::PropertyDecl>{{"Key", wmi::CIM_STRING, false, "Test_Key"}});
+    return s;
+}
+
+std::vector<std::string> Keys(int n) {
+    std::vector<std::string> k;
+    for (int i = 0; i < n; ++i) k.push_back(std::to_string(i));
+    return k;
+}
+
+// Later keys finish first, so the order must come from the cursor.
+std::optional<wmi::Object> Slowly(const std::string& key) {
+    int i = std::stoi(key);
+    std::this_thread::sleep_for(std::chrono::microseconds((97 - i % 97) * 7));
+    if (i % 10 == 3) return std::nullopt;  // gone since it was listed
+    if (i == 42) throw std::runtime_error("unreadable 42");
+    return wmi::Object(KeySchema(), {wmi::Value(key)});
+}
+
+TEST(ReadAheadCursor, KeepsKeyOrderSkipsGapsAndReportsFailuresInPlace) {
+    for (unsigned workers : {1u, 2u, 4u}) {
+        ReadAheadCursor c(Keys(300), Slowly, workers, 16);
+        std::vector<std::string> got;
+        bool failed = false;
+        while (true) {
+            try {
+                auto o = c.next();
+                if (!o) break;
+                got.push_back(wmi::ValueText(o->Get("Key")));
+            } catch (const std::runtime_error& e) {
+                EXPECT_STREQ(e.what(), "unreadable 42");
+                // Everything before the failing key has been delivered, nothing after.
+                EXPECT_EQ(got.back(), "41");
+                failed = true;
+            }
+        }
+        EXPECT_TRUE(failed);
+        std::vector<std::string> want;
+        for (int i = 0; i < 300; ++i)
+            if (i % 10 != 3 && i != 42) want.push_back(std::to_string(i));
+        EXPECT_EQ(got, want) << workers << " workers";
+        EXPECT_FALSE(c.next());
+    }
+}
+
+TEST(ReadAheadCursor, StaysWithinItsWindowAndStopsWhenDropped) {
+    std::atomic<int> produced{0};
+    {
+        ReadAheadCursor c(
+            Keys(10000),
+            [&](const std::string& key) -> std::optional<wmi::Object> {
+                ++produced;
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                return wmi::Object(KeySchema(), {wmi::Value(key)});
+            },
+            2, 8);
+        ASSERT_TRUE(c.next());
+        ASSERT_TRUE(c.next());
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        // Two read, at most a window (and one per worker in hand) ahead.
+        EXPECT_LE(produced.load(), 2 + 8 + 2);
+    }  // dropped mid-way: the workers end and are joined here
+    EXPECT_LT(produced.load(), 100);
+    ReadAheadCursor none({}, Slowly, 2);
+    EXPECT_FALSE(none.next());
+}
+
+}  // namespace
