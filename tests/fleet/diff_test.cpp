@@ -121,12 +121,9 @@ TEST(Volatile, TheTableCoversCountersAndNotIdentity) {
         const char* prop;
         bool isVolatile;
     } cases[] = {
-        {"Win32_LogicalDisk", "FreeSpace", true},
-        {"win32_logicaldisk", "freespace", true},
+        {"win32_logicaldisk", "freespace", true},  // any letter case
         {"Win32_LogicalDisk", "Size", false},
-        {"Win32_Process", "KernelModeTime", true},
-        {"Win32_Process", "Name", false},
-        {"Win32_PerfRawData_PerfOS_Memory", "AvailableBytes", true},
+        {"Win32_PerfRawData_PerfOS_Memory", "AvailableBytes", true},  // every counter of a class
         {"Win32_PerfRawData_PerfOS_Memory", "Name", false},
         {"Win32_Service", "State", false},
     };

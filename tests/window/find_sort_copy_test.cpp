@@ -175,5 +175,4 @@ TEST(ToolBars, EveryButtonHasAPictureAndEveryCategoryButtonANodeAtEveryLevel) {
             }
     }
     for (const ToolButton& b : MainToolButtons()) EXPECT_NE(FindIcon(b.image), nullptr) << b.image;
-    EXPECT_EQ(CategoryButtons(1).size() + CategoryButtons(2).size(), 26u);
 }
