@@ -15,7 +15,6 @@ TEST_F(CoreTest, ACategoryShowsItsChildrenAndARowOpensItsNode) {
     EXPECT_EQ(ui.mode, ListMode::Icons);
     ASSERT_EQ(core->list().rowCount(), 7u);
     EXPECT_EQ(core->list().row(2).key, "Win32_DiskDrive");
-    EXPECT_EQ(core->list().row(2).icon, "HDD");
     EXPECT_EQ(core->status().panel, "Mass Storage");
     EXPECT_EQ(core->status().note, "");  // a category is no listing of instances
 
@@ -103,6 +102,18 @@ TEST_F(CoreTest, ALookForInputSlowerThanTheIntervalStillLeavesTheListingItsTime)
         EXPECT_EQ(core->status().note, "303 instances");
         EXPECT_EQ(ui.progressText, "Listed 303");
         EXPECT_LT(ui.processed, 60) << (horizontal ? "horizontally" : "vertically");
+    }
+}
+
+// Whatever a selection lists, the columns are its own: a vertical listing, an
+// empty class, a class the computer lacks, a category.
+TEST_F(CoreTest, ColumnsAlwaysBelongToWhatIsListed) {
+    for (const char* next : {"Win32_Processor", "Win32_Fan", "Win32_CacheMemory", "Mass Storage"}) {
+        List("Win32_DiskDrive", true);
+        ASSERT_EQ(core->list().columns().size(), 6u);
+        List(next, std::string(next) != "Win32_Processor");
+        ASSERT_EQ(core->list().columns().size(), 2u) << next;
+        EXPECT_EQ(core->list().columns()[0].caption + "|" + core->list().columns()[1].caption, "Name|Value") << next;
     }
 }
 
