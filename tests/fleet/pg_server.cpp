@@ -87,14 +87,8 @@ std::string PgServer::newDatabase() {
 
 PgServer* SharedPgServer(std::string* whyNot) {
     static std::string why;
-    static std::unique_ptr<PgServer> server = [] {
-        auto s = PgServer::Start(&why);
-        return s;
-    }();
-    static const bool cleanup = [] {
-        std::atexit([] { server.reset(); });
-        return true;
-    }();
+    static std::unique_ptr<PgServer> server = PgServer::Start(&why);
+    static const bool cleanup = (std::atexit([] { server.reset(); }), true);
     (void)cleanup;
     *whyNot = why;
     return server.get();

@@ -20,8 +20,6 @@ public:
     // A fresh database; its URI carries no password (libpq reads PGPASSWORD,
     // which Start sets for this process and its children).
     std::string newDatabase();
-    std::string password() const { return password_; }
-    std::string socketDir() const { return dir_; }
 
 private:
     PgServer() = default;

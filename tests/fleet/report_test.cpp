@@ -86,22 +86,30 @@ TEST_P(ReportTest, JsonIsRawAndTextIsFormattedAsListed) {
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
 }
 
-TEST_P(ReportTest, BadConditionsAreClearErrors) {
+// Bad conditions, and a store whose instances are damaged (PostgreSQL keeps
+// only valid JSON there, but not necessarily an object): a clear error and
+// nothing on standard output.
+TEST_P(ReportTest, BadConditionsAndDamagedInstancesAreClearErrors) {
+    const std::string damaged = GetParam() == "sqlite" ? R"('{"DeviceID": "C:", "Si')" : R"('["C:"]')";
     struct Case {
         std::vector<std::string> args;
         int rc;
         std::string message;
+        std::string damage;  // a statement run before
     } cases[] = {
-        {{"--where", "Size>big"}, 4, "compares numbers"},
-        {{"--where", "Nothing=1"}, 4, "has no property Nothing"},
-        {{"--where", "Size"}, 2, "--where takes"},
+        {{"--where", "Size>big"}, 4, "compares numbers", ""},
+        {{"--where", "Nothing=1"}, 4, "has no property Nothing", ""},
+        {{"--where", "Size"}, 2, "--where takes", ""},
+        {{}, 4, "a stored instance of Win32_LogicalDisk of A is damaged", "UPDATE instances SET properties = " + damaged},
     };
     for (const auto& c : cases) {
+        if (!c.damage.empty()) open()->db().script(c.damage);
         std::vector<std::string> args{"--store", spec_, "report", "Win32_LogicalDisk"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         std::ostringstream out, err;
         EXPECT_EQ(cli::Run(args, out, err), c.rc);
         EXPECT_NE(err.str().find(c.message), std::string::npos) << err.str();
+        EXPECT_EQ(out.str(), "");
     }
 }
 

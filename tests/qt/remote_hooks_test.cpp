@@ -21,20 +21,17 @@ ssh::HostKeyQuestion Question() {
             "/home/me/.ssh/known_hosts"};
 }
 
-// Answers the question box as soon as it shows, with the named button or Esc.
-ssh::HostKeyChoice Answer(const QString& button) {
-    QWidget parent;
+// Presses the named button of the question box as soon as it shows, or Esc.
+void Press(const QString& button) {
     QTimer::singleShot(0, [button] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QMessageBox*>(w);
-            if (!box || !box->isVisible()) continue;
-            if (button.isEmpty())
-                box->reject();
-            else
-                box->findChild<QPushButton*>(button)->click();
-        }
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                if (button.isEmpty())
+                    box->reject();
+                else
+                    box->findChild<QPushButton*>(button)->click();
+            }
     });
-    return AskHostKey(&parent, Question());
 }
 
 }  // namespace
@@ -49,10 +46,13 @@ TEST(HostKeyQuestion, ShowsTheKeyAndOffersOnceRememberAndCancel) {
     EXPECT_EQ(box->defaultButton()->objectName(), "hostKeyCancel");
     delete box;
 
-    EXPECT_EQ(Answer("hostKeyConnectOnce"), ssh::HostKeyChoice::ConnectOnce);
-    EXPECT_EQ(Answer("hostKeyRemember"), ssh::HostKeyChoice::Remember);
-    EXPECT_EQ(Answer("hostKeyCancel"), ssh::HostKeyChoice::Refuse);
-    EXPECT_EQ(Answer(""), ssh::HostKeyChoice::Refuse);
+    using enum ssh::HostKeyChoice;
+    const std::pair<const char*, ssh::HostKeyChoice> answers[] = {
+        {"hostKeyConnectOnce", ConnectOnce}, {"hostKeyRemember", Remember}, {"hostKeyCancel", Refuse}, {"", Refuse}};
+    for (const auto& [button, choice] : answers) {
+        Press(button);
+        EXPECT_EQ(AskHostKey(&parent, Question()), choice) << button;
+    }
 }
 
 TEST(HostKeyQuestion, TheRemoteProgramIsReadFromTheSettingsFileAtEachConnection) {
@@ -101,11 +101,7 @@ TEST(CertificateQuestion, RememberKeepsTheFingerprintForThatComputer) {
     EXPECT_EQ(box->defaultButton()->objectName(), "hostKeyCancel");
     delete box;
 
-    QTimer::singleShot(0, [] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())
-                b->findChild<QPushButton*>("hostKeyRemember")->click();
-    });
+    Press("hostKeyRemember");
     EXPECT_EQ(o->untrustedCertificate(q), wmi::wsman::CertificateChoice::Remember);
     EXPECT_EQ(settings->get(kTrustedCertificatesSection, "win01:5986"), q.fingerprint);
     EXPECT_EQ(o->trustedCertificates.count("win01:5986"), 1u);

@@ -1,19 +1,9 @@
 // Compare With and the fleet store, as the window does them.
-#include <fstream>
-#include <sstream>
-
 #include "fleet/store.h"
 #include "window/window_fixture.h"
 
 namespace kestrane::window::testing {
 namespace {
-
-std::string Slurp(const std::filesystem::path& p) {
-    std::ifstream in(p);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // The list as "label | value" lines.
 std::string Lines(const ListModel& list) {
@@ -36,7 +26,7 @@ TEST_F(CoreTest, CompareWithASnapshotListsWhatChangedAndExportsIt) {
 
     const std::string html = (dir / "diff.html").string();
     core->exportTo(html);
-    EXPECT_NE(Slurp(html).find("Differences between the snapshot"), std::string::npos);
+    EXPECT_NE(ReadFile(html).find("Differences between the snapshot"), std::string::npos);
 
     // The same computer twice: nothing differs. An unreadable file is said and
     // leaves the list alone.
@@ -54,7 +44,7 @@ TEST_F(CoreTest, AStoredCaptureOpensLikeASnapshotAndComparesWithWhatIsShown) {
     const std::string snap = (dir / "snap.json").string();
     core->saveSnapshot(snap);
     const std::string store = (dir / "fleet.sqlite").string();
-    fleet::Store::Open(store)->addSnapshot(Slurp(snap), snap, "ATLAS");
+    fleet::Store::Open(store)->addSnapshot(ReadFile(snap), snap, "ATLAS");
 
     const auto computers = core->storeComputers(store);
     ASSERT_EQ(computers.size(), 1u);

@@ -116,15 +116,13 @@ TEST(Sort, KindsOfColumnsAndNaturalOrder) {
 
 TEST_F(CoreTest, CopyGivesTabSeparatedTextAndEscapedHtml) {
     List("Win32_DiskDrive", true);
+    // In the list's order whatever the selection's; a tab inside a value cannot shift the cells after it.
     CopiedRows all = core->copy({2, 0, 1}, false, 0);
-    std::vector<std::string> lines;
-    for (std::size_t at = 0, nl; (nl = all.text.find('\n', at)) != std::string::npos; at = nl + 1)
-        lines.push_back(all.text.substr(at, nl - at));
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "Capabilities\tInstallDate\tModel\tName\tPartitions\tSize");
-    // A tab inside a value cannot shift the cells after it.
-    EXPECT_NE(lines[1].find("\tTab here <b>&\tDisk 10\t3\t2.00 GB (2147483648 bytes)"), std::string::npos)
-        << lines[1];
+    EXPECT_EQ(all.text, "Capabilities\tInstallDate\tModel\tName\tPartitions\tSize\n"
+                        "Random Access(3), Supports Writing(4)\t01/01/2025 12:00:00\tTab here <b>&\tDisk 10\t3\t"
+                        "2.00 GB (2147483648 bytes)\n"
+                        "\t06/15/2024 08:00:00\tM2\tdisk 2\t12\t512 bytes\n"
+                        "\t12/31/2024 23:59:59\tM3\tDisk 1\t\t1.00 MB (1048576 bytes)\n");
     EXPECT_NE(all.html.find("<th>InstallDate</th>"), std::string::npos);
     EXPECT_NE(all.html.find("Tab\there &lt;b&gt;&amp;"), std::string::npos) << all.html;
     EXPECT_EQ(all.html.find("<b>"), std::string::npos);
@@ -175,5 +173,4 @@ TEST(ToolBars, EveryButtonHasAPictureAndEveryCategoryButtonANodeAtEveryLevel) {
             }
     }
     for (const ToolButton& b : MainToolButtons()) EXPECT_NE(FindIcon(b.image), nullptr) << b.image;
-    EXPECT_EQ(CategoryButtons(1).size() + CategoryButtons(2).size(), 26u);
 }

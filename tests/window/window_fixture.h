@@ -2,13 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <functional>
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
-#include <unistd.h>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "listing/fake_computer.h"
@@ -24,11 +26,10 @@ public:
         std::string text;
     };
     std::vector<Said> messages;
-    bool answer = true;
     ListMode mode = ListMode::Report;
     bool inputEnabled = true, progressVisible = false;
     std::string progressText, flashed;
-    int treeRebuilds = 0, processed = 0;
+    int processed = 0;
     // Runs at each chance the user gets to act during work.
     std::function<void()> onProcessEvents;
     mutable long long clock = 0;
@@ -43,14 +44,14 @@ public:
         ++processed;
         if (onProcessEvents) onProcessEvents();
     }
-    void treeRebuilt() override { ++treeRebuilds; }
+    void treeRebuilt() override {}
     void treeTextChanged(int) override {}
     void treeSelectionChanged(int) override {}
     void statusChanged() override {}
     void flash(const std::string& text) override { flashed = text; }
     bool message(MessageKind kind, const std::string& text, bool) override {
         messages.push_back({kind, text});
-        return answer;
+        return true;
     }
     // Every look at the clock finds `tick` ms gone; 20: each chance to yield is taken.
     long long nowMs() const override { return clock += tick; }
@@ -71,6 +72,13 @@ public:
     }
     bool remove(const std::string& key) override { return kept.erase(key) > 0; }
 };
+
+inline std::string ReadFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
 
 // Three disks, one processor and an empty class of fans, as both window
 // layers' tests list them; `capabilities` adds an array column.
@@ -99,7 +107,6 @@ inline void FillComputer(kestrane::testing::FakeComputer& pc, bool capabilities)
 class CoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        using kestrane::testing::Decl;
         dir = std::filesystem::temp_directory_path() /
               ("kestrane-window-" + std::to_string(::getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
