@@ -80,6 +80,8 @@ run_one() {
     mkdir -p "$work" "$root/build-fuzz/corpus/$t" "$root/build-fuzz/artifacts/$t"
     extra=()
     [ -d "$root/fuzz/regressions/$t" ] && extra+=("$root/fuzz/regressions/$t")
+    # The JSON reader starts from the snapshot seeds as well.
+    [ "$t" = json_reader ] && extra+=("$root/fuzz/corpus/snapshot")
     # -jobs=1: one process per target, its log in fuzz-0.log of its work dir;
     # niced so that builds sharing the machine keep their pace.
     (cd "$work" && nice -n 10 "$root/build-fuzz/fuzz/fuzz_$t" -jobs=1 -max_total_time="$secs" -timeout=10 \

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "wmi/schema/class_keys.h"
+#include "wmi/snapshot/json_reader.h"
 #include "wmi/snapshot/snapshot_detail.h"
 
 namespace kestrane::fleet {
@@ -20,6 +21,16 @@ using Json = nlohmann::ordered_json;
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
+}
+
+// Json::parse(text, nullptr, false), the fast reader doing most of the work:
+// what it refuses nlohmann reads again, and a text nlohmann refuses is
+// discarded as before.
+Json ParseJson(std::string_view text) {
+    Json j;
+    nlohmann::detail::json_sax_dom_parser<Json> dom(j, false);
+    if (wmi::json::Read(text, dom)) return j;
+    return Json::parse(text, nullptr, false);
 }
 
 bool AllDigits(const std::string& s) {
@@ -419,7 +430,7 @@ void Store::report(const std::string& className, const std::vector<Condition>& w
         if (!headed) onHeader(rep), headed = true;
         row.computer = std::move(*r[0]);
         row.values.clear();
-        Json props = r[1] ? Json::parse(*r[1], nullptr, false) : Json();
+        Json props = r[1] ? ParseJson(*r[1]) : Json();
         if (!props.is_object())
             throw StoreError(db_->name() + ": a stored instance of " + rep.className + " of " + row.computer +
                              " is damaged (its properties are not a JSON object)");

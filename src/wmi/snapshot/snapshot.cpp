@@ -17,6 +17,7 @@
 
 #include "core/file_error.h"
 #include "core/platform.h"
+#include "wmi/snapshot/json_reader.h"
 #include "wmi/snapshot/snapshot_detail.h"
 
 namespace wmi {
@@ -91,6 +92,34 @@ const char* JsonTypeName(const Json& v) {
     return "an object";
 }
 
+// Stores a text as a value of one of the text types (all but the numbers
+// and boolean); false, storing nothing, when it is not one.
+bool StoreText(const std::string& s, int type, ClassData& d, Cell& out) {
+    if ((type == CIM_DATETIME && !IsDmtfDatetime(s)) || (type == CIM_CHAR16 && !snapshot_detail::IsChar16(s)) ||
+        s.size() > UINT32_MAX)
+        return false;
+    out.kind = Cell::Str;
+    out.count = static_cast<std::uint32_t>(s.size());
+    out.u = d.text.size();
+    d.text += s;
+    return true;
+}
+
+// Stores an integer that fits its type.
+void StoreInteger(const snapshot_detail::Integer& n, int type, Cell& out) {
+    if (type == CIM_UINT64) {
+        out.kind = Cell::UDec;
+        out.u = n.magnitude;
+    } else {
+        out.kind = type == CIM_SINT64 ? Cell::Dec : Cell::Int;
+        out.i = n.negative ? -static_cast<std::int64_t>(n.magnitude - 1) - 1 : static_cast<std::int64_t>(n.magnitude);
+    }
+}
+
+bool IsTextType(int type) {
+    return !snapshot_detail::IsInteger(type) && type != CIM_REAL32 && type != CIM_REAL64 && type != CIM_BOOLEAN;
+}
+
 // Converts one scalar to a cell; returns what is wrong, or "" when it fits.
 std::string ToCell(const Json& v, int type, ClassData& d, Cell& out) {
     using snapshot_detail::Integer;
@@ -122,14 +151,7 @@ std::string ToCell(const Json& v, int type, ClassData& d, Cell& out) {
         }
         if (!n.fits(type))
             return n.text() + " is out of range for " + name + " (" + snapshot_detail::RangeText(type) + ")";
-        if (type == CIM_UINT64) {
-            out.kind = Cell::UDec;
-            out.u = n.magnitude;
-        } else {
-            out.kind = type == CIM_SINT64 ? Cell::Dec : Cell::Int;
-            out.i = n.negative ? -static_cast<std::int64_t>(n.magnitude - 1) - 1
-                               : static_cast<std::int64_t>(n.magnitude);
-        }
+        StoreInteger(n, type, out);
         return {};
     }
     switch (type) {
@@ -153,17 +175,10 @@ std::string ToCell(const Json& v, int type, ClassData& d, Cell& out) {
     }
     // The text types.
     if (!v.is_string()) return std::string(JsonTypeName(v)) + " (" + Shown(v) + ") cannot be " + name;
-    const std::string& s = v.get_ref<const std::string&>();
-    if (type == CIM_DATETIME && !IsDmtfDatetime(s))
-        return Shown(v) + " is not a DMTF datetime (25 characters, yyyymmddHHMMSS.mmmmmmsUUU)";
-    if (type == CIM_CHAR16 && !snapshot_detail::IsChar16(s))
-        return Shown(v) + " is not a single character, as char16 needs";
-    if (s.size() > UINT32_MAX) return "string too long";
-    out.kind = Cell::Str;
-    out.count = static_cast<std::uint32_t>(s.size());
-    out.u = d.text.size();
-    d.text += s;
-    return {};
+    if (StoreText(v.get_ref<const std::string&>(), type, d, out)) return {};
+    if (type == CIM_DATETIME) return Shown(v) + " is not a DMTF datetime (25 characters, yyyymmddHHMMSS.mmmmmmsUUU)";
+    if (type == CIM_CHAR16) return Shown(v) + " is not a single character, as char16 needs";
+    return "string too long";
 }
 
 // Converts a member's value, scalar or array, as its declaration demands.
@@ -218,7 +233,7 @@ public:
     bool number_integer(number_integer_t v) override { return scalar(Json(v)); }
     bool number_unsigned(number_unsigned_t v) override { return scalar(Json(v)); }
     bool number_float(number_float_t v, const string_t&) override { return scalar(Json(v)); }
-    bool string(string_t& v) override { return scalar(Json(std::move(v))); }
+    bool string(string_t& v) override;
     bool binary(binary_t&) override { return scalar(Json(nullptr)); }  // never in JSON text
 
     bool start_object(std::size_t) override { return open(true); }
@@ -344,6 +359,31 @@ bool SnapshotSax::scalar(Json v) {
     mark();
     deliver(std::move(v), at);
     return true;
+}
+
+bool SnapshotSax::string(string_t& v) {
+    // Most strings are instances' texts and 64-bit integers: stored straight
+    // away, they need no JSON value, and the parser keeps its buffer for the
+    // next. Anything else, faults included, takes the general way.
+    if (!building_ && level_ == Level::Instance) {
+        ClassData& d = *cls_->data;
+        const auto k = static_cast<std::size_t>(cls_->property);
+        const PropertyDecl& decl = d.schema->properties()[k];
+        Cell& cell = d.cells[cls_->rowStart + k];
+        bool stored = false;
+        if (!decl.isArray && IsTextType(decl.cimType)) {
+            stored = StoreText(v, decl.cimType, d, cell);
+        } else if (!decl.isArray && snapshot_detail::Is64Bit(decl.cimType)) {
+            const auto n = snapshot_detail::ParseDecimal(v);
+            stored = n && n->fits(decl.cimType);
+            if (stored) StoreInteger(*n, decl.cimType, cell);
+        }
+        if (stored) {
+            mark();
+            return true;
+        }
+    }
+    return scalar(Json(std::move(v)));
 }
 
 bool SnapshotSax::open(bool object) {
@@ -512,12 +552,13 @@ bool SnapshotSax::key(string_t& k) {
 
 int SnapshotSax::memberIndex(ClassState& c, std::string_view name, std::size_t at) {
     const auto& props = c.data->schema->properties();
-    int index;
-    // Members usually follow the declaration order; that saves a lookup.
-    if (c.hint < props.size() && props[c.hint].name == name)
-        index = static_cast<int>(c.hint);
-    else
-        index = c.data->schema->indexOf(name);
+    // Members usually follow the declaration order, those without a value
+    // left out; a look a few declarations ahead saves most lookups. Names
+    // differ in more than letter case, so a match is the one indexOf finds.
+    int index = -1;
+    for (std::size_t k = c.hint; k < props.size() && k < c.hint + 8 && index < 0; ++k)
+        if (props[k].name == name) index = static_cast<int>(k);
+    if (index < 0) index = c.data->schema->indexOf(name);
     c.property = -1;
     if (index < 0) fail(at, "member " + Quote(name) + " is not declared in \"properties\"");
     auto& given = c.given[static_cast<std::size_t>(index)];
@@ -833,6 +874,19 @@ std::size_t SnapshotProvider::instanceCount(std::string_view className) const {
 // ---- Loading ----------------------------------------------------------
 
 std::shared_ptr<SnapshotProvider> ParseSnapshot(std::string_view text, const std::string& path) {
+    // The fast reader first. Whatever it does not take whole (broken JSON, or
+    // a file the snapshot rules refuse) is read again by nlohmann's parser,
+    // whose positions the messages give. Positions serve nothing else, so
+    // here the mark stays at the end, where finding one costs nothing.
+    try {
+        const char* end = text.data() + text.size();
+        SnapshotSax sax(text, &end);
+        if (json::Read(text, sax))
+            return std::make_shared<SnapshotProvider>(std::move(sax.computer), std::move(sax.captured),
+                                                      sax.takeClasses());
+    } catch (const LoadError&) {
+    } catch (const std::exception&) {
+    }
     const char* mark = text.data();
     SnapshotSax sax(text, &mark);
     try {
