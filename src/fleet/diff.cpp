@@ -55,20 +55,57 @@ constexpr VolatileEntry kVolatile[] = {
     {"Win32_PerfFormattedData*", "*"},
 };
 
-bool ClassMatches(std::string_view pattern, std::string_view className) {
-    const std::string p = Lower(pattern), c = Lower(className);
-    if (!p.empty() && p.back() == '*') return c.rfind(p.substr(0, p.size() - 1), 0) == 0;
-    return p == c;
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
 }
 
+bool ClassMatches(std::string_view pattern, std::string_view className) {
+    if (!pattern.empty() && pattern.back() == '*') {
+        pattern.remove_suffix(1);
+        return className.size() >= pattern.size() && EqualNoCase(className.substr(0, pattern.size()), pattern);
+    }
+    return EqualNoCase(pattern, className);
+}
+
+struct Shown {
+    std::vector<int> index;
+    std::vector<std::string> lower;
+    // The class's keys this schema has: the key's lower-case name, its index
+    // in the schema and its place among the compared properties (or -1).
+    struct Key {
+        std::string lower;
+        int index, shown;
+    };
+    std::vector<Key> keys;
+};
+
+bool SameDecl(const wmi::PropertyDecl& a, const wmi::PropertyDecl& b) {
+    return a.name == b.name && a.cimType == b.cimType && a.isArray == b.isArray && a.origin == b.origin;
+}
+
+// An instance's compared properties, each formatted only when asked: most
+// values of a matched pair are the same raw value on both sides, and the
+// same declaration formats the same value to the same text.
 struct Formatted {
-    std::vector<std::string> names;
-    std::vector<std::string> lower;  // the names in lower case, compared
-    std::vector<std::string> texts;  // "" for Null
+    const wmi::Object* object = nullptr;
+    const Shown* shown = nullptr;
+    std::string_view className;
+    mutable std::vector<std::optional<std::string>> texts;  // "" for Null
+
+    std::size_t size() const { return shown->index.size(); }
+    const wmi::PropertyDecl& decl(std::size_t k) const {
+        return object->schema().properties()[static_cast<std::size_t>(shown->index[k])];
+    }
+    const std::string& name(std::size_t k) const { return decl(k).name; }
+    const wmi::Value& value(std::size_t k) const { return object->values()[static_cast<std::size_t>(shown->index[k])]; }
+    const std::string& text(std::size_t k) const;
 
     // The index of a property by its lower-case name; instances of one class
     // nearly always list the same properties, so `hint` is tried first.
     std::optional<std::size_t> find(const std::string& lowerName, std::size_t hint) const {
+        const auto& lower = shown->lower;
         if (hint < lower.size() && lower[hint] == lowerName) return hint;
         for (std::size_t i = 0; i < lower.size(); ++i)
             if (lower[i] == lowerName) return i;
@@ -93,6 +130,12 @@ namespace {
 
 std::string Text(const wmi::Property& p, std::string_view className) { return ValueText(p, className); }
 
+const std::string& Formatted::text(std::size_t k) const {
+    if (texts.empty()) texts.resize(size());
+    if (!texts[k]) texts[k] = Text(wmi::Property(decl(k), value(k)), className);
+    return *texts[k];
+}
+
 std::vector<wmi::Object> ReadAll(wmi::Provider& p, const std::string& className) {
     std::vector<wmi::Object> out;
     try {
@@ -108,14 +151,15 @@ std::vector<wmi::Object> ReadAll(wmi::Provider& p, const std::string& className)
 }  // namespace
 
 bool IsVolatile(std::string_view className, std::string_view property) {
-    const std::string prop = Lower(property);
     for (const auto& e : kVolatile) {
         if (!ClassMatches(e.classPattern, className)) continue;
-        if (e.properties == "*") return prop != "name" && prop != "caption" && prop != "description";
+        if (e.properties == "*")
+            return !EqualNoCase(property, "name") && !EqualNoCase(property, "caption") &&
+                   !EqualNoCase(property, "description");
         std::string_view rest = e.properties;
         while (!rest.empty()) {
             const std::size_t sp = rest.find(' ');
-            if (Lower(rest.substr(0, sp)) == prop) return true;
+            if (EqualNoCase(rest.substr(0, sp), property)) return true;
             if (sp == std::string_view::npos) break;
             rest.remove_prefix(sp + 1);
         }
@@ -135,36 +179,51 @@ std::vector<ClassDiff> Diff(wmi::Provider& a, wmi::Provider& b, const std::vecto
         const auto after = ReadAll(b, className);
         const std::vector<std::string> keys = wmi::schema::ClassKeys(className);
 
-        // Every instance as its formatted values, the ones compared; the
-        // volatile table is asked once per property name, not per value.
+        // Every instance with the properties compared; the volatile table is
+        // asked once per property name, and each schema is looked at once.
         std::map<std::string, bool, std::less<>> volatileByName;
+        std::map<const wmi::ClassSchema*, Shown> shownBySchema;
         auto format = [&](const wmi::Object& o) {
-            Formatted f;
-            for (const wmi::Property& p : o.Properties_()) {
-                if (!options.all) {
-                    auto v = volatileByName.find(p.name());
-                    if (v == volatileByName.end())
-                        v = volatileByName.emplace(p.name(), IsVolatile(className, p.name())).first;
-                    if (v->second) continue;
+            auto [it, fresh] = shownBySchema.try_emplace(&o.schema());
+            if (fresh) {
+                const auto& decls = o.schema().properties();
+                for (std::size_t i = 0; i < decls.size(); ++i) {
+                    if (!options.all) {
+                        auto v = volatileByName.find(decls[i].name);
+                        if (v == volatileByName.end())
+                            v = volatileByName.emplace(decls[i].name, IsVolatile(className, decls[i].name)).first;
+                        if (v->second) continue;
+                    }
+                    it->second.index.push_back(static_cast<int>(i));
+                    it->second.lower.push_back(Lower(decls[i].name));
                 }
-                f.names.push_back(p.name());
-                f.lower.push_back(Lower(p.name()));
-                f.texts.push_back(Text(p, className));
+                for (const auto& name : keys) {
+                    const int idx = o.schema().indexOf(name);
+                    if (idx < 0) continue;
+                    const auto at = std::find(it->second.index.begin(), it->second.index.end(), idx);
+                    it->second.keys.push_back({Lower(name), idx,
+                                               at == it->second.index.end()
+                                                   ? -1
+                                                   : static_cast<int>(at - it->second.index.begin())});
+                }
             }
-            return f;
+            return Formatted{&o, &it->second, className, {}};
         };
         // Keys compare without regard to letter case, as WMI compares them.
         auto keyOf = [&](const wmi::Object& o, const Formatted& f) {
             std::string k;
             if (keys.empty()) {
-                for (std::size_t i = 0; i < f.names.size(); ++i) k += f.names[i] + '=' + f.texts[i] + '\x1f';
+                for (std::size_t i = 0; i < f.size(); ++i) k += f.name(i) + '=' + f.text(i) + '\x1f';
                 return k;
             }
-            for (const auto& name : keys) {
-                const int idx = o.schema().indexOf(name);
-                if (idx < 0) continue;
-                k += Lower(name) + '=' + Lower(Text(wmi::Property(o.schema().properties()[idx], o.values()[idx]),
-                                                    className)) + '\x1f';
+            for (const auto& key : f.shown->keys) {
+                const std::string text =
+                    key.shown >= 0 ? f.text(static_cast<std::size_t>(key.shown))
+                                   : Text(wmi::Property(o.schema().properties()[key.index], o.values()[key.index]), className);
+                k += key.lower;
+                k += '=';
+                for (char c : text) k += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                k += '\x1f';
             }
             return k;
         };
@@ -203,10 +262,9 @@ std::vector<ClassDiff> Diff(wmi::Provider& a, wmi::Provider& b, const std::vecto
         }
         auto whole = [&](const Formatted& f, bool old) {
             std::vector<PropertyChange> props;
-            for (std::size_t i = 0; i < f.names.size(); ++i)
-                if (!f.texts[i].empty())
-                    props.push_back(old ? PropertyChange{f.names[i], f.texts[i], ""}
-                                        : PropertyChange{f.names[i], "", f.texts[i]});
+            for (std::size_t i = 0; i < f.size(); ++i)
+                if (!f.text(i).empty())
+                    props.push_back(old ? PropertyChange{f.name(i), f.text(i), ""} : PropertyChange{f.name(i), "", f.text(i)});
             return props;
         };
         for (std::size_t i = 0; i < before.size(); ++i) {
@@ -216,14 +274,16 @@ std::vector<ClassDiff> Diff(wmi::Provider& a, wmi::Provider& b, const std::vecto
             }
             const std::size_t j = *partner[i];
             InstanceDiff d{InstanceDiff::Changed, shownKey(after[j], j), {}};
-            for (std::size_t p = 0; p < fb[i].names.size(); ++p) {
-                const auto q = fa[j].find(fb[i].lower[p], p);
-                const std::string& now = q ? fa[j].texts[*q] : kNull;
-                if (now != fb[i].texts[p]) d.properties.push_back({fb[i].names[p], fb[i].texts[p], now});
+            const Formatted &was = fb[i], &is = fa[j];
+            for (std::size_t p = 0; p < was.size(); ++p) {
+                const auto q = is.find(was.shown->lower[p], p);
+                if (q && SameDecl(was.decl(p), is.decl(*q)) && was.value(p) == is.value(*q)) continue;
+                const std::string& now = q ? is.text(*q) : kNull;
+                if (now != was.text(p)) d.properties.push_back({was.name(p), was.text(p), now});
             }
-            for (std::size_t q = 0; q < fa[j].names.size(); ++q) {
-                if (!fb[i].find(fa[j].lower[q], q) && !fa[j].texts[q].empty())
-                    d.properties.push_back({fa[j].names[q], "", fa[j].texts[q]});
+            for (std::size_t q = 0; q < is.size(); ++q) {
+                if (!was.find(is.shown->lower[q], q) && !is.text(q).empty())
+                    d.properties.push_back({is.name(q), "", is.text(q)});
             }
             if (!d.properties.empty()) cd.instances.push_back(std::move(d));
         }
