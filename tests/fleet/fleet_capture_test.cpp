@@ -1,17 +1,19 @@
 // A fleet on loopback: computers at 127.0.0.2, 127.0.0.3, ... each served by a
 // real sshd whose forced command serves the snapshot chosen by the address
-// the client connected to.
+// the client connected to, and a few by the WS-Management test server.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <sstream>
 
 #include "fleet/capture.h"
 #include "fleet/store_fixture.h"
 #include "support/sshd_harness.h"
 #include "wmi/ssh/ssh_client.h"
+#include "wmi/wsman/wsman_client.h"
 
 namespace kestrane::testing {
 namespace {
@@ -24,6 +26,8 @@ constexpr int kServers = 4;
 constexpr int kPerServer = 15;  // with the harness's own 127.0.0.1: sshd's limit of 16
 constexpr int kServed = kServers * kPerServer;
 constexpr int kUnreachable = 3;
+constexpr int kWsman = 3;  // after the unreachable ones; the last knows another password
+constexpr int kAll = kServed + kUnreachable + kWsman;
 const std::string kSample = std::string(KESTRANE_FIXTURES) + "/snapshots/sample.json";
 // What the throwaway account that sshd runs the command as may reach.
 constexpr auto kShared = fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec;
@@ -63,7 +67,7 @@ protected:
         port_ = FreePort();
         // Every computer its own snapshot: the sample under its own name.
         Json sample = Json::parse(ReadText(kSample));
-        for (int i = 0; i < kServed; ++i) {
+        for (int i = 0; i < kAll; ++i) {
             sample["computer"] = "PC" + std::to_string(i);
             sample["classes"]["Win32_ComputerSystem"]["instances"][0]["Name"] = "PC" + std::to_string(i);
             std::ofstream(dir_->path() + "/" + Address(i) + ".json") << sample.dump();
@@ -93,9 +97,23 @@ protected:
         ::unsetenv("SSH_AUTH_SOCK");
         // One login for the run: a throwaway account with a password.
         user_ = servers_[0]->passwordUser();
+        for (int w = 0; w < kWsman; ++w) {
+            const int i = kServed + kUnreachable + w;
+            wsman_[w] = Subprocess::Spawn({"/usr/bin/python3", std::string(KESTRANE_SOURCE_DIR) + "/tests/wsman/wsman_server.py",
+                                           "--snapshot", dir_->path() + "/" + Address(i) + ".json", "--user", user_,
+                                           "--password", w == kWsman - 1 ? "another" : servers_[0]->password(),
+                                           "--bind", Address(i)}, &whyNot_).release();
+            if (!wsman_[w] || !wsman_[w]->waitForOutput("PORT ", 20s)) return;
+            std::istringstream(wsman_[w]->output().substr(wsman_[w]->output().find("PORT ") + 5)) >> wsmanPort_[w];
+        }
     }
     static void TearDownTestSuite() {
         wmi::ssh::CloseAllSessions();
+        wmi::wsman::CloseAllSessions();
+        for (auto*& w : wsman_) {
+            delete w;
+            w = nullptr;
+        }
         for (auto*& s : servers_) {
             delete s;
             s = nullptr;
@@ -103,19 +121,24 @@ protected:
         delete dir_;
     }
     void SetUp() override {
-        if (!servers_[kServers - 1] || user_.empty()) {
+        if (!servers_[kServers - 1] || user_.empty() || !wsmanPort_[kWsman - 1]) {
             if (std::getenv("CI")) FAIL() << "no sshd for tests: " << whyNot_;
             GTEST_SKIP() << "no sshd for tests: " << whyNot_;
         }
     }
 
-    static std::string Url(int i) { return "ssh://" + user_ + "@" + Address(i) + ":" + std::to_string(port_); }
+    static std::string Url(int i) {
+        if (i >= kServed + kUnreachable)
+            return "http://" + Address(i) + ":" + std::to_string(wsmanPort_[i - kServed - kUnreachable]) + "/wsman";
+        return "ssh://" + user_ + "@" + Address(i) + ":" + std::to_string(port_);
+    }
 
     fleet::FleetCaptureOptions Options(std::atomic<int>& now, std::atomic<int>& most) {
         fleet::FleetCaptureOptions o;
         o.jobs = 8;
         o.classes = wmi::LoadSnapshot(kSample)->classNames();
         o.tempDir = dir_->path();
+        o.user = user_;
         o.password = servers_[0]->password();
         o.connect = [&now, &most](const std::string& name, const std::string& user, const std::string& password) {
             wmi::ssh::Options so;
@@ -127,6 +150,12 @@ protected:
             for (int m = most; n > m && !most.compare_exchange_weak(m, n);) {
             }
             try {
+                if (name.rfind("http://", 0) == 0) {
+                    wmi::wsman::Options wo;
+                    wo.connectTimeout = 5s;
+                    return std::make_shared<Counted>(
+                        wmi::wsman::Connect(*wmi::wsman::ParseEndpoint(name), user, password, wo), now);
+                }
                 const bool wrong = name.find(Address(kWrongPassword) + ":") != std::string::npos;
                 return std::make_shared<Counted>(
                     wmi::ssh::Connect(name, user, wrong ? "not-the-password" : password, so),
@@ -144,6 +173,8 @@ protected:
     static inline TempDir* dir_ = nullptr;
     static inline int port_ = 0;
     static inline SshServer* servers_[kServers] = {};
+    static inline Subprocess* wsman_[kWsman] = {};
+    static inline int wsmanPort_[kWsman] = {};
     static inline std::string whyNot_, user_;
 };
 
@@ -160,21 +191,22 @@ TEST_F(FleetTest, EveryReachableComputerIsStoredWholeAndEveryFailureWithItsError
     TempDir dir;
     auto store = fleet::Store::Open(dir.path() + "/fleet.sqlite");
     std::vector<fleet::Target> targets;
-    for (int i = 0; i < kServed + kUnreachable; ++i) targets.push_back({Url(i), ""});
+    for (int i = 0; i < kAll; ++i) targets.push_back({Url(i), ""});
     std::atomic<int> now{0}, most{0};
     const auto results = fleet::CaptureFleet(*store, targets, Options(now, most));
 
     EXPECT_LE(most.load(), 8);
     EXPECT_GE(most.load(), 2);
     ASSERT_EQ(results.size(), targets.size());
-    for (int i = 0; i < kServed + kUnreachable; ++i) {
+    for (int i = 0; i < kAll; ++i) {
         const auto& r = results[static_cast<std::size_t>(i)];
         const auto captures = store->captures(Url(i));
         ASSERT_EQ(captures.size(), 1u) << Url(i);
         const auto& c = captures[0];
-        if (i >= kServed || i == kSlow || i == kWrongPassword) {
-            const std::int64_t expected = i == kWrongPassword ? -2147024891   // 0x80070005
-                                                              : -2147023174;  // 0x800706BA
+        const bool refused = i == kWrongPassword || i == kAll - 1;
+        if ((i >= kServed && i < kServed + kUnreachable) || i == kSlow || refused) {
+            const std::int64_t expected = refused ? -2147024891   // 0x80070005
+                                                  : -2147023174;  // 0x800706BA
             EXPECT_EQ(r.status, "failed") << Url(i);
             EXPECT_EQ(c.status, "failed") << Url(i);
             EXPECT_EQ(c.errorNumber.value_or(0), expected) << Url(i) << " " << c.errorText;

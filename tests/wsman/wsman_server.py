@@ -861,7 +861,8 @@ def main():
     parser.add_argument('--snapshot', required=True, help='Kestrane snapshot file to serve')
     parser.add_argument('--user', required=True)
     parser.add_argument('--password', required=True)
-    parser.add_argument('--port', type=int, default=0, help='TCP port on 127.0.0.1 (0: a free one)')
+    parser.add_argument('--port', type=int, default=0, help='TCP port (0: a free one)')
+    parser.add_argument('--bind', default='127.0.0.1', help='loopback address to listen on')
     parser.add_argument('--https', nargs=2, metavar=('CERT', 'KEY'), help='serve HTTPS')
     parser.add_argument('--kerberos', metavar='KEYTAB', help='accept Kerberos with the keys of this keytab')
     parser.add_argument('--basic', action='store_true', help='accept Basic authentication (HTTPS only)')
@@ -898,7 +899,7 @@ def main():
         config.tls_context.load_cert_chain(args.https[0], args.https[1])
         config.channel_binding_hash = channel_binding_hash(args.https[0])
 
-    server = WsmanServer(('127.0.0.1', args.port), WsmanHandler)
+    server = WsmanServer((args.bind, args.port), WsmanHandler)
     server.config = config
     trouble = next(((n, e) for n, e in ((args.drop_after_pulls, DropConnection),
                                          (args.stall_after_pulls, StallConnection),
@@ -913,8 +914,8 @@ def main():
         threading.Thread(target=watch_stdin, daemon=True).start()
 
     port = server.server_address[1]
-    log('serving %d classes of %s on %s://127.0.0.1:%d/wsman'
-        % (len(classes), args.snapshot, 'https' if args.https else 'http', port))
+    log('serving %d classes of %s on %s://%s:%d/wsman'
+        % (len(classes), args.snapshot, 'https' if args.https else 'http', args.bind, port))
     sys.stdout.write('PORT %d\n' % port)
     sys.stdout.flush()
     server.serve_forever()
