@@ -135,6 +135,8 @@ TEST(Smbios, StringIndexOutOfRangeAndEntryPointVersions) {
     EXPECT_EQ(t[0].stringAt(4), "Vendor");
     EXPECT_EQ(t[0].stringAt(5), std::nullopt);
     EXPECT_EQ(t[0].stringAt(6), std::nullopt);  // index 0 means none
+    EXPECT_TRUE(ParseSmbios(std::string("\x01\x40\x00\x00", 4)).empty());       // length beyond the data
+    EXPECT_TRUE(ParseSmbios(std::string("\x01\x04\x00\x00" "abc", 7)).empty());  // strings without their end
     // The laptop's entry point (version 3) shows in its listing; this is an older one.
     std::string e2(0x1F, '\0');
     std::memcpy(e2.data(), "_SM_", 4);
@@ -152,6 +154,7 @@ TEST(Edid, RejectsABadChecksumOrHeader) {
     std::string header = blob;
     header[0] = 1;
     EXPECT_FALSE(ParseEdid(header));
+    EXPECT_FALSE(ParseEdid(blob.substr(0, 127)));
 }
 
 // The laptop's interrupts, DMA channels and ranges show in its listing;
