@@ -18,6 +18,7 @@
 #include "catalogue/catalogue.h"
 #include "core/file_error.h"
 #include "core/platform.h"
+#include "core/utf8.h"
 #include "core/version.h"
 #include "export/html_export.h"
 #include "listing/listing.h"
@@ -197,25 +198,9 @@ bool CopiesUnchanged(const std::string& s) {
             ++p;
             continue;
         }
-        int n;
-        unsigned lo = 0x80, hi = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) n = 1;
-        else if (c >= 0xE0 && c <= 0xEF) {
-            n = 2;
-            if (c == 0xE0) lo = 0xA0;
-            if (c == 0xED) hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            n = 3;
-            if (c == 0xF0) lo = 0x90;
-            if (c == 0xF4) hi = 0x8F;
-        } else {
-            return false;
-        }
-        if (end - p <= n) return false;
-        if (p[1] < lo || p[1] > hi) return false;
-        for (int k = 2; k <= n; ++k)
-            if ((p[k] & 0xC0) != 0x80) return false;
-        p += n + 1;
+        const std::size_t n = Utf8Length(p, end);
+        if (n == 0) return false;
+        p += n;
     }
     return true;
 }

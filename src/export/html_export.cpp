@@ -8,6 +8,7 @@
 
 #include "core/file_error.h"
 #include "core/platform.h"
+#include "core/utf8.h"
 
 namespace kestrane {
 
@@ -32,23 +33,6 @@ int ToCp1252(char32_t cp) {
     return -1;
 }
 
-// Decodes one UTF-8 sequence; malformed bytes come out as U+FFFD.
-char32_t NextCodePoint(std::string_view s, std::size_t& i) {
-    auto b = static_cast<unsigned char>(s[i++]);
-    if (b < 0x80) return b;
-    int extra = b >= 0xF0 && b < 0xF8 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : -1;
-    if (extra < 0) return 0xFFFD;
-    char32_t cp = b & (0x3F >> extra);
-    for (int k = 0; k < extra; ++k) {
-        if (i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0xFFFD;
-        cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3F);
-    }
-    return cp > 0x10FFFF ? 0xFFFD : cp;
-}
-
-}  // namespace
-
-namespace {
 
 // The markup characters become entities; every other code point goes to
 // `emit`, so the file and the clipboard escape alike and differ only in how
@@ -70,24 +54,6 @@ std::string EscapeMarkup(std::string_view s, Emit emit) {
     return out;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 }  // namespace
 
 std::string EscapeForExport(std::string_view s) {
@@ -100,7 +66,7 @@ std::string EscapeForExport(std::string_view s) {
     });
 }
 
-std::string EscapeHtml(std::string_view s) { return EscapeMarkup(s, AppendUtf8); }
+std::string EscapeHtml(std::string_view s) { return EscapeMarkup(s, kestrane::AppendUtf8); }
 
 std::string BuildHtmlExport(const std::string& heading, const ListModel& list) {
     std::string out;

@@ -8,6 +8,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "core/utf8.h"
+
 namespace wmi::json {
 
 namespace {
@@ -31,31 +33,6 @@ unsigned PlainBytes(const char* p) {
     return flags ? static_cast<unsigned>(std::countr_zero(flags)) / 8 : 8;
 }
 
-// The length of the well-formed UTF-8 character at p (Unicode's table 3-7:
-// no overlong forms, no surrogates, nothing past U+10FFFF), or 0.
-std::size_t Utf8Length(const unsigned char* p, const unsigned char* end) {
-    const unsigned c = p[0];
-    unsigned lo = 0x80, hi = 0xBF;
-    std::size_t n;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        if (c == 0xE0) lo = 0xA0;
-        if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        if (c == 0xF0) lo = 0x90;
-        if (c == 0xF4) hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (static_cast<std::size_t>(end - p) < n || p[1] < lo || p[1] > hi) return 0;
-    for (std::size_t k = 2; k < n; ++k)
-        if ((p[k] & 0xC0) != 0x80) return 0;
-    return n;
-}
-
 // Four hex digits at p, or -1.
 long Hex4(const char* p, const char* end) {
     if (end - p < 4) return -1;
@@ -67,24 +44,6 @@ long Hex4(const char* p, const char* end) {
         v = v * 16 + d;
     }
     return v;
-}
-
-void AppendUtf8(std::string& out, unsigned long cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // The escape after a backslash (p is past it), appended decoded.
@@ -112,7 +71,7 @@ const char* ReadEscape(const char* p, const char* end, std::string& out) {
         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
         p += 6;
     }
-    AppendUtf8(out, static_cast<unsigned long>(cp));
+    kestrane::AppendUtf8(out, static_cast<char32_t>(cp));
     return p;
 }
 
@@ -141,7 +100,7 @@ const char* ReadString(const char* p, const char* end, std::string& out) {
         } else if (c < 0x80) {
             ++p;
         } else {
-            const std::size_t n = Utf8Length(reinterpret_cast<const unsigned char*>(p), reinterpret_cast<const unsigned char*>(end));
+            const std::size_t n = kestrane::Utf8Length(reinterpret_cast<const unsigned char*>(p), reinterpret_cast<const unsigned char*>(end));
             if (n == 0) return nullptr;
             p += n;
         }

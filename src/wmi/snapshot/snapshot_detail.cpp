@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "core/utf8.h"
 #include "wmi/snapshot/snapshot.h"
 
 namespace wmi {
@@ -126,33 +127,17 @@ std::optional<Integer> ParseDecimal(std::string_view s) {
     return v;
 }
 
+// One character of UCS-2: one well-formed UTF-8 sequence of at most 3 bytes.
 bool IsChar16(std::string_view s) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    auto cont = [&](std::size_t k) { return (byte(k) & 0xC0) == 0x80; };
-    if (s.size() == 1) return byte(0) < 0x80;
-    if (s.size() == 2) return byte(0) >= 0xC2 && byte(0) <= 0xDF && cont(1);
-    if (s.size() != 3 || byte(0) < 0xE0 || byte(0) > 0xEF || !cont(1) || !cont(2)) return false;
-    if (byte(0) == 0xE0 && byte(1) < 0xA0) return false;  // overlong
-    if (byte(0) == 0xED && byte(1) >= 0xA0) return false;  // surrogate
-    return true;
+    const std::size_t n = s.empty() ? 0 : kestrane::Utf8Length(s, 0);
+    return n != 0 && n == s.size() && n <= 3;
 }
 
 std::string ValidUtf8(std::string_view s) {
     std::string out;
     out.reserve(s.size());
-    auto b = [&](std::size_t k) { return k < s.size() ? static_cast<unsigned char>(s[k]) : 0u; };
     for (std::size_t k = 0; k < s.size();) {
-        const unsigned c = b(k);
-        std::size_t len = 0;
-        if (c < 0x80) len = 1;
-        else if (c >= 0xC2 && c <= 0xDF) len = (b(k + 1) & 0xC0) == 0x80 ? 2 : 0;
-        else if (c >= 0xE0 && c <= 0xEF) {
-            const unsigned lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
-            len = b(k + 1) >= lo && b(k + 1) <= hi && (b(k + 2) & 0xC0) == 0x80 ? 3 : 0;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            const unsigned lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
-            len = b(k + 1) >= lo && b(k + 1) <= hi && (b(k + 2) & 0xC0) == 0x80 && (b(k + 3) & 0xC0) == 0x80 ? 4 : 0;
-        }
+        const std::size_t len = kestrane::Utf8Length(s, k);
         if (len == 0) {
             out += "\xEF\xBF\xBD";
             ++k;

@@ -6,6 +6,7 @@
 #include <pugixml.hpp>
 #include <random>
 
+#include "core/utf8.h"
 #include "wmi/snapshot/snapshot.h"
 #include "wmi/snapshot/snapshot_detail.h"
 
@@ -151,21 +152,6 @@ std::string ReferenceText(const pugi::xml_node& n) {
     return text;
 }
 
-std::string Utf8(unsigned cp) {
-    std::string s;
-    if (cp < 0x80) {
-        s += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        s += static_cast<char>(0xC0 | (cp >> 6));
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        s += static_cast<char>(0xE0 | (cp >> 12));
-        s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    return s;
-}
-
 // One scalar element under its CIM type.
 Value Scalar(const pugi::xml_node& n, const PropertyDecl& d) {
     auto bad = [&](const std::string& text) {
@@ -220,7 +206,9 @@ Value Scalar(const pugi::xml_node& n, const PropertyDecl& d) {
         auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), code);
         if (ec != std::errc() || end != t.data() + t.size() || code < 0 || code > 0xFFFF || (code >= 0xD800 && code < 0xE000))
             throw bad(t);
-        return Value(Utf8(static_cast<unsigned>(code)));
+        std::string one;
+        kestrane::AppendUtf8(one, static_cast<char32_t>(code));
+        return Value(std::move(one));
     }
     default:
         return Value(sd::ValidUtf8(text));

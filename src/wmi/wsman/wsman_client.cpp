@@ -225,7 +225,10 @@ private:
         if (r->status != 401)
             throw Unavailable(endpoint_, "no WS-Management service answers there (HTTP " + std::to_string(r->status) + ")");
         const auto offers = Offers(*r);
-        const std::string who = user_.empty() ? std::string("the user's Kerberos ticket") : user_;
+        // GSS-API would only say "An invalid name was supplied".
+        if (!password.empty() && user_.empty())
+            throw Denied("A password was given without a user name: give the user as well, or leave the password "
+                         "empty to log in with a Kerberos ticket.");
         if (!password.empty() && Offered(offers, "negotiate")) {
             negotiate("Negotiate", password);
             return;
