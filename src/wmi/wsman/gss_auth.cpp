@@ -11,6 +11,8 @@ namespace wmi::wsman {
 
 namespace {
 
+constexpr const char* kNotEncrypted = "the login gives no encryption, and messages over HTTP must be sealed";
+
 // 1.3.6.1.4.1.311.2.2.10, which gss-ntlmssp registers.
 gss_OID_desc kNtlmOid = {10, const_cast<char*>("\x2b\x06\x01\x04\x01\x82\x37\x02\x02\x0a")};
 // 1.2.840.113554.1.2.2
@@ -111,6 +113,10 @@ GssContext::Sealed GssContext::seal(const std::string& message) {
         int conf = 0;
         major = gss_wrap(&minor, impl_->ctx, 1, GSS_C_QOP_DEFAULT, &in, &conf, &out);
         if (GSS_ERROR(major) || out.length < 16) throw std::runtime_error(Status(major, minor, impl_->mech));
+        if (!conf) {
+            gss_release_buffer(&minor, &out);
+            throw std::runtime_error(kNotEncrypted);
+        }
         std::string t(static_cast<const char*>(out.value), out.length);
         gss_release_buffer(&minor, &out);
         s.header = t.substr(0, 16);
@@ -126,6 +132,10 @@ GssContext::Sealed GssContext::seal(const std::string& message) {
     int conf = 0;
     major = gss_wrap_iov(&minor, impl_->ctx, 1, GSS_C_QOP_DEFAULT, &conf, iov, 3);
     if (GSS_ERROR(major)) throw std::runtime_error(Status(major, minor, impl_->mech));
+    if (!conf) {
+        gss_release_iov_buffer(&minor, iov, 3);
+        throw std::runtime_error(kNotEncrypted);
+    }
     s.header.assign(static_cast<const char*>(iov[0].buffer.value), iov[0].buffer.length);
     s.data = data;
     s.data.append(static_cast<const char*>(iov[2].buffer.value), iov[2].buffer.length);
@@ -141,6 +151,10 @@ std::optional<std::string> GssContext::unseal(const std::string& header, const s
         int conf = 0;
         major = gss_unwrap(&minor, impl_->ctx, &in, &out, &conf, nullptr);
         if (GSS_ERROR(major)) return std::nullopt;
+        if (!conf) {  // signed but readable by anyone on the way: not sealed
+            gss_release_buffer(&minor, &out);
+            return std::nullopt;
+        }
         std::string plain(static_cast<const char*>(out.value), out.length);
         gss_release_buffer(&minor, &out);
         return plain;
@@ -153,7 +167,7 @@ std::optional<std::string> GssContext::unseal(const std::string& header, const s
     iov[1].buffer = {d.size(), d.data()};
     int conf = 0;
     major = gss_unwrap_iov(&minor, impl_->ctx, &conf, nullptr, iov, 2);
-    if (GSS_ERROR(major)) return std::nullopt;
+    if (GSS_ERROR(major) || !conf) return std::nullopt;
     return std::string(static_cast<const char*>(iov[1].buffer.value), iov[1].buffer.length);
 }
 

@@ -135,7 +135,13 @@ public:
         std::vector<std::string> headers = {"Connection: Keep-Alive"};
         std::string body;
         if (gss_ && encrypt_) {
-            auto sealed = gss_->seal(envelope);
+            GssContext::Sealed sealed;
+            try {
+                sealed = gss_->seal(envelope);
+            } catch (const std::exception& e) {
+                broken_ = true;
+                throw Denied("The login at " + endpoint_.host + " cannot protect the messages: " + e.what() + ".");
+            }
             body = SealedBody(protocol_, envelope.size(), sealed.header, sealed.data);
             headers.push_back("Content-Type: multipart/encrypted;protocol=\"" + protocol_ + "\";boundary=\"" +
                               kBoundary + "\"");
@@ -308,7 +314,7 @@ private:
         std::optional<std::string> plain;
         if (parts) {
             plain = gss_->unseal(parts->header, parts->data);
-            why = !plain                           ? "its seal does not verify"
+            why = !plain                           ? "its seal does not verify, or it is signed but not encrypted"
                   : plain->size() != parts->length ? "its length differs from the one announced"
                                                    : "";
         }
