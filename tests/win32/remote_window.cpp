@@ -1,6 +1,7 @@
 #include "remote_window.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace kestrane::wintest {
 
@@ -8,6 +9,8 @@ namespace {
 constexpr std::size_t kMemSize = 1 << 20;
 constexpr std::size_t kTextOffset = 4096;
 constexpr int kTextChars = 32768;
+
+HWND Header(HWND lv) { return reinterpret_cast<HWND>(SendMessageW(lv, LVM_GETHEADER, 0, 0)); }
 }  // namespace
 
 std::string Utf8(const std::wstring& w) {
@@ -37,81 +40,68 @@ RemoteProcess::~RemoteProcess() {
     if (process_) CloseHandle(process_);
 }
 
-void RemoteProcess::write(std::size_t offset, const void* data, std::size_t size) {
+template <class T>
+LRESULT RemoteProcess::send(HWND w, UINT msg, WPARAM wp, T& data) {
     SIZE_T done = 0;
-    WriteProcessMemory(process_, at(offset), data, size, &done);
+    WriteProcessMemory(process_, mem_, &data, sizeof data, &done);
+    const LRESULT r = SendMessageW(w, msg, wp, reinterpret_cast<LPARAM>(mem_));
+    ReadProcessMemory(process_, mem_, &data, sizeof data, &done);
+    return r;
 }
 
-void RemoteProcess::read(std::size_t offset, void* data, std::size_t size) const {
+wchar_t* RemoteProcess::textBuffer() const { return reinterpret_cast<wchar_t*>(static_cast<char*>(mem_) + kTextOffset); }
+
+std::string RemoteProcess::text(std::size_t chars) const {
+    std::wstring t(chars, L'\0');
     SIZE_T done = 0;
-    ReadProcessMemory(process_, at(offset), data, size, &done);
-}
-
-int RemoteProcess::listCount(HWND lv) const { return static_cast<int>(SendMessageW(lv, LVM_GETITEMCOUNT, 0, 0)); }
-
-int RemoteProcess::columnCount(HWND lv) const {
-    HWND header = reinterpret_cast<HWND>(SendMessageW(lv, LVM_GETHEADER, 0, 0));
-    return header ? static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+    ReadProcessMemory(process_, textBuffer(), t.data(), chars * sizeof(wchar_t), &done);
+    t.resize(wcsnlen(t.c_str(), chars));
+    return Utf8(t);
 }
 
 std::string RemoteProcess::listCell(HWND lv, int row, int column) {
     LVITEMW item{};
     item.iSubItem = column;
-    item.pszText = reinterpret_cast<LPWSTR>(at(kTextOffset));
+    item.pszText = textBuffer();
     item.cchTextMax = kTextChars;
-    write(0, &item, sizeof item);
-    const LRESULT n = SendMessageW(lv, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(at(0)));
-    std::wstring text(static_cast<std::size_t>(std::max<LRESULT>(n, 0)), L'\0');
-    if (n > 0) read(kTextOffset, text.data(), static_cast<std::size_t>(n) * sizeof(wchar_t));
-    return Utf8(text);
+    const LRESULT n = send(lv, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), item);
+    return n > 0 ? text(static_cast<std::size_t>(n)) : "";
 }
 
-std::vector<std::vector<std::string>> RemoteProcess::listRows(HWND lv, int maxRows) {
-    std::vector<std::vector<std::string>> rows;
-    const int n = std::min(listCount(lv), maxRows), cols = std::max(columnCount(lv), 1);
-    for (int r = 0; r < n; ++r) {
-        std::vector<std::string> cells;
-        for (int c = 0; c < cols; ++c) cells.push_back(listCell(lv, r, c));
-        rows.push_back(std::move(cells));
-    }
+std::vector<std::vector<std::string>> RemoteProcess::listRows(HWND lv) {
+    std::vector<std::vector<std::string>> rows(static_cast<std::size_t>(listCount(lv)));
+    const int columns = std::max(static_cast<int>(SendMessageW(Header(lv), HDM_GETITEMCOUNT, 0, 0)), 1);
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        for (int c = 0; c < columns; ++c) rows[r].push_back(listCell(lv, static_cast<int>(r), c));
     return rows;
 }
 
 std::vector<std::string> RemoteProcess::headerCaptions(HWND lv) {
-    HWND header = reinterpret_cast<HWND>(SendMessageW(lv, LVM_GETHEADER, 0, 0));
     std::vector<std::string> out;
-    for (int i = 0; i < columnCount(lv); ++i) {
+    const int n = static_cast<int>(SendMessageW(Header(lv), HDM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < n; ++i) {
         HDITEMW hd{};
         hd.mask = HDI_TEXT;
-        hd.pszText = reinterpret_cast<LPWSTR>(at(kTextOffset));
+        hd.pszText = textBuffer();
         hd.cchTextMax = kTextChars;
-        write(0, &hd, sizeof hd);
-        SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(at(0)));
-        std::wstring text(1024, L'\0');
-        read(kTextOffset, text.data(), text.size() * sizeof(wchar_t));
-        text.resize(wcsnlen(text.c_str(), text.size()));
-        out.push_back(Utf8(text));
+        send(Header(lv), HDM_GETITEMW, static_cast<WPARAM>(i), hd);
+        out.push_back(text(1024));
     }
     return out;
 }
 
 int RemoteProcess::headerArrow(HWND lv, int column) {
-    HWND header = reinterpret_cast<HWND>(SendMessageW(lv, LVM_GETHEADER, 0, 0));
     HDITEMW hd{};
     hd.mask = HDI_FORMAT;
-    write(0, &hd, sizeof hd);
-    SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(at(0)));
-    read(0, &hd, sizeof hd);
+    send(Header(lv), HDM_GETITEMW, static_cast<WPARAM>(column), hd);
     return (hd.fmt & HDF_SORTUP) ? 1 : (hd.fmt & HDF_SORTDOWN) ? -1 : 0;
 }
 
 void RemoteProcess::clickHeader(HWND lv, int column) {
-    HWND header = reinterpret_cast<HWND>(SendMessageW(lv, LVM_GETHEADER, 0, 0));
+    HWND header = Header(lv);
     auto middle = [&] {
         RECT rc{};
-        write(0, &rc, sizeof rc);
-        SendMessageW(header, HDM_GETITEMRECT, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(at(0)));
-        read(0, &rc, sizeof rc);
+        send(header, HDM_GETITEMRECT, static_cast<WPARAM>(column), rc);
         POINT p{(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
         MapWindowPoints(header, lv, &p, 1);
         return p;
@@ -135,13 +125,10 @@ void RemoteProcess::clickHeader(HWND lv, int column) {
 void RemoteProcess::selectRows(HWND lv, const std::vector<int>& rows) {
     LVITEMW item{};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    item.state = 0;
-    write(0, &item, sizeof item);
-    SendMessageW(lv, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(at(0)));
+    send(lv, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), item);
     for (int r : rows) {
         item.state = LVIS_SELECTED | LVIS_FOCUSED;
-        write(0, &item, sizeof item);
-        SendMessageW(lv, LVM_SETITEMSTATE, static_cast<WPARAM>(r), reinterpret_cast<LPARAM>(at(0)));
+        send(lv, LVM_SETITEMSTATE, static_cast<WPARAM>(r), item);
     }
 }
 
@@ -155,54 +142,34 @@ std::vector<int> RemoteProcess::selectedRows(HWND lv) const {
 
 std::string RemoteProcess::treeText(HWND tv, HTREEITEM item) {
     TVITEMW it{};
-    it.mask = TVIF_TEXT | TVIF_PARAM;
+    it.mask = TVIF_TEXT;
     it.hItem = item;
-    it.pszText = reinterpret_cast<LPWSTR>(at(kTextOffset));
+    it.pszText = textBuffer();
     it.cchTextMax = kTextChars;
-    write(0, &it, sizeof it);
-    SendMessageW(tv, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(at(0)));
-    std::wstring text(1024, L'\0');
-    read(kTextOffset, text.data(), text.size() * sizeof(wchar_t));
-    text.resize(wcsnlen(text.c_str(), text.size()));
-    return Utf8(text);
+    send(tv, TVM_GETITEMW, 0, it);
+    return text(1024);
 }
 
 std::vector<RemoteProcess::TreeItem> RemoteProcess::treeItems(HWND tv) {
     std::vector<TreeItem> out;
-    auto next = [tv](HTREEITEM i, WPARAM how) {
-        return reinterpret_cast<HTREEITEM>(SendMessageW(tv, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(i)));
+    std::function<void(HTREEITEM)> walk = [&](HTREEITEM first) {
+        for (HTREEITEM i = first; i; i = TreeView_GetNextSibling(tv, i)) {
+            out.push_back({i, treeText(tv, i)});
+            walk(TreeView_GetChild(tv, i));
+        }
     };
-    // Depth-first, children in order.
-    std::vector<std::pair<HTREEITEM, int>> stack;
-    for (HTREEITEM i = next(nullptr, TVGN_ROOT); i; i = next(i, TVGN_NEXT)) stack.emplace_back(i, 0);
-    std::reverse(stack.begin(), stack.end());
-    while (!stack.empty()) {
-        auto [item, depth] = stack.back();
-        stack.pop_back();
-        TVITEMW it{};
-        it.mask = TVIF_PARAM;
-        it.hItem = item;
-        write(0, &it, sizeof it);
-        SendMessageW(tv, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(at(0)));
-        read(0, &it, sizeof it);
-        out.push_back({item, treeText(tv, item), it.lParam, depth});
-        std::vector<std::pair<HTREEITEM, int>> kids;
-        for (HTREEITEM c = next(item, TVGN_CHILD); c; c = next(c, TVGN_NEXT)) kids.emplace_back(c, depth + 1);
-        stack.insert(stack.end(), kids.rbegin(), kids.rend());
-    }
+    walk(TreeView_GetRoot(tv));
     return out;
 }
 
 std::string RemoteProcess::statusText(HWND sb, int pane) {
-    std::wstring zero(1024, L'\0');
-    write(kTextOffset, zero.data(), zero.size() * sizeof(wchar_t));
-    SendMessageW(sb, SB_GETTEXTW, static_cast<WPARAM>(pane), reinterpret_cast<LPARAM>(at(kTextOffset)));
-    std::wstring text(1024, L'\0');
-    read(kTextOffset, text.data(), text.size() * sizeof(wchar_t));
-    text.resize(wcsnlen(text.c_str(), text.size()));
-    return Utf8(text);
+    // An empty pane writes nothing: the buffer starts empty.
+    wchar_t none = 0;
+    SIZE_T done = 0;
+    WriteProcessMemory(process_, textBuffer(), &none, sizeof none, &done);
+    SendMessageW(sb, SB_GETTEXTW, static_cast<WPARAM>(pane), reinterpret_cast<LPARAM>(textBuffer()));
+    return text(1024);
 }
-
 std::vector<HWND> TopWindows(DWORD pid, const wchar_t* className, const wchar_t* title) {
     struct Ctx {
         DWORD pid;

@@ -22,10 +22,9 @@ public:
     RemoteProcess& operator=(const RemoteProcess&) = delete;
     bool ok() const { return mem_ != nullptr; }
 
-    int listCount(HWND lv) const;
-    int columnCount(HWND lv) const;
+    int listCount(HWND lv) const { return static_cast<int>(SendMessageW(lv, LVM_GETITEMCOUNT, 0, 0)); }
     std::string listCell(HWND lv, int row, int column);
-    std::vector<std::vector<std::string>> listRows(HWND lv, int maxRows = 100000);
+    std::vector<std::vector<std::string>> listRows(HWND lv);
     std::vector<std::string> headerCaptions(HWND lv);
     // The sort arrow a column's header shows: 1 up, -1 down, 0 none.
     int headerArrow(HWND lv, int column);
@@ -37,8 +36,6 @@ public:
     struct TreeItem {
         HTREEITEM item;
         std::string text;
-        LPARAM param;
-        int depth;
     };
     // Every item in tree order.
     std::vector<TreeItem> treeItems(HWND tv);
@@ -46,9 +43,13 @@ public:
     std::string statusText(HWND sb, int pane);
 
 private:
-    void write(std::size_t offset, const void* data, std::size_t size);
-    void read(std::size_t offset, void* data, std::size_t size) const;
-    char* at(std::size_t offset) const { return static_cast<char*>(mem_) + offset; }
+    // A message whose structure lives in the other process: written there,
+    // sent, and read back.
+    template <class T>
+    LRESULT send(HWND w, UINT msg, WPARAM wp, T& data);
+    // Text the other process wrote into its buffer, up to `chars` characters.
+    std::string text(std::size_t chars) const;
+    wchar_t* textBuffer() const;
     HANDLE process_ = nullptr;
     void* mem_ = nullptr;
 };
