@@ -499,8 +499,10 @@ void CompareChecks(App& app, const Fixture& f) {
     Check(AnswerFileDialog(app, L"Kestrane - Compare With", Path("sample.json")), "Compare With asks for a snapshot");
     Quiet(app, "Compare With");
     const std::string count = std::to_string(3 * f.added) + " instances differ";
-    Check(app.rp->statusText(app.status, 5) == count,
-          "Compare With counts what differs (" + app.rp->statusText(app.status, 5) + ", expected " + count + ")");
+    Check(app.rp->statusText(app.status, 5) == count &&
+              app.rp->statusText(app.status, 0).rfind("Differences between the snapshot ", 0) == 0,
+          "Compare With says what it compares and counts what differs (" + app.rp->statusText(app.status, 5) +
+              ", expected " + count + ")");
 }
 
 void ConnectChecks(App& app, const Fixture& f, const std::vector<Node>& nodes) {

@@ -201,23 +201,6 @@ const std::vector<std::string> kClasses = {
     "Win32_SoundDevice", "Win32_VideoController",
 };
 
-// Two reads of the probe, one before and one after the live listings.
-struct References {
-    std::string before, after;
-    std::set<std::string> incomparable;
-
-    void read() {
-        incomparable.clear();
-        before = Reference(kClasses, "before.json", incomparable);
-    }
-    void readAfter() { after = Reference(kClasses, "after.json", incomparable); }
-    ~References() {
-        std::error_code ec;
-        std::filesystem::remove(kestrane::PathFromUtf8(before), ec);
-        std::filesystem::remove(kestrane::PathFromUtf8(after), ec);
-    }
-};
-
 // The listing of a snapshot file, made in this process.
 std::vector<Block> SnapshotListing(const std::string& file, const std::vector<std::string>& command) {
     std::vector<std::string> a = {"--snapshot", file};
@@ -227,60 +210,48 @@ std::vector<Block> SnapshotListing(const std::string& file, const std::vector<st
     return Blocks(out.str());
 }
 
-struct Compared {
-    std::vector<Block> live, reference;
-};
-
-Compared Compare(const std::vector<std::string>& command, const std::string& cls, const std::vector<Block>& liveRows,
-                 const References& refs) {
-    Compared c{liveRows, SnapshotListing(refs.before, command)};
-    std::vector<Block> second = SnapshotListing(refs.after, command);
-    if (cls == "Win32_Process") {
-        DropOwnProcesses(c.live);
-        DropOwnProcesses(c.reference);
-        DropOwnProcesses(second);
-    }
-    std::set<std::string> leaveOut = SampledKeys(c.reference, second);
-    leaveOut.insert(refs.incomparable.begin(), refs.incomparable.end());
-    DropSampled(c.live, leaveOut);
-    DropSampled(c.reference, leaveOut);
-    return c;
-}
-
-// Lists the commands live between two reads of the probe and compares. A
+// Lists the commands live between two reads of the probe and compares each
+// with the first read, leaving out what the two reads disagree on. A
 // sampled value may change without the probe seeing it change: a mismatch
 // is read again before it counts. Returns how many listings of the first
 // read had rows.
 std::size_t ExpectSameListings(const std::vector<std::pair<std::string, std::vector<std::string>>>& commands) {
     std::vector<std::size_t> pending(commands.size());
     for (std::size_t i = 0; i < pending.size(); ++i) pending[i] = i;
-    std::map<std::size_t, Compared> last;
+    std::map<std::size_t, std::pair<std::vector<Block>, std::vector<Block>>> last;  // live, reference
     std::size_t answered = 0;
     for (int attempt = 0; attempt < 3 && !pending.empty(); ++attempt) {
-        References refs;
-        refs.read();
+        std::set<std::string> incomparable;
+        const std::string before = Reference(kClasses, "before.json", incomparable);
         std::map<std::size_t, std::vector<Block>> live;
         for (std::size_t i : pending) {
             Result r = RunProgram("kestrane-cli.exe", commands[i].second);
             EXPECT_EQ(r.code, 0u) << r.err;
             live[i] = Blocks(r.out);
         }
-        refs.readAfter();
+        const std::string after = Reference(kClasses, "after.json", incomparable);
         std::vector<std::size_t> again;
         for (std::size_t i : pending) {
-            last[i] = Compare(commands[i].second, commands[i].first, live[i], refs);
-            if (last[i].live != last[i].reference) again.push_back(i);
+            auto& [now, reference] = last[i] = {live[i], SnapshotListing(before, commands[i].second)};
+            std::vector<Block> second = SnapshotListing(after, commands[i].second);
+            if (commands[i].first == "Win32_Process")
+                for (auto* listing : {&now, &reference, &second}) DropOwnProcesses(*listing);
+            std::set<std::string> leaveOut = SampledKeys(reference, second);
+            leaveOut.insert(incomparable.begin(), incomparable.end());
+            DropSampled(now, leaveOut);
+            DropSampled(reference, leaveOut);
+            if (now != reference) again.push_back(i);
+            if (attempt == 0) answered += !reference.empty();
         }
-        if (attempt == 0)
-            for (const auto& [i, c] : last) answered += !c.reference.empty();
+        std::error_code ec;
+        for (const std::string& file : {before, after}) std::filesystem::remove(kestrane::PathFromUtf8(file), ec);
         pending = again;
     }
     for (std::size_t i : pending) {
-        const Compared& c = last[i];
-        const std::string& cls = commands[i].first;
-        EXPECT_EQ(c.live.size(), c.reference.size()) << cls;
-        for (std::size_t b = 0; b < c.live.size() && b < c.reference.size(); ++b)
-            EXPECT_EQ(c.live[b], c.reference[b]) << cls << " block " << b;
+        const auto& [now, reference] = last[i];
+        EXPECT_EQ(now.size(), reference.size()) << commands[i].first;
+        for (std::size_t b = 0; b < now.size() && b < reference.size(); ++b)
+            EXPECT_EQ(now[b], reference[b]) << commands[i].first << " block " << b;
     }
     return answered;
 }
