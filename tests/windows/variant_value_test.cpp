@@ -4,119 +4,72 @@
 
 #include <gtest/gtest.h>
 
+#include <type_traits>
+#include <vector>
+
 namespace {
 
 using wmi::Value;
 
-struct Owned {
+template <class Set>
+VARIANT Make(VARTYPE vt, Set set) {
     VARIANT v;
-    Owned() { VariantInit(&v); }
-    ~Owned() { VariantClear(&v); }
-};
-
-void SetBstr(Owned& o, const wchar_t* s) {
-    V_VT(&o.v) = VT_BSTR;
-    V_BSTR(&o.v) = SysAllocString(s);
+    VariantInit(&v);
+    V_VT(&v) = vt;
+    V_I8(&v) = 0;
+    set(v);
+    return v;
 }
 
-TEST(VariantToValue, IntegersAreReadByTheirCimType) {
-    struct Case {
-        VARTYPE vt;
-        LONGLONG raw;
-        int cimType;
-        long long expected;
-    } cases[] = {
-        {VT_I4, -1, wmi::CIM_UINT32, 4294967295LL},  // uint32 travels in a signed VT_I4
-        {VT_I4, 65535, wmi::CIM_UINT16, 65535},
-        {VT_I4, -2, wmi::CIM_SINT32, -2},
-        {VT_UI1, 255, wmi::CIM_UINT8, 255},
-        {VT_I2, -5, wmi::CIM_SINT8, -5},
-        {VT_I2, -32768, wmi::CIM_SINT16, -32768},
-    };
-    for (const auto& c : cases) {
-        VARIANT v;
-        VariantInit(&v);
-        V_VT(&v) = c.vt;
-        V_I8(&v) = 0;
-        if (c.vt == VT_I4) V_I4(&v) = static_cast<LONG>(c.raw);
-        if (c.vt == VT_UI1) V_UI1(&v) = static_cast<BYTE>(c.raw);
-        if (c.vt == VT_I2) V_I2(&v) = static_cast<SHORT>(c.raw);
-        EXPECT_EQ(wmi::com::VariantToValue(v, c.cimType), Value(c.expected)) << "CIM type " << c.cimType;
+VARIANT Bstr(const wchar_t* s) {
+    return Make(VT_BSTR, [s](VARIANT& v) { V_BSTR(&v) = SysAllocString(s); });
+}
+
+template <class T>
+VARIANT Array(VARTYPE vt, std::vector<T> elements) {
+    SAFEARRAY* sa = SafeArrayCreateVector(vt, 0, static_cast<ULONG>(elements.size()));
+    for (LONG i = 0; i < static_cast<LONG>(elements.size()); ++i) {
+        if constexpr (std::is_same_v<T, BSTR>) SafeArrayPutElement(sa, &i, elements[i]);  // copied
+        else SafeArrayPutElement(sa, &i, &elements[i]);
     }
+    return Make(VT_ARRAY | vt, [sa](VARIANT& v) { V_ARRAY(&v) = sa; });
 }
 
-TEST(VariantToValue, SixtyFourBitIntegersAreDecimalText) {
-    Owned big;
-    SetBstr(big, L"18446744073709551615");
-    EXPECT_EQ(wmi::com::VariantToValue(big.v, wmi::CIM_UINT64), Value("18446744073709551615"));
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_I8;
-    V_I8(&v) = -9000000000LL;
-    EXPECT_EQ(wmi::com::VariantToValue(v, wmi::CIM_SINT64), Value("-9000000000"));
-    V_VT(&v) = VT_UI8;
-    V_UI8(&v) = 18446744073709551615ULL;
-    EXPECT_EQ(wmi::com::VariantToValue(v, wmi::CIM_UINT64), Value("18446744073709551615"));
-}
-
-TEST(VariantToValue, OtherScalars) {
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_R4;
-    V_R4(&v) = 3.2f;
-    EXPECT_EQ(wmi::com::VariantToValue(v, wmi::CIM_REAL32), Value(3.2));  // not 3.2000000476837
-    V_VT(&v) = VT_R8;
-    V_R8(&v) = 0.1;
-    EXPECT_EQ(wmi::com::VariantToValue(v, wmi::CIM_REAL64), Value(0.1));
-    V_VT(&v) = VT_BOOL;
-    V_BOOL(&v) = VARIANT_TRUE;
-    EXPECT_EQ(wmi::com::VariantToValue(v, wmi::CIM_BOOLEAN), Value(true));
-    V_VT(&v) = VT_I2;
-    V_I2(&v) = static_cast<SHORT>(0x263A);
-    EXPECT_EQ(wmi::com::VariantToValue(v, wmi::CIM_CHAR16), Value("\xE2\x98\xBA"));
-    V_VT(&v) = VT_NULL;
-    EXPECT_TRUE(wmi::com::VariantToValue(v, wmi::CIM_STRING).isNull());
-    EXPECT_TRUE(wmi::com::VariantToValue(v, wmi::CIM_UINT32).isNull());
-
-    Owned when;
-    SetBstr(when, L"20120608000000.000000+000");
-    EXPECT_EQ(wmi::com::VariantToValue(when.v, wmi::CIM_DATETIME), Value("20120608000000.000000+000"));
-    Owned text;
-    SetBstr(text, L"Gr\u00FC\u00DFe \u65E5\u672C");
-    EXPECT_EQ(wmi::com::VariantToValue(text.v, wmi::CIM_STRING), Value("Gr\xC3\xBC\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC"));
-}
-
-TEST(VariantToValue, Arrays) {
-    Owned strings;
-    SAFEARRAY* sa = SafeArrayCreateVector(VT_BSTR, 0, 2);
-    LONG i = 0;
+TEST(VariantToValue, EachCimTypeFromTheVariantWmiGives) {
     BSTR a = SysAllocString(L"192.168.1.2"), b = SysAllocString(L"fe80::1");
-    SafeArrayPutElement(sa, &i, a);
-    i = 1;
-    SafeArrayPutElement(sa, &i, b);
+    struct Case {
+        VARIANT v;
+        int cimType;
+        Value expected;
+    } cases[] = {
+        {Make(VT_I4, [](VARIANT& v) { V_I4(&v) = -1; }), wmi::CIM_UINT32, 4294967295LL},  // uint32 travels in a signed VT_I4
+        {Make(VT_I4, [](VARIANT& v) { V_I4(&v) = 65535; }), wmi::CIM_UINT16, 65535},
+        {Make(VT_I4, [](VARIANT& v) { V_I4(&v) = -2; }), wmi::CIM_SINT32, -2},
+        {Make(VT_UI1, [](VARIANT& v) { V_UI1(&v) = 255; }), wmi::CIM_UINT8, 255},
+        {Make(VT_I2, [](VARIANT& v) { V_I2(&v) = -5; }), wmi::CIM_SINT8, -5},
+        {Make(VT_I2, [](VARIANT& v) { V_I2(&v) = -32768; }), wmi::CIM_SINT16, -32768},
+        // 64-bit integers are decimal text, whether WMI gives text or a number.
+        {Bstr(L"18446744073709551615"), wmi::CIM_UINT64, "18446744073709551615"},
+        {Make(VT_I8, [](VARIANT& v) { V_I8(&v) = -9000000000LL; }), wmi::CIM_SINT64, "-9000000000"},
+        {Make(VT_UI8, [](VARIANT& v) { V_UI8(&v) = 18446744073709551615ULL; }), wmi::CIM_UINT64, "18446744073709551615"},
+        {Make(VT_R4, [](VARIANT& v) { V_R4(&v) = 3.2f; }), wmi::CIM_REAL32, 3.2},  // not 3.2000000476837
+        {Make(VT_R8, [](VARIANT& v) { V_R8(&v) = 0.1; }), wmi::CIM_REAL64, 0.1},
+        {Make(VT_BOOL, [](VARIANT& v) { V_BOOL(&v) = VARIANT_TRUE; }), wmi::CIM_BOOLEAN, true},
+        {Make(VT_I2, [](VARIANT& v) { V_I2(&v) = static_cast<SHORT>(0x263A); }), wmi::CIM_CHAR16, "\xE2\x98\xBA"},
+        {Make(VT_NULL, [](VARIANT&) {}), wmi::CIM_STRING, nullptr},
+        {Make(VT_NULL, [](VARIANT&) {}), wmi::CIM_UINT32, nullptr},
+        {Bstr(L"20120608000000.000000+000"), wmi::CIM_DATETIME, "20120608000000.000000+000"},
+        {Bstr(L"Gr\u00FC\u00DFe \u65E5\u672C"), wmi::CIM_STRING, "Gr\xC3\xBC\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC"},
+        {Array<BSTR>(VT_BSTR, {a, b}), wmi::CIM_STRING, Value::Array{"192.168.1.2", "fe80::1"}},
+        {Array<LONG>(VT_I4, {-1, 7}), wmi::CIM_UINT32, Value::Array{4294967295LL, 7}},
+        {Array<LONG>(VT_I4, {}), wmi::CIM_UINT16, Value::Array{}},
+    };
     SysFreeString(a);
     SysFreeString(b);
-    V_VT(&strings.v) = VT_ARRAY | VT_BSTR;
-    V_ARRAY(&strings.v) = sa;
-    EXPECT_EQ(wmi::com::VariantToValue(strings.v, wmi::CIM_STRING),
-              Value(Value::Array{Value("192.168.1.2"), Value("fe80::1")}));
-
-    Owned numbers;
-    sa = SafeArrayCreateVector(VT_I4, 0, 2);
-    LONG n0 = -1, n1 = 7;
-    i = 0;
-    SafeArrayPutElement(sa, &i, &n0);
-    i = 1;
-    SafeArrayPutElement(sa, &i, &n1);
-    V_VT(&numbers.v) = VT_ARRAY | VT_I4;
-    V_ARRAY(&numbers.v) = sa;
-    EXPECT_EQ(wmi::com::VariantToValue(numbers.v, wmi::CIM_UINT32),
-              Value(Value::Array{Value(4294967295LL), Value(7)}));
-
-    Owned empty;
-    V_VT(&empty.v) = VT_ARRAY | VT_I4;
-    V_ARRAY(&empty.v) = SafeArrayCreateVector(VT_I4, 0, 0);
-    EXPECT_EQ(wmi::com::VariantToValue(empty.v, wmi::CIM_UINT16), Value(Value::Array{}));
+    for (auto& c : cases) {
+        EXPECT_EQ(wmi::com::VariantToValue(c.v, c.cimType), c.expected) << "CIM type " << c.cimType;
+        VariantClear(&c.v);
+    }
 }
 
 }  // namespace
