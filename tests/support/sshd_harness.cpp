@@ -1,12 +1,11 @@
 #include "support/sshd_harness.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "support/tcp_forwarder.h"
+
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,18 +56,6 @@ std::string RandomString(std::size_t length) {
     std::string s;
     while (s.size() < length) s += alphabet[rd() % alphabet.size()];
     return s;
-}
-
-int FreePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    const bool ok = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-                    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0;
-    ::close(s);
-    return ok ? ntohs(a.sin_port) : 0;
 }
 
 // Processes whose /proc/PID/`file`, cut at `sep`, holds the entry `entry`.
@@ -242,7 +229,7 @@ std::unique_ptr<SshServer> SshServer::Start(std::string* whyNot, const std::stri
     std::sscanf(version.c_str() + std::min(version.find("OpenSSH_"), version.size()), "OpenSSH_%d.%d", &major, &minor);
     // Another program may take the chosen port before sshd binds it.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        s->port_ = FreePort();
+        s->port_ = TcpForwarder(1).port();  // a free port, released again
         std::ofstream(dir + "/sshd_config")
             << extraConfig << "Port " << s->port_ << "\nListenAddress 127.0.0.1\nHostKey " << hostKey
             << "\nPidFile none\nUsePAM no\nStrictModes no\nPermitRootLogin yes\nPasswordAuthentication yes\n"

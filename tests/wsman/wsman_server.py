@@ -6,14 +6,8 @@ unsealed request is refused); with --kerberos KEYTAB also Kerberos (as
 Kerberos or inside Negotiate), mutual and sealed, through python3-gssapi;
 HTTPS with --https CERT KEY (plain SOAP, Basic with --basic);
 Enumerate/Pull/Release; GetClass in CIM-XML; faults shaped like the ones
-Windows sends.
-
---generate CLASS=N adds a class of N instances made on demand (ProcessId i,
-Name "process<i>.exe", WorkingSetSize 4294967296 + 4096 i, CreationDate
-2024-01-01 + i seconds at +060). --drop-after-pulls, --stall-after-pulls,
---refuse-after-pulls and --hostile-after-pulls N MODE (endless, trickle,
-empty) misbehave on the Pull after N answered ones; --fail-class
-CLASS=HRESULT makes Enumerate of CLASS fail with that WMI error.
+Windows sends. --after-pulls N MODE misbehaves from the Pull after N
+answered ones on (see main()).
 
 Prints "PORT <n>" when ready; exits on SIGTERM or when its stdin closes.
 """
@@ -28,21 +22,9 @@ if __name__ == '__main__':
         sys.exit('wsman_server: python3-ntlm-auth is not installed (apt-get install python3-ntlm-auth)')
     ntlm_python.activate_md4()
 
-import argparse  # noqa: E402  (after the OpenSSL set-up above, on purpose)
-import base64  # noqa: E402
-import datetime  # noqa: E402
-import hashlib  # noqa: E402
-import hmac  # noqa: E402
-import http.server  # noqa: E402
-import json  # noqa: E402
-import re  # noqa: E402
-import signal  # noqa: E402
-import socket  # noqa: E402
-import stat  # noqa: E402
-import struct  # noqa: E402
-import threading  # noqa: E402
-import time  # noqa: E402
-import uuid  # noqa: E402
+# After the OpenSSL set-up above, on purpose.
+import argparse, base64, datetime, hashlib, hmac, http.server, json, re  # noqa: E401,E402
+import signal, socket, stat, struct, threading, time, uuid  # noqa: E401,E402
 import xml.etree.ElementTree as ET  # noqa: E402
 
 from ntlm_auth.rc4 import ARC4  # noqa: E402
@@ -66,32 +48,20 @@ ANONYMOUS = NS_A + '/role/anonymous'
 WMI_URI = 'http://schemas.microsoft.com/wbem/wsman/1/wmi/'
 CIMV2_URI = WMI_URI + 'root/cimv2/'
 
-ACTION_ENUMERATE = NS_N + '/Enumerate'
-ACTION_PULL = NS_N + '/Pull'
-ACTION_RELEASE = NS_N + '/Release'
 ACTION_GET = 'http://schemas.xmlsoap.org/ws/2004/09/transfer/Get'
 ACTION_WSMAN_FAULT = 'http://schemas.dmtf.org/wbem/wsman/1/wsman/fault'
 ACTION_ENUM_FAULT = NS_N + '/fault'
 
-# WinRM's numbers (winerror.h, FACILITY_WINRM) and WMI's texts, with the
-# trailing blank WMI formats them with.
-WSMAN_CANNOT_PROCESS_FILTER = 0x8033801A
-WSMAN_INVALID_ENUMERATION_CONTEXT = 0x8033801B
-WSMAN_ACTION_NOT_SUPPORTED = 0x80338013
-WSMAN_UNEXPECTED_SELECTORS = 0x8033805B
+# WMI's texts, with the trailing blank WMI formats them with.
 WMI_MESSAGES = {0x80041003: 'Access denied '}
-
-CIM_TYPE_NAMES = {
-    2: 'sint16', 3: 'sint32', 4: 'real32', 5: 'real64', 8: 'string',
-    11: 'boolean', 16: 'sint8', 17: 'uint8', 18: 'uint16', 19: 'uint32',
-    20: 'sint64', 21: 'uint64', 101: 'datetime', 102: 'reference', 103: 'char16',
-}
+CIM_TYPE_NAMES = {2: 'sint16', 3: 'sint32', 4: 'real32', 5: 'real64', 8: 'string', 11: 'boolean', 16: 'sint8',
+                  17: 'uint8', 18: 'uint16', 19: 'uint32', 20: 'sint64', 21: 'uint64', 101: 'datetime',
+                  102: 'reference', 103: 'char16'}
 INTEGER_TYPES = {2, 3, 16, 17, 18, 19, 20, 21}
 
 
 def log(message):
-    sys.stderr.write('wsman_server: %s\n' % message)
-    sys.stderr.flush()
+    print('wsman_server: %s' % message, file=sys.stderr, flush=True)
 
 
 # Characters XML 1.0 cannot carry at all (C0 controls other than tab, LF, CR).
@@ -108,13 +78,6 @@ def xml_attr(value):
     return xml_text(value).replace('"', '&quot;')
 
 
-def new_uuid():
-    return 'uuid:' + str(uuid.uuid4()).upper()
-
-
-# --------------------------------------------------------------------------
-# The data: a snapshot plus generated classes
-# --------------------------------------------------------------------------
 
 class Property:
     def __init__(self, name, cimtype, array, origin):
@@ -122,21 +85,17 @@ class Property:
 
 
 class WmiClass:
-    """One class: its declared properties and a sequence of instances (dicts
-    keyed by property name in any letter case)."""
+    """Declared properties and a sequence of instances (dicts keyed by
+    property name in any letter case)."""
 
     def __init__(self, name, properties, instances):
-        self.name = name
-        self.properties = properties
+        self.name, self.properties, self.instances = name, properties, instances
         # WMI delivers properties in alphabetical order, ignoring case.
         self.sorted_properties = sorted(properties, key=lambda p: p.lower)
-        self.instances = instances
 
 
 class GeneratedInstances:
     """Instances made on demand, so 100 000 of them cost nothing up front."""
-
-    EPOCH = datetime.datetime(2024, 1, 1)
 
     def __init__(self, count):
         self.count = count
@@ -145,42 +104,33 @@ class GeneratedInstances:
         return self.count
 
     def __getitem__(self, i):
-        created = self.EPOCH + datetime.timedelta(seconds=i)
+        created = datetime.datetime(2024, 1, 1) + datetime.timedelta(seconds=i)
         return {'ProcessId': i, 'Name': 'process%d.exe' % i, 'WorkingSetSize': str(4294967296 + 4096 * i),
                 'CreationDate': created.strftime('%Y%m%d%H%M%S') + '.000000+060'}
 
 
 def generated_class(name, count):
-    return WmiClass(name, [
-        Property('ProcessId', 19, False, 'Win32_Process'),
-        Property('Name', 8, False, 'CIM_ManagedSystemElement'),
-        Property('WorkingSetSize', 21, False, 'CIM_Process'),
-        Property('CreationDate', 101, False, 'CIM_Process'),
-    ], GeneratedInstances(count))
+    return WmiClass(name, [Property('ProcessId', 19, False, 'Win32_Process'),
+                           Property('Name', 8, False, 'CIM_ManagedSystemElement'),
+                           Property('WorkingSetSize', 21, False, 'CIM_Process'),
+                           Property('CreationDate', 101, False, 'CIM_Process')], GeneratedInstances(count))
 
 
 def load_snapshot(path):
-    """The computer's name and the classes of a snapshot (the C++ loader is
-    the authority on the format)."""
-    with open(path, 'r', encoding='utf-8-sig') as f:
+    """The computer's name and the classes of a snapshot."""
+    with open(path, encoding='utf-8-sig') as f:
         document = json.load(f)
-    classes = {}
-    for name, body in document['classes'].items():
-        properties = [Property(p['name'], int(p['cimtype']), bool(p['array']), p.get('origin', ''))
-                      for p in body['properties']]
-        classes[name.lower()] = WmiClass(name, properties, body['instances'])
+    classes = {name.lower(): WmiClass(name, [Property(p['name'], int(p['cimtype']), bool(p['array']),
+                                                      p.get('origin', '')) for p in body['properties']],
+                                      body['instances'])
+               for name, body in document['classes'].items()}
     return document.get('computer') or 'KESTRANE', classes
 
 
-# --------------------------------------------------------------------------
-# Values as WinRM renders them
-# --------------------------------------------------------------------------
 
 def dmtf_to_xml(text):
-    """A DMTF datetime or interval as the WS-CIM element WinRM sends:
-    cim:Datetime (xs:dateTime with the same wall-clock time and offset; Z for
-    offset 0; fraction without trailing zeros) or cim:Interval
-    (xs:duration P<d>DT<h>H<m>M<s>S)."""
+    """A DMTF datetime or interval as the cim:Datetime (same wall-clock time
+    and offset, Z for 0) or cim:Interval element WinRM sends."""
     micro = text[15:21]
     fraction = ('.' + micro.rstrip('0')) if micro != '000000' else ''
     if text[21] == ':':
@@ -192,13 +142,11 @@ def dmtf_to_xml(text):
         text[0:4], text[4:6], text[6:8], text[8:10], text[10:12], text[12:14], fraction, zone)
 
 
-_CLASS_NAME = re.compile(r'[A-Za-z_][A-Za-z0-9_]*')
 _KEY = re.compile(r'([A-Za-z_][A-Za-z0-9_]*)="((?:[^"\\]|\\.)*)"(,|$)')
 
 
 def reference_xml(text):
-    """A relative WMI path, Class.Key="value"[,Key2="value"] (\\\\ and \\"
-    escaped), as the endpoint reference WinRM sends."""
+    """A relative WMI path, Class.Key="value"[,...], as WinRM's endpoint reference."""
     class_name, _, keys = text.partition('.')
     parts = ['<a:Address>%s</a:Address><a:ReferenceParameters><w:ResourceURI>%s%s</w:ResourceURI>'
              % (ANONYMOUS, CIMV2_URI, xml_text(class_name)), '<w:SelectorSet>']
@@ -258,9 +206,6 @@ def class_cimxml(wmi_class):
     return ''.join(parts)
 
 
-# --------------------------------------------------------------------------
-# Faults
-# --------------------------------------------------------------------------
 
 class Fault(Exception):
     """A SOAP 1.2 fault as WinRM sends it (HTTP 500): the WinRM number outside
@@ -285,47 +230,13 @@ class Fault(Exception):
                    self.code, message))
 
 
-def class_missing_fault():
-    # As captured from Windows: 2150858778 outside and inside; 0x80041010
-    # itself does not appear.
-    return Fault(ACTION_ENUM_FAULT, 'n:CannotProcessFilter',
-                 'The data source could not process the filter. The filter might be missing or it might be '
-                 'invalid. Change the filter and try the request again.', WSMAN_CANNOT_PROCESS_FILTER,
-                 (WSMAN_CANNOT_PROCESS_FILTER, 'The specified class does not exist in the given namespace. '))
-
-
-def wmi_error_fault(hresult):
-    message = WMI_MESSAGES.get(hresult, 'WMI error 0x%08X ' % hresult)
-    return Fault(ACTION_WSMAN_FAULT, 'w:InternalError', message, hresult, (hresult, message))
-
-
-# --------------------------------------------------------------------------
-# The WS-Management service
-# --------------------------------------------------------------------------
-
-class DropConnection(Exception):
-    """Close the TCP connection without answering."""
-
-
-class StallConnection(Exception):
-    """Never answer, keep the connection open."""
-
-
-class RefuseLogin(Exception):
-    """Answer 401, as a server does whose login has ended."""
-
-
-class HostileAnswer(Exception):
-    """Answer with a body that never ends, fast ("endless") or a byte a
-    second ("trickle")."""
+class Trouble(Exception):
+    """What the server does instead of answering a Pull (the --after-pulls MODE)."""
 
 
 class Enumeration:
     def __init__(self, wmi_class):
-        self.wmi_class = wmi_class
-        self.position = 0
-        self.pulls = 0
-        self.lock = threading.Lock()
+        self.wmi_class, self.position, self.pulls, self.lock = wmi_class, 0, 0, threading.Lock()
 
 
 _WQL = re.compile(r'^\s*select\s+\*\s+from\s+([A-Za-z_][A-Za-z0-9_]*)\s*$', re.IGNORECASE)
@@ -336,57 +247,55 @@ def q(ns, name):
 
 
 class WsmanService:
-    def __init__(self, classes, fail_classes, trouble, hostile=None):
-        self.classes = classes
-        self.fail_classes = fail_classes
-        self.trouble = trouble  # (pulls answered, exception raised then) or None
-        self.hostile = hostile  # (pulls, mode) or None
+    def __init__(self, classes, fail_classes, trouble):
+        self.classes, self.fail_classes = classes, fail_classes
+        self.trouble = trouble  # (pulls answered, mode) or None
         self.enumerations = {}  # per server, not per connection, as WinRM keeps them
         self.lock = threading.Lock()
-
-    @staticmethod
-    def envelope(action, relates_to, body):
-        return ('<s:Envelope xml:lang="en-US" xmlns:s="%s" xmlns:a="%s" xmlns:n="%s" xmlns:w="%s" '
-                'xmlns:xsi="%s"><s:Header><a:Action>%s</a:Action><a:MessageID>%s</a:MessageID>'
-                '<a:To>%s</a:To><a:RelatesTo>%s</a:RelatesTo></s:Header><s:Body>%s</s:Body>'
-                '</s:Envelope>'
-                % (NS_S, NS_A, NS_N, NS_W, NS_XSI, action, new_uuid(), ANONYMOUS, xml_text(relates_to), body))
 
     def handle(self, soap):
         """SOAP request bytes -> (HTTP status, SOAP answer bytes)."""
         root = ET.fromstring(soap.decode('utf-8'))
-        header = root.find(q(NS_S, 'Header'))
-        body = root.find(q(NS_S, 'Body'))
+        header, body = root.find(q(NS_S, 'Header')), root.find(q(NS_S, 'Body'))
         relates_to = (header.findtext(q(NS_A, 'MessageID')) or '').strip()
         action = (header.findtext(q(NS_A, 'Action')) or '').strip()
         max_envelope = int(header.findtext(q(NS_W, 'MaxEnvelopeSize')) or 512000)
+        status = 200
         try:
-            if action == ACTION_ENUMERATE:
-                reply = self.enumerate(body.find(q(NS_N, 'Enumerate')), max_envelope)
-            elif action == ACTION_PULL:
-                reply = self.pull(body.find(q(NS_N, 'Pull')), max_envelope)
-            elif action == ACTION_RELEASE:
-                self.lookup(body.find(q(NS_N, 'Release')), forget=True)
-                reply = ''
+            if action == NS_N + '/Enumerate':
+                reply = self.enumerate(body[0], max_envelope)
+            elif action == NS_N + '/Pull':
+                reply = self.pull(body[0], max_envelope)
+            elif action == NS_N + '/Release':
+                reply = self.lookup(body[0], forget=True) and ''
             elif action == ACTION_GET:
                 reply = self.get_class(header)
             else:
                 raise Fault(NS_A + '/fault', 'a:ActionNotSupported', 'The WS-Management service does not '
-                            'support the action specified in the request. (%s)' % action, WSMAN_ACTION_NOT_SUPPORTED)
-            return 200, self.envelope(action + 'Response', relates_to, reply).encode('utf-8')
+                            'support the action specified in the request. (%s)' % action, 0x80338013)
+            action += 'Response'
         except Fault as fault:
             log('fault %s %d: %s' % (fault.subcode, fault.code, fault.reason))
-            return 500, self.envelope(fault.action, relates_to, fault.body()).encode('utf-8')
+            status, action, reply = 500, fault.action, fault.body()
+        return status, ('<s:Envelope xml:lang="en-US" xmlns:s="%s" xmlns:a="%s" xmlns:n="%s" xmlns:w="%s" '
+                        'xmlns:xsi="%s"><s:Header><a:Action>%s</a:Action><a:MessageID>uuid:%s</a:MessageID>'
+                        '<a:To>%s</a:To><a:RelatesTo>%s</a:RelatesTo></s:Header><s:Body>%s</s:Body></s:Envelope>'
+                        % (NS_S, NS_A, NS_N, NS_W, NS_XSI, action, uuid.uuid4(), ANONYMOUS, xml_text(relates_to),
+                           reply)).encode('utf-8')
 
     def enumerate(self, request, max_envelope):
-        query = ''.join(request.find(q(NS_W, 'Filter')).itertext())
-        class_name = _WQL.match(query).group(1).lower()
+        class_name = _WQL.match(''.join(request.find(q(NS_W, 'Filter')).itertext())).group(1).lower()
         if class_name in self.fail_classes:
-            raise wmi_error_fault(self.fail_classes[class_name])
+            hresult = self.fail_classes[class_name]
+            message = WMI_MESSAGES.get(hresult, 'WMI error 0x%08X ' % hresult)
+            raise Fault(ACTION_WSMAN_FAULT, 'w:InternalError', message, hresult, (hresult, message))
         if class_name not in self.classes:
-            raise class_missing_fault()
+            # As captured from Windows: 2150858778 outside and inside; 0x80041010 itself does not appear.
+            raise Fault(ACTION_ENUM_FAULT, 'n:CannotProcessFilter', 'The data source could not process the filter. '
+                        'The filter might be missing or it might be invalid. Change the filter and try the request '
+                        'again.', 0x8033801A, (0x8033801A, 'The specified class does not exist in the given namespace. '))
         enumeration = Enumeration(self.classes[class_name])
-        context = new_uuid()
+        context = 'uuid:%s' % uuid.uuid4()
         items, done = self.take(enumeration, int(request.findtext(q(NS_W, 'MaxElements')) or 1), max_envelope)
         if not done:
             with self.lock:
@@ -399,26 +308,20 @@ class WsmanService:
         with self.lock:
             enumeration = self.enumerations.pop(context, None) if forget else self.enumerations.get(context)
         if enumeration is None:
-            raise Fault(ACTION_ENUM_FAULT, 'n:InvalidEnumerationContext',
-                        'The WS-Enumeration context in the enumeration is not valid. Enumeration may have been '
-                        'completed or canceled. You cannot use this enumeration context anymore. Start a new '
-                        'enumeration.', WSMAN_INVALID_ENUMERATION_CONTEXT, sender=False)
+            raise Fault(ACTION_ENUM_FAULT, 'n:InvalidEnumerationContext', 'The WS-Enumeration context in the '
+                        'enumeration is not valid. Enumeration may have been completed or canceled. You cannot use '
+                        'this enumeration context anymore. Start a new enumeration.', 0x8033801B, sender=False)
         return context, enumeration
 
     def pull(self, request, max_envelope):
         context, enumeration = self.lookup(request)
         with enumeration.lock:
-            if self.trouble and enumeration.pulls >= self.trouble[0]:
-                raise self.trouble[1]()
-            hostile = self.hostile is not None and enumeration.pulls >= self.hostile[0]
-            if hostile and self.hostile[1] != 'empty':
-                raise HostileAnswer(self.hostile[1])
+            trouble = self.trouble and enumeration.pulls >= self.trouble[0]
+            if trouble and self.trouble[1] != 'empty':
+                raise Trouble(self.trouble[1])
             enumeration.pulls += 1
-            if hostile:
-                items, done = '', False
-            else:
-                items, done = self.take(enumeration, int(request.findtext(q(NS_N, 'MaxElements')) or 1),
-                                        max_envelope)
+            items, done = ('', False) if trouble else self.take(
+                enumeration, int(request.findtext(q(NS_N, 'MaxElements')) or 1), max_envelope)
         if done:
             with self.lock:
                 self.enumerations.pop(context, None)
@@ -454,31 +357,15 @@ class WsmanService:
         if selectors.get('__cimnamespace', '').lower() != 'root/cimv2' or wmi_class is None:
             raise Fault(ACTION_WSMAN_FAULT, 'w:InvalidSelectors', 'The WS-Management service cannot process the '
                         'request because the request contained invalid selectors for the resource. ',
-                        WSMAN_UNEXPECTED_SELECTORS)
+                        0x8033805B)
         return class_cimxml(wmi_class)
 
 
-# --------------------------------------------------------------------------
-# NTLM acceptor (MS-NLMP), NTLMv2 only
-# --------------------------------------------------------------------------
 
 NTLMSSP = b'NTLMSSP\x00'
-F_UNICODE = 0x00000001
-F_REQUEST_TARGET = 0x00000004
-F_SIGN = 0x00000010
-F_SEAL = 0x00000020
-F_NTLM = 0x00000200
-F_ALWAYS_SIGN = 0x00008000
-F_TARGET_TYPE_SERVER = 0x00020000
-F_EXTENDED_SESSION_SECURITY = 0x00080000
-F_TARGET_INFO = 0x00800000
-F_VERSION = 0x02000000
-F_128 = 0x20000000
 F_KEY_EXCH = 0x40000000
-F_56 = 0x80000000
-
-AV_EOL, AV_NB_COMPUTER, AV_NB_DOMAIN, AV_DNS_COMPUTER, AV_DNS_DOMAIN = 0, 1, 2, 3, 4
-AV_FLAGS, AV_TIMESTAMP, AV_CHANNEL_BINDINGS = 6, 7, 10
+AV_NB_COMPUTER, AV_NB_DOMAIN, AV_DNS_COMPUTER, AV_DNS_DOMAIN, AV_FLAGS, AV_TIMESTAMP = 1, 2, 3, 4, 6, 7
+AV_CHANNEL_BINDINGS = 10
 
 
 class NtlmError(Exception):
@@ -491,11 +378,10 @@ def _ntlm_field(message, offset):
 
 
 def _av_pairs(data):
-    pairs = {}
-    pos = 0
+    pairs, pos = {}, 0
     while pos + 4 <= len(data):
         av_id, length = struct.unpack_from('<HH', data, pos)
-        if av_id == AV_EOL:
+        if av_id == 0:  # MsvAvEOL
             break
         pairs[av_id] = data[pos + 4:pos + 4 + length]
         pos += 4 + length
@@ -507,8 +393,8 @@ def _hmac_md5(key, data):
 
 
 class NtlmAcceptor:
-    """One connection's NTLM exchange: NEGOTIATE -> CHALLENGE, then
-    AUTHENTICATE -> a SessionSecurity (server side) for sealing."""
+    """One connection's NTLMv2 exchange (MS-NLMP): NEGOTIATE -> CHALLENGE,
+    then AUTHENTICATE -> a SessionSecurity (server side) for sealing."""
 
     def __init__(self, config):
         self.config = config
@@ -516,11 +402,10 @@ class NtlmAcceptor:
 
     def make_challenge(self, negotiate):
         client = struct.unpack_from('<I', negotiate, 12)[0]
-        # REQUEST_TARGET is always set, as Windows does: python3-ntlm-auth
-        # computes its AUTHENTICATE flags as "challenge flags minus OEM",
-        # which only works when that bit is there to borrow from.
-        flags = F_UNICODE | F_REQUEST_TARGET | F_NTLM | F_ALWAYS_SIGN | F_TARGET_TYPE_SERVER | F_TARGET_INFO | \
-            F_VERSION | (client & (F_SIGN | F_SEAL | F_EXTENDED_SESSION_SECURITY | F_128 | F_56 | F_KEY_EXCH))
+        # UNICODE, NTLM, ALWAYS_SIGN, TARGET_TYPE_SERVER, TARGET_INFO, VERSION
+        # and REQUEST_TARGET (as Windows: python3-ntlm-auth takes "challenge
+        # flags minus OEM" as its own); SIGN, SEAL, ESS, 128, 56, KEY_EXCH as asked.
+        flags = 0x02828205 | (client & 0xE0080030)
         computer = self.config.computer
         target_name = computer.upper().encode('utf-16-le')
         filetime = int((time.time() + 11644473600) * 10000000)
@@ -532,7 +417,7 @@ class NtlmAcceptor:
                        + av(AV_DNS_DOMAIN, computer.lower().encode('utf-16-le'))
                        + av(AV_DNS_COMPUTER, computer.lower().encode('utf-16-le'))
                        + av(AV_TIMESTAMP, struct.pack('<Q', filetime))  # makes clients send a MIC
-                       + struct.pack('<HH', AV_EOL, 0))
+                       + struct.pack('<HH', 0, 0))
         header_size = 56
         version = struct.pack('<BBH3xB', 10, 0, 19041, 15)  # Windows 10, NTLM revision 15
         self.negotiate = negotiate
@@ -582,9 +467,6 @@ class NtlmAcceptor:
         return user, session
 
 
-# --------------------------------------------------------------------------
-# HTTP-SPNEGO-session-encrypted (MS-WSMV 2.2.9.1)
-# --------------------------------------------------------------------------
 
 BOUNDARY = b'--Encrypted Boundary'
 ENCRYPTED_PROTOCOL = b'application/HTTP-SPNEGO-session-encrypted'
@@ -638,12 +520,6 @@ def seal(soap, session):
         BOUNDARY, b'\r\n\tContent-Type: application/octet-stream\r\n',
         struct.pack('<I', len(signature)), signature, sealed, BOUNDARY, b'--\r\n'])
 
-
-# --------------------------------------------------------------------------
-# HTTP
-# --------------------------------------------------------------------------
-
-STOP = threading.Event()
 
 
 class WsmanHandler(http.server.BaseHTTPRequestHandler):
@@ -730,21 +606,8 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
 
         try:
             status, answer = self.server.service.handle(soap)
-        except DropConnection:
-            log('dropping the connection instead of answering a Pull')
-            self.close_connection = True
-            self.connection.shutdown(socket.SHUT_RDWR)
-            return
-        except StallConnection:
-            log('stalling a Pull (no answer, connection kept open)')
-            STOP.wait()
-            return
-        except RefuseLogin:
-            self.session = None
-            self.unauthorized()
-            return
-        except HostileAnswer as h:
-            self.hostile(str(h))
+        except Trouble as t:
+            self.misbehave(str(t))
             return
         reason = 'OK' if status == 200 else 'Internal Server Error'
         if encrypted:
@@ -753,18 +616,28 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
         else:
             self.reply(status, reason, answer, ['Content-Type: application/soap+xml;charset=UTF-8'])
 
-    def hostile(self, mode):
+    def misbehave(self, mode):
+        log('answering a Pull as %s' % mode)
+        if mode == 'refuse':  # as a server does whose login has ended
+            self.session = None
+            self.unauthorized()
+            return
         self.close_connection = True
+        if mode == 'drop':
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
+        if mode == 'stall':  # no answer, the connection kept open
+            threading.Event().wait()
+        # A body that never ends, fast or a byte a second.
         head = 'HTTP/1.1 200 OK\r\nContent-Type: %s\r\nTransfer-Encoding: chunked\r\n\r\n' % (
             ENCRYPTED_CONTENT_TYPE % ENCRYPTED_PROTOCOL.decode())
         chunk = b'%x\r\n%s\r\n' % (65536, b'x' * 65536) if mode == 'endless' else b'1\r\nx\r\n'
         try:
             self.wfile.write(head.encode('latin-1'))
-            while not STOP.is_set():
+            while True:
                 self.wfile.write(chunk)
                 self.wfile.flush()
-                if mode == 'trickle':
-                    STOP.wait(1)
+                time.sleep(mode == 'trickle')
         except OSError:
             pass  # the client gave up
 
@@ -840,10 +713,7 @@ def channel_binding_hash(cert_path):
 
 
 def class_and(convert):
-    def parse(text):
-        name, _, value = text.partition('=')
-        return name, convert(value)
-    return parse
+    return lambda text: (text.partition('=')[0], convert(text.partition('=')[2]))
 
 
 def watch_stdin():
@@ -851,39 +721,33 @@ def watch_stdin():
     try:
         while os.read(0, 65536):
             pass
-    except OSError:
-        pass
-    os._exit(0)
+    finally:
+        os._exit(0)
 
 
 def main():
     parser = argparse.ArgumentParser(description='WS-Management test server (see the file header).')
-    parser.add_argument('--snapshot', required=True, help='Kestrane snapshot file to serve')
-    parser.add_argument('--user', required=True)
-    parser.add_argument('--password', required=True)
-    parser.add_argument('--port', type=int, default=0, help='TCP port (0: a free one)')
-    parser.add_argument('--bind', default='127.0.0.1', help='loopback address to listen on')
-    parser.add_argument('--https', nargs=2, metavar=('CERT', 'KEY'), help='serve HTTPS')
-    parser.add_argument('--kerberos', metavar='KEYTAB', help='accept Kerberos with the keys of this keytab')
-    parser.add_argument('--basic', action='store_true', help='accept Basic authentication (HTTPS only)')
-    parser.add_argument('--generate', action='append', default=[], type=class_and(int),
-                        metavar='CLASS=N', help='add a class of N generated instances')
-    parser.add_argument('--drop-after-pulls', type=int, metavar='N',
-                        help='close the connection instead of answering Pull number N+1')
-    parser.add_argument('--stall-after-pulls', type=int, metavar='N', help='never answer Pull number N+1')
-    parser.add_argument('--refuse-after-pulls', type=int, metavar='N',
-                        help='answer Pull number N+1 with 401, the login forgotten')
-    parser.add_argument('--path', default='/wsman', help='the one path served (others: 404)')
-    parser.add_argument('--hostile-after-pulls', nargs=2, metavar=('N', 'MODE'),
-                        help='answer Pull number N+1 and later as MODE: endless, trickle or empty')
-    parser.add_argument('--fail-class', action='append', default=[], type=class_and(lambda s: int(s, 0)),
-                        metavar='CLASS=HRESULT', help='Enumerate of CLASS fails with this WMI error')
+    add = parser.add_argument
+    add('--snapshot', required=True, help='Kestrane snapshot file to serve')
+    add('--user', required=True)
+    add('--password', required=True)
+    add('--port', type=int, default=0, help='TCP port (0: a free one)')
+    add('--bind', default='127.0.0.1', help='loopback address to listen on')
+    add('--path', default='/wsman', help='the one path served (others: 404)')
+    add('--https', nargs=2, metavar=('CERT', 'KEY'), help='serve HTTPS')
+    add('--kerberos', metavar='KEYTAB', help='accept Kerberos with the keys of this keytab')
+    add('--basic', action='store_true', help='accept Basic authentication (HTTPS only)')
+    add('--generate', action='append', default=[], type=class_and(int), metavar='CLASS=N',
+        help='add a class of N instances made on demand (process<i>.exe ...)')
+    add('--fail-class', action='append', default=[], type=class_and(lambda s: int(s, 0)), metavar='CLASS=HRESULT',
+        help='Enumerate of CLASS fails with this WMI error')
+    add('--after-pulls', nargs=2, metavar=('N', 'MODE'), help='answer Pull number N+1 and later as MODE: drop '
+        '(close the connection), stall (never answer), refuse (401, the login forgotten), endless or trickle (a '
+        'body that never ends) or empty (pages without items)')
     args = parser.parse_args()
 
     computer, classes = load_snapshot(args.snapshot)
-    for name, count in args.generate:
-        classes[name.lower()] = generated_class(name, count)
-
+    classes.update({name.lower(): generated_class(name, count) for name, count in args.generate})
     config = argparse.Namespace(user=args.user, password=args.password, path=args.path.lower(),
                                 nt_hash=hashlib.new('md4', args.password.encode('utf-16-le')).digest(),
                                 computer=re.sub(r'[^A-Za-z0-9-]', '', computer)[:15] or 'KESTRANE',
@@ -896,28 +760,22 @@ def main():
     if args.https:
         import ssl
         config.tls_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        config.tls_context.load_cert_chain(args.https[0], args.https[1])
+        config.tls_context.load_cert_chain(*args.https)
         config.channel_binding_hash = channel_binding_hash(args.https[0])
 
     server = WsmanServer((args.bind, args.port), WsmanHandler)
     server.config = config
-    trouble = next(((n, e) for n, e in ((args.drop_after_pulls, DropConnection),
-                                         (args.stall_after_pulls, StallConnection),
-                                         (args.refuse_after_pulls, RefuseLogin)) if n is not None), None)
-    server.service = WsmanService(classes, {n.lower(): c for n, c in args.fail_class}, trouble,
-                                  (int(args.hostile_after_pulls[0]), args.hostile_after_pulls[1])
-                                  if args.hostile_after_pulls else None)
+    trouble = (int(args.after_pulls[0]), args.after_pulls[1]) if args.after_pulls else None
+    server.service = WsmanService(classes, {n.lower(): c for n, c in args.fail_class}, trouble)
 
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     signal.signal(signal.SIGINT, lambda *_: os._exit(0))
     if stat.S_ISFIFO(os.fstat(0).st_mode) or stat.S_ISSOCK(os.fstat(0).st_mode):
         threading.Thread(target=watch_stdin, daemon=True).start()
-
     port = server.server_address[1]
     log('serving %d classes of %s on %s://%s:%d/wsman'
         % (len(classes), args.snapshot, 'https' if args.https else 'http', args.bind, port))
-    sys.stdout.write('PORT %d\n' % port)
-    sys.stdout.flush()
+    print('PORT %d' % port, flush=True)
     server.serve_forever()
 
 
