@@ -37,10 +37,6 @@ inline std::vector<wmi::Object> Collect(const std::shared_ptr<wmi::Provider>& p,
     return out;
 }
 
-inline std::vector<wmi::Object> CollectIn(const std::string& fixture, const std::string& cls) {
-    return Collect(wmi::MakeLinuxProvider(Fixture(fixture)), cls);
-}
-
 // The instance whose property has the given text value.
 inline const wmi::Object* FindBy(const std::vector<wmi::Object>& v, const std::string& prop, const std::string& text) {
     for (const auto& o : v)

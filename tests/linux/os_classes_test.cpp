@@ -1,13 +1,11 @@
 // Operating-system settings and records over generated trees and this
 // computer: time zones, the clock, cron tables, event logs from the journal
-// and from classic text logs, accounts, logon sessions and login profiles,
-// services, drivers, and installed packages.
+// and from classic text logs, accounts and installed packages. The oddities
+// tree's listing holds the cases one tree can (logon sessions, profiles,
+// services, drivers, locked passwords, a zone without daylight time).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <ctime>
-#include <set>
 #include <sstream>
 
 #include "linux_test_util.h"
@@ -64,18 +62,7 @@ TEST(TzParser, FooterVersionOneFallbackAndCorruptFiles) {
     EXPECT_FALSE(wmi::lnx::ParseTzif("not a zone file at all, but long enough to pass the header length"));
 }
 
-TEST(TimeZone, TokyoWithoutDaylightAndADamagedLocaltime) {
-    TempTree t;
-    t.write("/usr/share/zoneinfo/Asia/Tokyo", lnxtest::ReadFixtureFile("server/usr/share/zoneinfo/Asia/Tokyo"));
-    t.link("/etc/localtime", "/usr/share/zoneinfo/Asia/Tokyo");
-    auto zones = t.collect("Win32_TimeZone");
-    ASSERT_EQ(zones.size(), 1u);
-    const auto& o = zones[0];
-    EXPECT_EQ(o.Get("Caption"), Value("Asia/Tokyo"));
-    EXPECT_EQ(o.Get("Bias"), Value(540));
-    EXPECT_EQ(o.Get("StandardName"), Value("JST"));
-    EXPECT_TRUE(o.Get("DaylightName").isNull());
-    EXPECT_EQ(o.Get("DaylightMonth"), Value(0));
+TEST(TimeZone, ADamagedLocaltimeIsNoZone) {
     TempTree damaged;
     damaged.write("/etc/localtime", "garbage");
     EXPECT_TRUE(damaged.collect("Win32_TimeZone").empty());
@@ -262,22 +249,6 @@ TEST(NTLogEvent, LongLogKeepsCountingPast32767Lazily) {
     EXPECT_EQ(files[0].Get("NumberOfRecords"), Value(n));
 }
 
-namespace {
-
-std::string UtmpRecord(short type, int pid, const std::string& line, const std::string& user, const std::string& host,
-                       int seconds) {
-    std::string r(384, '\0');
-    std::memcpy(&r[0], &type, 2);
-    std::memcpy(&r[4], &pid, 4);
-    std::memcpy(&r[8], line.data(), line.size());
-    std::memcpy(&r[44], user.data(), user.size());
-    std::memcpy(&r[76], host.data(), host.size());
-    std::memcpy(&r[340], &seconds, 4);
-    return r;
-}
-
-}  // namespace
-
 TEST(AccountParsers, PasswdGroupShadowSkipMalformedLines) {
     auto users = wmi::lnx::ParsePasswd("root:x:0:0:root:/root:/bin/bash\nbad\nx:x:notanumber:0::/:/bin/sh\n+nis::::::\n");
     ASSERT_EQ(users.size(), 1u);
@@ -298,119 +269,6 @@ TEST(UserAccount, UnreadableShadowLeavesPasswordFactsNull) {
     ASSERT_EQ(users.size(), 1u);
     for (const char* p : {"Lockout", "PasswordRequired", "PasswordExpires", "Disabled", "Status"})
         EXPECT_TRUE(users[0].Get(p).isNull()) << p;
-}
-
-TEST(UserAccount, PasswordFieldsThatLockAnAccount) {
-    struct Case {
-        const char* password;
-        bool lockout;
-        bool required;
-    } cases[] = {  // the server's listing has a hash, a locked one (passwd -l) and "*"
-        {"!", true, true}, {"!*", true, true}, {"", false, false},  // never set, or no password at all
-    };
-    for (const auto& c : cases) {
-        TempTree t;
-        t.write("/etc/passwd", "carol:x:1000:1000:Carol:/home/carol:/bin/sh\n");
-        t.write("/etc/shadow", std::string("carol:") + c.password + ":19600:0:99999:7:::\n");
-        auto users = t.collect("Win32_UserAccount");
-        ASSERT_EQ(users.size(), 1u);
-        EXPECT_EQ(users[0].Get("Lockout"), Value(c.lockout)) << c.password;
-        EXPECT_EQ(users[0].Get("Status"), Value(c.lockout ? "Degraded" : "OK")) << c.password;
-        EXPECT_EQ(users[0].Get("PasswordRequired"), Value(c.required)) << c.password;
-        EXPECT_EQ(users[0].Get("Disabled"), Value(false)) << c.password;
-    }
-}
-
-TEST(LogonSession, UserProcessRecordsOnlyWithTimesAndTypes) {
-    TempTree t;
-    t.write("/run/utmp", UtmpRecord(2, 0, "~", "reboot", "", 1733468400) +
-                             UtmpRecord(7, 4242, "pts/0", "alice", "10.0.0.9", 1733472000) +
-                             UtmpRecord(7, 4343, "tty1", "bob", "", 1733475600) +
-                             UtmpRecord(8, 4444, "pts/1", "", "", 1733479200) +
-                             UtmpRecord(7, 4545, "tty7", "carol", ":0", 0) +
-                             UtmpRecord(7, 4646, "pts/2", "dave", "remote:0", 1733479200) + std::string(100, 'x'));
-    auto s = t.collect("Win32_LogonSession");
-    ASSERT_EQ(s.size(), 4u);
-    EXPECT_EQ(s[0].Get("LogonType"), Value(10));
-    EXPECT_EQ(s[0].Get("StartTime"), Value("20241206080000.000000+000"));
-    EXPECT_EQ(s[1].Get("LogonType"), Value(2));
-    EXPECT_EQ(s[2].Get("LogonType"), Value(2));  // the local X display
-    EXPECT_TRUE(s[2].Get("StartTime").isNull());  // a time of 0 is no time
-    EXPECT_EQ(s[3].Get("LogonType"), Value(10));  // a display on another host
-}
-
-// The server's listing has the profiles' other facts; it has no lastlog, and
-// its login.defs keeps the usual first user id.
-TEST(NetworkLoginProfile, LastLogonAndTheFirstUserIdOfLoginDefs) {
-    TempTree t;
-    t.write("/etc/passwd", "root:x:0:0:root:/root:/bin/bash\nalice:x:2:2:Alice,Lab:/home/alice:/bin/bash\n");
-    t.write("/etc/login.defs", "UID_MIN 2\n");
-    std::string lastlog(292 * 3, '\0');
-    int when = 1733472000;
-    std::memcpy(&lastlog[292 * 2], &when, 4);
-    std::memcpy(&lastlog[292 * 2 + 4], "pts/3", 5);
-    t.write("/var/log/lastlog", lastlog);
-    auto p = t.collect("Win32_NetworkLoginProfile");
-    ASSERT_EQ(p.size(), 2u);
-    EXPECT_EQ(p[1].Get("LastLogon"), Value("20241206080000.000000+000"));
-    EXPECT_EQ(p[1].Get("Privileges"), Value(1));  // a user from uid 2 on
-    EXPECT_TRUE(p[0].Get("LastLogon").isNull());  // a record of zeros: never logged in
-}
-
-TEST(Service, ScriptsWhoseUnitIsAnAliasOrMaskedAreNoServicesOfTheirOwn) {
-    TempTree t;
-    t.write("/lib/systemd/system/systemd-modules-load.service", "[Unit]\nDescription=Load Kernel Modules\n");
-    t.link("/lib/systemd/system/kmod.service", "systemd-modules-load.service");
-    t.link("/lib/systemd/system/hwclock.service", "/dev/null");
-    for (const char* script : {"kmod", "hwclock.sh", "keepme", "other.sh"})
-        t.write(std::string("/etc/init.d/") + script, "#!/bin/sh\n");
-    t.link("/etc/rcS.d/S01kmod", "../init.d/kmod");
-    t.link("/etc/rcS.d/S02hwclock.sh", "../init.d/hwclock.sh");
-    std::set<std::string> names;
-    for (const auto& s : t.collect("Win32_Service")) names.insert(s.Get("Name").asString());
-    EXPECT_EQ(names, (std::set<std::string>{"systemd-modules-load", "hwclock", "keepme", "other.sh"}));
-}
-
-TEST(Service, WithoutRunningSystemdTheStateIsNull) {
-    TempTree t;
-    t.write("/lib/systemd/system/a.service", "[Unit]\nDescription=A\n[Service]\nExecStart=/bin/a\nDynamicUser=yes\n");
-    auto svcs = t.collect("Win32_Service");
-    ASSERT_EQ(svcs.size(), 1u);
-    for (const char* p : {"State", "Started", "ProcessId", "AcceptStop", "StartName"}) EXPECT_TRUE(svcs[0].Get(p).isNull()) << p;
-}
-
-TEST(SystemDriver, BuiltInModulesAndBusDriversWithoutLoadableModules) {
-    struct Case {
-        const char* label;
-        const char* procModules;  // nullptr: a kernel without loadable modules
-        std::vector<std::string> names;
-    } cases[] = {
-        {"no /proc/modules", nullptr, {"8250", "virtio-pci", "serial8250"}},
-        {"e1000 loaded", "e1000 163840 0 - Live 0x0000000000000000\n", {"e1000", "8250", "virtio-pci", "serial8250"}},
-    };
-    for (const auto& c : cases) {
-        TempTree t;
-        if (c.procModules) t.write("/proc/modules", c.procModules);
-        t.mkdir("/sys/module/8250/parameters");     // built in: no initstate
-        t.write("/sys/module/e1000/initstate", "live\n");  // loadable
-        t.mkdir("/sys/bus/pci/drivers/virtio-pci");
-        t.link("/sys/bus/pci/drivers/serial/module", "../../../../module/8250");
-        t.link("/sys/bus/pci/drivers/e1000/module", "../../../../module/e1000");
-        t.mkdir("/sys/bus/platform/drivers/serial8250");
-        t.mkdir("/sys/bus/cpu/drivers");
-        std::vector<std::string> names;
-        auto drivers = t.collect("Win32_SystemDriver");
-        for (const auto& d : drivers) names.push_back(d.Get("Name").asString());
-        std::sort(names.begin() + (c.procModules ? 1 : 0), names.end());
-        auto want = c.names;
-        std::sort(want.begin() + (c.procModules ? 1 : 0), want.end());
-        EXPECT_EQ(names, want) << c.label;
-        const auto* bus = FindBy(drivers, "Name", "serial8250");
-        ASSERT_NE(bus, nullptr) << c.label;
-        EXPECT_EQ(bus->Get("StartMode"), Value("Boot"));
-        EXPECT_EQ(bus->Get("State"), Value("Running"));
-        EXPECT_EQ(bus->Get("Description"), Value("Driver on the platform bus"));
-    }
 }
 
 TEST(DpkgParser, FieldsContinuationsAndMalformedStanzas) {

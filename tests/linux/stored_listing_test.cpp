@@ -106,3 +106,6 @@ TEST(StoredListing, Server) { ExpectStoredListing("server"); }
 TEST(StoredListing, PrintServer) { ExpectStoredListing("printserver"); }
 TEST(StoredListing, ThisMachine) { ExpectStoredListing("thismachine"); }
 TEST(StoredListing, ArmVm) { ExpectStoredListing("armvm"); }
+TEST(StoredListing, Oddities) { ExpectStoredListing("oddities"); }
+// No tree at all: only the singletons answer, empty of facts, and nothing fails.
+TEST(StoredListing, Absent) { ExpectStoredListing("absent"); }
