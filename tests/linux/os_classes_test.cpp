@@ -11,7 +11,6 @@
 #include "linux_test_util.h"
 #include "wmi/linux/os_parsers.h"
 
-using lnxtest::FindBy;
 using lnxtest::TempTree;
 using wmi::Value;
 
@@ -123,25 +122,7 @@ TEST(CronParser, SystemTablesSkipAssignmentsAndBrokenLines) {
     EXPECT_EQ(sys[1].special, "@daily");
 }
 
-namespace {
-
-// Rebuilds the fixture journal file from its non-zero byte runs.
-std::string JournalBytes() {
-    std::ifstream in(lnxtest::Fixture("journal/system.journal.runs"));
-    std::size_t size = 0;
-    in >> size;
-    std::string out(size, '\0');
-    std::size_t off;
-    std::string hex;
-    while (in >> off >> hex)
-        for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-            out[off + i / 2] = static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return out;
-}
-
-}  // namespace
-
-// Stamps, tags, messages and torn lines show through the text log tests below.
+// Stamps, tags, messages and torn lines show in StoredListing.TextLogEvents.
 TEST(SyslogParser, HostProcessAndLinesWithoutATag) {
     auto a = wmi::lnx::ParseSyslogLine("Dec  6 07:24:51 srv01 sshd[812]: Accepted publickey for alice");
     ASSERT_TRUE(a);
@@ -154,40 +135,6 @@ TEST(SyslogParser, HostProcessAndLinesWithoutATag) {
     EXPECT_FALSE(wmi::lnx::ParseSyslogLine("Foo 10 00:00:00 host x: y"));
 }
 
-TEST(NTLogEvent, JournalEntriesSplitByFacilityWithTypesAndUsers) {
-    TempTree t;
-    t.write("/var/log/journal/0123/system.journal", JournalBytes());
-    t.write("/etc/passwd", "root:x:0:0::/root:/bin/sh\nalice:x:1000:1000::/home/alice:/bin/sh\n");
-    t.write("/proc/sys/kernel/hostname", "srv01\n");
-    auto events = t.collect("Win32_NTLogEvent");
-    // A build with the journal reader must read this journal; only a build
-    // without it may skip.
-    if (!wmi::lnx::JournalReaderBuiltIn()) GTEST_SKIP() << "built without the journal reader";
-    ASSERT_EQ(events.size(), 5u);
-    EXPECT_EQ(events[0].Get("Logfile"), Value("System"));
-    EXPECT_EQ(events[0].Get("SourceName"), Value("kernel"));
-    EXPECT_EQ(events[0].Get("CategoryString"), Value("kern"));
-    EXPECT_EQ(events[0].Get("TimeWritten"), Value("20241206070000.000000+000"));
-    EXPECT_EQ(events[1].Get("Logfile"), Value("Security"));  // authpriv
-    EXPECT_EQ(events[1].Get("User"), Value("srv01\\root"));
-    EXPECT_EQ(events[1].Get("RecordNumber"), Value(1));  // numbered per log
-    EXPECT_EQ(events[2].Get("Logfile"), Value("Application"));  // a user's unit
-    EXPECT_EQ(events[2].Get("EventType"), Value(1));
-    EXPECT_EQ(events[2].Get("Type"), Value("Error"));
-    EXPECT_EQ(events[2].Get("User"), Value("srv01\\alice"));
-    EXPECT_EQ(events[3].Get("RecordNumber"), Value(2));
-    EXPECT_EQ(events[4].Get("Logfile"), Value("System"));  // a system unit without a facility
-    EXPECT_EQ(events[4].Get("SourceName"), Value("monitor"));  // from the command name
-    EXPECT_EQ(events[4].Get("Type"), Value("Warning"));
-    EXPECT_EQ(events[4].Get("RecordNumber"), Value(3));
-
-    auto files = t.collect("Win32_NTEventlogFile");
-    ASSERT_EQ(files.size(), 3u);
-    EXPECT_EQ(FindBy(files, "LogfileName", "System")->Get("NumberOfRecords"), Value(3));
-    EXPECT_EQ(FindBy(files, "LogfileName", "Security")->Get("NumberOfRecords"), Value(1));
-    EXPECT_EQ(FindBy(files, "LogfileName", "Application")->Get("Sources"), Value(wmi::Value::Array{Value("myapp")}));
-}
-
 TEST(NTLogEvent, EmptyOrCorruptJournalGivesNoEntriesAndNoError) {
     TempTree empty;
     empty.mkdir("/var/log/journal/0123");
@@ -197,32 +144,8 @@ TEST(NTLogEvent, EmptyOrCorruptJournalGivesNoEntriesAndNoError) {
     EXPECT_NO_THROW(EXPECT_TRUE(corrupt.collect("Win32_NTLogEvent").empty()));
     EXPECT_NO_THROW(corrupt.collect("Win32_NTEventlogFile"));
     TempTree truncated;
-    truncated.write("/var/log/journal/0123/system.journal", JournalBytes().substr(0, 3000));
+    truncated.write("/var/log/journal/0123/system.journal", lnxtest::JournalBytes().substr(0, 3000));
     EXPECT_NO_THROW(truncated.collect("Win32_NTLogEvent"));
-}
-
-TEST(NTLogEvent, TextLogsWithoutJournalInferTheYearFromTheFile) {
-    TempTree t;
-    t.write("/var/log/syslog",
-            "Dec 30 23:59:58 srv01 CRON[100]: (root) CMD (run-parts)\n"
-            "a torn line\n"
-            "Jan  2 08:00:00 srv01 kernel: usb 1-1: new device\n");
-    t.write("/var/log/auth.log", "2025-01-02T09:00:00.5+01:00 srv01 sshd[812]: Accepted key\n");
-    t.touch("/var/log/syslog", 1735819200);  // 2025-01-02 12:00 UTC
-    auto events = t.collect("Win32_NTLogEvent");
-    ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0].Get("TimeGenerated"), Value("20241230235958.000000+000"));  // December: last year
-    EXPECT_EQ(events[0].Get("SourceName"), Value("CRON"));
-    EXPECT_EQ(events[1].Get("TimeGenerated"), Value("20250102080000.000000+000"));
-    EXPECT_EQ(events[1].Get("RecordNumber"), Value(2));
-    EXPECT_TRUE(events[1].Get("EventType").isNull());  // a text log does not say
-    EXPECT_EQ(events[2].Get("Logfile"), Value("Security"));
-    EXPECT_EQ(events[2].Get("TimeGenerated"), Value("20250102080000.000000+000"));  // its offset applied
-    auto files = t.collect("Win32_NTEventlogFile");
-    ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(files[0].Get("Name"), Value("/var/log/syslog"));
-    EXPECT_EQ(files[0].Get("NumberOfRecords"), Value(2));
-    EXPECT_EQ(files[0].Get("LastModified"), Value("20250102120000.000000+000"));
 }
 
 TEST(NTLogEvent, LongLogKeepsCountingPast32767Lazily) {
