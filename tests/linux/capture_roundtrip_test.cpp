@@ -115,7 +115,7 @@ void ExpectRoundTrip(const std::string& root, const std::string& label, bool liv
 }  // namespace
 
 TEST(CaptureRoundTrip, EveryFixtureListsTheSameFromItsSnapshot) {
-    for (const char* fixture : {"laptop", "server", "printserver", "thismachine", "armvm", "journal"})
+    for (const char* fixture : {"laptop", "server", "printserver", "thismachine", "armvm", "journal", "oddities"})
         ExpectRoundTrip(Fixture(fixture), fixture, false);
 }
 

@@ -29,16 +29,24 @@ inline std::string ReadFixtureFile(const std::string& rel) {
     return ss.str();
 }
 
+// The fixture journal file, rebuilt from its non-zero byte runs.
+inline std::string JournalBytes() {
+    std::ifstream in(Fixture("journal/system.journal.runs"));
+    std::size_t size = 0, off;
+    in >> size;
+    std::string out(size, '\0'), hex;
+    while (in >> off >> hex)
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+            out[off + i / 2] = static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
 // Every instance of a class, read to the end.
 inline std::vector<wmi::Object> Collect(const std::shared_ptr<wmi::Provider>& p, const std::string& cls) {
     std::vector<wmi::Object> out;
     auto cursor = p->enumerate(cls);
     while (auto o = cursor->next()) out.push_back(std::move(*o));
     return out;
-}
-
-inline std::vector<wmi::Object> CollectIn(const std::string& fixture, const std::string& cls) {
-    return Collect(wmi::MakeLinuxProvider(Fixture(fixture)), cls);
 }
 
 // The instance whose property has the given text value.

@@ -1,19 +1,16 @@
 // Operating-system settings and records over generated trees and this
 // computer: time zones, the clock, cron tables, event logs from the journal
-// and from classic text logs, accounts, logon sessions and login profiles,
-// services, drivers, and installed packages.
+// and from classic text logs, accounts and installed packages. The oddities
+// tree's listing holds the cases one tree can (logon sessions, profiles,
+// services, drivers, locked passwords, a zone without daylight time).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <ctime>
-#include <set>
 #include <sstream>
 
 #include "linux_test_util.h"
 #include "wmi/linux/os_parsers.h"
 
-using lnxtest::FindBy;
 using lnxtest::TempTree;
 using wmi::Value;
 
@@ -64,18 +61,7 @@ TEST(TzParser, FooterVersionOneFallbackAndCorruptFiles) {
     EXPECT_FALSE(wmi::lnx::ParseTzif("not a zone file at all, but long enough to pass the header length"));
 }
 
-TEST(TimeZone, TokyoWithoutDaylightAndADamagedLocaltime) {
-    TempTree t;
-    t.write("/usr/share/zoneinfo/Asia/Tokyo", lnxtest::ReadFixtureFile("server/usr/share/zoneinfo/Asia/Tokyo"));
-    t.link("/etc/localtime", "/usr/share/zoneinfo/Asia/Tokyo");
-    auto zones = t.collect("Win32_TimeZone");
-    ASSERT_EQ(zones.size(), 1u);
-    const auto& o = zones[0];
-    EXPECT_EQ(o.Get("Caption"), Value("Asia/Tokyo"));
-    EXPECT_EQ(o.Get("Bias"), Value(540));
-    EXPECT_EQ(o.Get("StandardName"), Value("JST"));
-    EXPECT_TRUE(o.Get("DaylightName").isNull());
-    EXPECT_EQ(o.Get("DaylightMonth"), Value(0));
+TEST(TimeZone, ADamagedLocaltimeIsNoZone) {
     TempTree damaged;
     damaged.write("/etc/localtime", "garbage");
     EXPECT_TRUE(damaged.collect("Win32_TimeZone").empty());
@@ -136,25 +122,7 @@ TEST(CronParser, SystemTablesSkipAssignmentsAndBrokenLines) {
     EXPECT_EQ(sys[1].special, "@daily");
 }
 
-namespace {
-
-// Rebuilds the fixture journal file from its non-zero byte runs.
-std::string JournalBytes() {
-    std::ifstream in(lnxtest::Fixture("journal/system.journal.runs"));
-    std::size_t size = 0;
-    in >> size;
-    std::string out(size, '\0');
-    std::size_t off;
-    std::string hex;
-    while (in >> off >> hex)
-        for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-            out[off + i / 2] = static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return out;
-}
-
-}  // namespace
-
-// Stamps, tags, messages and torn lines show through the text log tests below.
+// Stamps, tags, messages and torn lines show in StoredListing.TextLogEvents.
 TEST(SyslogParser, HostProcessAndLinesWithoutATag) {
     auto a = wmi::lnx::ParseSyslogLine("Dec  6 07:24:51 srv01 sshd[812]: Accepted publickey for alice");
     ASSERT_TRUE(a);
@@ -167,40 +135,6 @@ TEST(SyslogParser, HostProcessAndLinesWithoutATag) {
     EXPECT_FALSE(wmi::lnx::ParseSyslogLine("Foo 10 00:00:00 host x: y"));
 }
 
-TEST(NTLogEvent, JournalEntriesSplitByFacilityWithTypesAndUsers) {
-    TempTree t;
-    t.write("/var/log/journal/0123/system.journal", JournalBytes());
-    t.write("/etc/passwd", "root:x:0:0::/root:/bin/sh\nalice:x:1000:1000::/home/alice:/bin/sh\n");
-    t.write("/proc/sys/kernel/hostname", "srv01\n");
-    auto events = t.collect("Win32_NTLogEvent");
-    // A build with the journal reader must read this journal; only a build
-    // without it may skip.
-    if (!wmi::lnx::JournalReaderBuiltIn()) GTEST_SKIP() << "built without the journal reader";
-    ASSERT_EQ(events.size(), 5u);
-    EXPECT_EQ(events[0].Get("Logfile"), Value("System"));
-    EXPECT_EQ(events[0].Get("SourceName"), Value("kernel"));
-    EXPECT_EQ(events[0].Get("CategoryString"), Value("kern"));
-    EXPECT_EQ(events[0].Get("TimeWritten"), Value("20241206070000.000000+000"));
-    EXPECT_EQ(events[1].Get("Logfile"), Value("Security"));  // authpriv
-    EXPECT_EQ(events[1].Get("User"), Value("srv01\\root"));
-    EXPECT_EQ(events[1].Get("RecordNumber"), Value(1));  // numbered per log
-    EXPECT_EQ(events[2].Get("Logfile"), Value("Application"));  // a user's unit
-    EXPECT_EQ(events[2].Get("EventType"), Value(1));
-    EXPECT_EQ(events[2].Get("Type"), Value("Error"));
-    EXPECT_EQ(events[2].Get("User"), Value("srv01\\alice"));
-    EXPECT_EQ(events[3].Get("RecordNumber"), Value(2));
-    EXPECT_EQ(events[4].Get("Logfile"), Value("System"));  // a system unit without a facility
-    EXPECT_EQ(events[4].Get("SourceName"), Value("monitor"));  // from the command name
-    EXPECT_EQ(events[4].Get("Type"), Value("Warning"));
-    EXPECT_EQ(events[4].Get("RecordNumber"), Value(3));
-
-    auto files = t.collect("Win32_NTEventlogFile");
-    ASSERT_EQ(files.size(), 3u);
-    EXPECT_EQ(FindBy(files, "LogfileName", "System")->Get("NumberOfRecords"), Value(3));
-    EXPECT_EQ(FindBy(files, "LogfileName", "Security")->Get("NumberOfRecords"), Value(1));
-    EXPECT_EQ(FindBy(files, "LogfileName", "Application")->Get("Sources"), Value(wmi::Value::Array{Value("myapp")}));
-}
-
 TEST(NTLogEvent, EmptyOrCorruptJournalGivesNoEntriesAndNoError) {
     TempTree empty;
     empty.mkdir("/var/log/journal/0123");
@@ -210,32 +144,8 @@ TEST(NTLogEvent, EmptyOrCorruptJournalGivesNoEntriesAndNoError) {
     EXPECT_NO_THROW(EXPECT_TRUE(corrupt.collect("Win32_NTLogEvent").empty()));
     EXPECT_NO_THROW(corrupt.collect("Win32_NTEventlogFile"));
     TempTree truncated;
-    truncated.write("/var/log/journal/0123/system.journal", JournalBytes().substr(0, 3000));
+    truncated.write("/var/log/journal/0123/system.journal", lnxtest::JournalBytes().substr(0, 3000));
     EXPECT_NO_THROW(truncated.collect("Win32_NTLogEvent"));
-}
-
-TEST(NTLogEvent, TextLogsWithoutJournalInferTheYearFromTheFile) {
-    TempTree t;
-    t.write("/var/log/syslog",
-            "Dec 30 23:59:58 srv01 CRON[100]: (root) CMD (run-parts)\n"
-            "a torn line\n"
-            "Jan  2 08:00:00 srv01 kernel: usb 1-1: new device\n");
-    t.write("/var/log/auth.log", "2025-01-02T09:00:00.5+01:00 srv01 sshd[812]: Accepted key\n");
-    t.touch("/var/log/syslog", 1735819200);  // 2025-01-02 12:00 UTC
-    auto events = t.collect("Win32_NTLogEvent");
-    ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0].Get("TimeGenerated"), Value("20241230235958.000000+000"));  // December: last year
-    EXPECT_EQ(events[0].Get("SourceName"), Value("CRON"));
-    EXPECT_EQ(events[1].Get("TimeGenerated"), Value("20250102080000.000000+000"));
-    EXPECT_EQ(events[1].Get("RecordNumber"), Value(2));
-    EXPECT_TRUE(events[1].Get("EventType").isNull());  // a text log does not say
-    EXPECT_EQ(events[2].Get("Logfile"), Value("Security"));
-    EXPECT_EQ(events[2].Get("TimeGenerated"), Value("20250102080000.000000+000"));  // its offset applied
-    auto files = t.collect("Win32_NTEventlogFile");
-    ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(files[0].Get("Name"), Value("/var/log/syslog"));
-    EXPECT_EQ(files[0].Get("NumberOfRecords"), Value(2));
-    EXPECT_EQ(files[0].Get("LastModified"), Value("20250102120000.000000+000"));
 }
 
 TEST(NTLogEvent, LongLogKeepsCountingPast32767Lazily) {
@@ -262,22 +172,6 @@ TEST(NTLogEvent, LongLogKeepsCountingPast32767Lazily) {
     EXPECT_EQ(files[0].Get("NumberOfRecords"), Value(n));
 }
 
-namespace {
-
-std::string UtmpRecord(short type, int pid, const std::string& line, const std::string& user, const std::string& host,
-                       int seconds) {
-    std::string r(384, '\0');
-    std::memcpy(&r[0], &type, 2);
-    std::memcpy(&r[4], &pid, 4);
-    std::memcpy(&r[8], line.data(), line.size());
-    std::memcpy(&r[44], user.data(), user.size());
-    std::memcpy(&r[76], host.data(), host.size());
-    std::memcpy(&r[340], &seconds, 4);
-    return r;
-}
-
-}  // namespace
-
 TEST(AccountParsers, PasswdGroupShadowSkipMalformedLines) {
     auto users = wmi::lnx::ParsePasswd("root:x:0:0:root:/root:/bin/bash\nbad\nx:x:notanumber:0::/:/bin/sh\n+nis::::::\n");
     ASSERT_EQ(users.size(), 1u);
@@ -298,119 +192,6 @@ TEST(UserAccount, UnreadableShadowLeavesPasswordFactsNull) {
     ASSERT_EQ(users.size(), 1u);
     for (const char* p : {"Lockout", "PasswordRequired", "PasswordExpires", "Disabled", "Status"})
         EXPECT_TRUE(users[0].Get(p).isNull()) << p;
-}
-
-TEST(UserAccount, PasswordFieldsThatLockAnAccount) {
-    struct Case {
-        const char* password;
-        bool lockout;
-        bool required;
-    } cases[] = {  // the server's listing has a hash, a locked one (passwd -l) and "*"
-        {"!", true, true}, {"!*", true, true}, {"", false, false},  // never set, or no password at all
-    };
-    for (const auto& c : cases) {
-        TempTree t;
-        t.write("/etc/passwd", "carol:x:1000:1000:Carol:/home/carol:/bin/sh\n");
-        t.write("/etc/shadow", std::string("carol:") + c.password + ":19600:0:99999:7:::\n");
-        auto users = t.collect("Win32_UserAccount");
-        ASSERT_EQ(users.size(), 1u);
-        EXPECT_EQ(users[0].Get("Lockout"), Value(c.lockout)) << c.password;
-        EXPECT_EQ(users[0].Get("Status"), Value(c.lockout ? "Degraded" : "OK")) << c.password;
-        EXPECT_EQ(users[0].Get("PasswordRequired"), Value(c.required)) << c.password;
-        EXPECT_EQ(users[0].Get("Disabled"), Value(false)) << c.password;
-    }
-}
-
-TEST(LogonSession, UserProcessRecordsOnlyWithTimesAndTypes) {
-    TempTree t;
-    t.write("/run/utmp", UtmpRecord(2, 0, "~", "reboot", "", 1733468400) +
-                             UtmpRecord(7, 4242, "pts/0", "alice", "10.0.0.9", 1733472000) +
-                             UtmpRecord(7, 4343, "tty1", "bob", "", 1733475600) +
-                             UtmpRecord(8, 4444, "pts/1", "", "", 1733479200) +
-                             UtmpRecord(7, 4545, "tty7", "carol", ":0", 0) +
-                             UtmpRecord(7, 4646, "pts/2", "dave", "remote:0", 1733479200) + std::string(100, 'x'));
-    auto s = t.collect("Win32_LogonSession");
-    ASSERT_EQ(s.size(), 4u);
-    EXPECT_EQ(s[0].Get("LogonType"), Value(10));
-    EXPECT_EQ(s[0].Get("StartTime"), Value("20241206080000.000000+000"));
-    EXPECT_EQ(s[1].Get("LogonType"), Value(2));
-    EXPECT_EQ(s[2].Get("LogonType"), Value(2));  // the local X display
-    EXPECT_TRUE(s[2].Get("StartTime").isNull());  // a time of 0 is no time
-    EXPECT_EQ(s[3].Get("LogonType"), Value(10));  // a display on another host
-}
-
-// The server's listing has the profiles' other facts; it has no lastlog, and
-// its login.defs keeps the usual first user id.
-TEST(NetworkLoginProfile, LastLogonAndTheFirstUserIdOfLoginDefs) {
-    TempTree t;
-    t.write("/etc/passwd", "root:x:0:0:root:/root:/bin/bash\nalice:x:2:2:Alice,Lab:/home/alice:/bin/bash\n");
-    t.write("/etc/login.defs", "UID_MIN 2\n");
-    std::string lastlog(292 * 3, '\0');
-    int when = 1733472000;
-    std::memcpy(&lastlog[292 * 2], &when, 4);
-    std::memcpy(&lastlog[292 * 2 + 4], "pts/3", 5);
-    t.write("/var/log/lastlog", lastlog);
-    auto p = t.collect("Win32_NetworkLoginProfile");
-    ASSERT_EQ(p.size(), 2u);
-    EXPECT_EQ(p[1].Get("LastLogon"), Value("20241206080000.000000+000"));
-    EXPECT_EQ(p[1].Get("Privileges"), Value(1));  // a user from uid 2 on
-    EXPECT_TRUE(p[0].Get("LastLogon").isNull());  // a record of zeros: never logged in
-}
-
-TEST(Service, ScriptsWhoseUnitIsAnAliasOrMaskedAreNoServicesOfTheirOwn) {
-    TempTree t;
-    t.write("/lib/systemd/system/systemd-modules-load.service", "[Unit]\nDescription=Load Kernel Modules\n");
-    t.link("/lib/systemd/system/kmod.service", "systemd-modules-load.service");
-    t.link("/lib/systemd/system/hwclock.service", "/dev/null");
-    for (const char* script : {"kmod", "hwclock.sh", "keepme", "other.sh"})
-        t.write(std::string("/etc/init.d/") + script, "#!/bin/sh\n");
-    t.link("/etc/rcS.d/S01kmod", "../init.d/kmod");
-    t.link("/etc/rcS.d/S02hwclock.sh", "../init.d/hwclock.sh");
-    std::set<std::string> names;
-    for (const auto& s : t.collect("Win32_Service")) names.insert(s.Get("Name").asString());
-    EXPECT_EQ(names, (std::set<std::string>{"systemd-modules-load", "hwclock", "keepme", "other.sh"}));
-}
-
-TEST(Service, WithoutRunningSystemdTheStateIsNull) {
-    TempTree t;
-    t.write("/lib/systemd/system/a.service", "[Unit]\nDescription=A\n[Service]\nExecStart=/bin/a\nDynamicUser=yes\n");
-    auto svcs = t.collect("Win32_Service");
-    ASSERT_EQ(svcs.size(), 1u);
-    for (const char* p : {"State", "Started", "ProcessId", "AcceptStop", "StartName"}) EXPECT_TRUE(svcs[0].Get(p).isNull()) << p;
-}
-
-TEST(SystemDriver, BuiltInModulesAndBusDriversWithoutLoadableModules) {
-    struct Case {
-        const char* label;
-        const char* procModules;  // nullptr: a kernel without loadable modules
-        std::vector<std::string> names;
-    } cases[] = {
-        {"no /proc/modules", nullptr, {"8250", "virtio-pci", "serial8250"}},
-        {"e1000 loaded", "e1000 163840 0 - Live 0x0000000000000000\n", {"e1000", "8250", "virtio-pci", "serial8250"}},
-    };
-    for (const auto& c : cases) {
-        TempTree t;
-        if (c.procModules) t.write("/proc/modules", c.procModules);
-        t.mkdir("/sys/module/8250/parameters");     // built in: no initstate
-        t.write("/sys/module/e1000/initstate", "live\n");  // loadable
-        t.mkdir("/sys/bus/pci/drivers/virtio-pci");
-        t.link("/sys/bus/pci/drivers/serial/module", "../../../../module/8250");
-        t.link("/sys/bus/pci/drivers/e1000/module", "../../../../module/e1000");
-        t.mkdir("/sys/bus/platform/drivers/serial8250");
-        t.mkdir("/sys/bus/cpu/drivers");
-        std::vector<std::string> names;
-        auto drivers = t.collect("Win32_SystemDriver");
-        for (const auto& d : drivers) names.push_back(d.Get("Name").asString());
-        std::sort(names.begin() + (c.procModules ? 1 : 0), names.end());
-        auto want = c.names;
-        std::sort(want.begin() + (c.procModules ? 1 : 0), want.end());
-        EXPECT_EQ(names, want) << c.label;
-        const auto* bus = FindBy(drivers, "Name", "serial8250");
-        ASSERT_NE(bus, nullptr) << c.label;
-        EXPECT_EQ(bus->Get("StartMode"), Value("Boot"));
-        EXPECT_EQ(bus->Get("State"), Value("Running"));
-        EXPECT_EQ(bus->Get("Description"), Value("Driver on the platform bus"));
-    }
 }
 
 TEST(DpkgParser, FieldsContinuationsAndMalformedStanzas) {

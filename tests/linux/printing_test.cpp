@@ -39,18 +39,6 @@ TEST(CupsParsers, PrintcapAndUris) {
     EXPECT_FALSE(ParseDeviceUri("://x"));
 }
 
-TEST(PrintingClasses, NamesOnlyFromPrintcapAndNothingWithoutAPrintSystem) {
-    // A copy of the tree without printers.conf, as an ordinary user sees it.
-    lnxtest::TempTree t;
-    t.write("/run/cups/printcap", lnxtest::ReadFixtureFile("printserver/run/cups/printcap"));
-    auto printers = t.collect("Win32_Printer");
-    ASSERT_EQ(printers.size(), 2u);
-    EXPECT_EQ(printers[0].Get("Description"), wmi::Value("Office laser, 2nd floor"));
-    EXPECT_TRUE(printers[0].Get("PrinterStatus").isNull());
-    EXPECT_TRUE(printers[0].Get("Default").isNull());
-    EXPECT_TRUE(t.collect("Win32_PrintJob").empty());
-}
-
 namespace {
 
 std::string Counted(std::string_view s) {
@@ -213,18 +201,5 @@ TEST(PrintingClasses, PrintJobsAsOtherUsersSeeThem) {
         [&](const std::string& p) { return !p.starts_with(spool); });
     EXPECT_TRUE(lnxtest::Collect(other, "Win32_PrintJob").empty());
     EXPECT_EQ(lnxtest::Collect(other, "Win32_Printer").size(), 3u);
-}
-
-TEST(PrintingClasses, SpoolElsewhereAndAnInterruptedSave) {
-    // RequestRoot moved by cups-files.conf; only the backup of a save that
-    // was cut off by a crash is left, which cupsd reads in its place.
-    lnxtest::TempTree t;
-    t.write("/etc/cups/cups-files.conf", "RequestRoot /srv/spool\n");
-    t.write("/srv/spool/c00012.O", lnxtest::ReadFixtureFile("printserver/var/spool/cups/c00007"));
-    auto jobs = t.collect("Win32_PrintJob");
-    ASSERT_EQ(jobs.size(), 1u);
-    EXPECT_EQ(jobs[0].Get("Name"), wmi::Value("Office_Laser, 12"));  // the id is the file's, not job-id's
-    EXPECT_EQ(jobs[0].Get("JobId"), wmi::Value(12));
-    EXPECT_TRUE(jobs[0].Get("DriverName").isNull());  // no printers.conf
 }
 
