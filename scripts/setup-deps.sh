@@ -13,7 +13,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake make ninja-build ccache pkg-config dpkg-dev
-  qt6-base-dev qtkeychain-qt6-dev libgl-dev adwaita-icon-theme
+  qt6-base-dev qtkeychain-qt6-dev gnome-keyring libgl-dev adwaita-icon-theme
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev libsystemd-dev
   libssh-dev libssl-dev openssh-server openssh-client python3-winrm python3-ntlm-auth python3-cryptography python3-requests-ntlm openssl
   libcurl4-openssl-dev libkrb5-dev gss-ntlmssp libpugixml-dev

@@ -45,32 +45,45 @@ bool QtSettingsStore::sync() {
 
 namespace {
 
-// Runs a keychain job to its end; a job that does not finish within a few
-// seconds counts as failed rather than freezing the window.
-bool RunJob(QKeychain::Job& job) {
-    QEventLoop loop;
+struct JobResult {
     bool finished = false;
-    QObject::connect(&job, &QKeychain::Job::finished, &loop, [&] {
-        finished = true;
-        loop.quit();
+    QKeychain::Error error = QKeychain::OtherError;
+    QString text;
+    QEventLoop* loop = nullptr;
+};
+
+// Runs a keychain job; one that does not finish within a few seconds counts
+// as failed rather than freezing the window. Such a job is left to finish
+// and delete itself: the keyring still calls back into it later.
+std::shared_ptr<const JobResult> RunJob(QKeychain::Job* job) {
+    auto r = std::make_shared<JobResult>();
+    QEventLoop loop;
+    r->loop = &loop;
+    QObject::connect(job, &QKeychain::Job::finished, job, [r](QKeychain::Job* j) {
+        r->finished = true;
+        r->error = j->error();
+        if (auto* read = qobject_cast<QKeychain::ReadPasswordJob*>(j)) r->text = read->textData();
+        if (r->loop) r->loop->quit();
     });
     QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-    job.setAutoDelete(false);
-    job.start();
-    if (!finished) loop.exec(QEventLoop::ExcludeUserInputEvents);
-    return finished;
+    job->setInsecureFallback(false);
+    job->setAutoDelete(true);
+    job->start();
+    if (!r->finished) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    r->loop = nullptr;
+    return r;
 }
 
 }  // namespace
 
 std::optional<std::string> KeychainSecretStore::read(const std::string& key) {
-    QKeychain::ReadPasswordJob job(service_);
-    job.setInsecureFallback(false);
-    job.setKey(QString::fromStdString(key));
-    if (!RunJob(job)) return std::nullopt;
-    if (job.error() == QKeychain::EntryNotFound) return std::string();
-    if (job.error() != QKeychain::NoError) return std::nullopt;
-    return job.textData().toStdString();
+    auto* job = new QKeychain::ReadPasswordJob(service_);
+    job->setKey(QString::fromStdString(key));
+    auto r = RunJob(job);
+    if (!r->finished) return std::nullopt;
+    if (r->error == QKeychain::EntryNotFound) return std::string();
+    if (r->error != QKeychain::NoError) return std::nullopt;
+    return r->text.toStdString();
 }
 
 std::vector<std::string> QtSettingsStore::keys(const std::string& section) const {
@@ -82,18 +95,18 @@ std::vector<std::string> QtSettingsStore::keys(const std::string& section) const
 }
 
 bool KeychainSecretStore::write(const std::string& key, const std::string& secret) {
-    QKeychain::WritePasswordJob job(service_);
-    job.setInsecureFallback(false);
-    job.setKey(QString::fromStdString(key));
-    job.setTextData(QString::fromStdString(secret));
-    return RunJob(job) && job.error() == QKeychain::NoError;
+    auto* job = new QKeychain::WritePasswordJob(service_);
+    job->setKey(QString::fromStdString(key));
+    job->setTextData(QString::fromStdString(secret));
+    auto r = RunJob(job);
+    return r->finished && r->error == QKeychain::NoError;
 }
 
 bool KeychainSecretStore::remove(const std::string& key) {
-    QKeychain::DeletePasswordJob job(service_);
-    job.setInsecureFallback(false);
-    job.setKey(QString::fromStdString(key));
-    return RunJob(job) && (job.error() == QKeychain::NoError || job.error() == QKeychain::EntryNotFound);
+    auto* job = new QKeychain::DeletePasswordJob(service_);
+    job->setKey(QString::fromStdString(key));
+    auto r = RunJob(job);
+    return r->finished && (r->error == QKeychain::NoError || r->error == QKeychain::EntryNotFound);
 }
 
 std::optional<std::string> MemorySecretStore::read(const std::string& key) {
