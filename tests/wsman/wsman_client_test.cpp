@@ -178,6 +178,9 @@ TEST_F(WsmanTest, FaultsBecomeTheErrorsWmiWouldGive) {
         EXPECT_EQ(got.find("not-the-password"), std::string::npos);
     }
     EXPECT_NE(Listing(b, "127.0.0.2", "Win32_BIOS", false).find("SSH to 127.0.0.2"), std::string::npos);
+    const std::string noUser = kestrane::testing::Listing(b, server->url(), "Win32_BIOS", false, nullptr, "", kPassword);
+    EXPECT_EQ(noUser.rfind("error -2147024891:Access is denied. A password was given without a user name", 0), 0u)
+        << noUser;
 }
 
 TEST_F(WsmanTest, HttpsCertificatesUntrustedTrustedAndAskedFor) {
@@ -394,7 +397,8 @@ TEST_F(WsmanTest, KerberosTicketLogsInSealedAndUnusableTicketsAreRefused) {
     const std::string sorted = SortedCopy(kSample, dir / "sample.json");
     auto server = Start(sorted, {"--kerberos", (dir / "keytab").string()});
     auto stranger = Start(sorted, {"--kerberos", (dir / "other.keytab").string()});
-    ASSERT_TRUE(server && stranger);
+    auto signOnly = Start(sorted, {"--kerberos", (dir / "keytab").string(), "--sign-only"});
+    ASSERT_TRUE(server && stranger && signOnly);
     wmi::Backends b = kestrane::DefaultBackends("/");
     auto list = [&](const std::string& host, const Server& s) {
         ws::CloseAllSessions();
@@ -406,6 +410,9 @@ TEST_F(WsmanTest, KerberosTicketLogsInSealedAndUnusableTicketsAreRefused) {
     auto ticket = realm.kinit("ticket");
     ASSERT_EQ(ticket.exitCode, 0) << ticket.output;
     EXPECT_EQ(list("localhost", *server), Listing(b, sorted, "Win32_OperatingSystem", true));
+    const std::string readable = list("localhost", *signOnly);
+    EXPECT_NE(readable.find("cannot be opened (its seal does not verify, or it is signed but not encrypted)"),
+              std::string::npos) << readable;
 
     // Refusals are access denied, saying what to do.
     auto refused = [](const std::string& got, const std::string& why, const std::string& detail = "") {

@@ -481,12 +481,13 @@ class KerberosSession:
     (the checksum rotated into it) apart from the encrypted data."""
     protocol = b'application/HTTP-Kerberos-session-encrypted'
 
-    def __init__(self, context):
+    def __init__(self, context, confidential=True):
         self.context = context
+        self.confidential = confidential
 
     def wrap(self, data):
         iov = IOV(IOVBufferType.header, data, IOVBufferType.padding, std_layout=False)
-        wrap_iov(self.context, iov, confidential=True)
+        wrap_iov(self.context, iov, confidential=self.confidential)
         return iov[1].value + (iov[2].value or b''), iov[0].value
 
     def unwrap(self, data, header):
@@ -676,7 +677,7 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
             self.unauthorized()
             return False
         log('Kerberos: %s authenticated' % context.initiator_name)
-        self.session = KerberosSession(context)
+        self.session = KerberosSession(context, not self.server.config.sign_only)
         self.mutual = '%s %s' % (scheme, base64.b64encode(answer).decode())
         return True
 
@@ -737,6 +738,7 @@ def main():
     add('--https', nargs=2, metavar=('CERT', 'KEY'), help='serve HTTPS')
     add('--kerberos', metavar='KEYTAB', help='accept Kerberos with the keys of this keytab')
     add('--basic', action='store_true', help='accept Basic authentication (HTTPS only)')
+    add('--sign-only', action='store_true', help='answer Kerberos logins signed but not encrypted')
     add('--generate', action='append', default=[], type=class_and(int), metavar='CLASS=N',
         help='add a class of N instances made on demand (process<i>.exe ...)')
     add('--fail-class', action='append', default=[], type=class_and(lambda s: int(s, 0)), metavar='CLASS=HRESULT',
@@ -752,7 +754,7 @@ def main():
                                 nt_hash=hashlib.new('md4', args.password.encode('utf-16-le')).digest(),
                                 computer=re.sub(r'[^A-Za-z0-9-]', '', computer)[:15] or 'KESTRANE',
                                 basic=args.basic and bool(args.https), tls_context=None, channel_binding_hash=None,
-                                kerberos=None)
+                                kerberos=None, sign_only=args.sign_only)
     if args.kerberos:
         if gssapi is None:
             sys.exit('wsman_server: python3-gssapi is not installed (apt-get install python3-gssapi)')
