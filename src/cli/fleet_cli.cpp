@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <fstream>
 #include <future>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -92,6 +95,8 @@ bool IsFleetCommand(const FleetOptions& o) {
 // Text a computer sent, made safe for a terminal: control characters become
 // U+FFFD so no escape sequence reaches it.
 std::string Safe(std::string s) {
+    // Nearly every value is printable ASCII already, which needs no copy.
+    if (std::all_of(s.begin(), s.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) return s;
     std::string out;
     for (char c : wmi::snapshot_detail::ValidUtf8(s)) {
         const auto u = static_cast<unsigned char>(c);
@@ -118,6 +123,62 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows, std::ostream&
         out << line << '\n';
     }
 }
+
+// A table whose rows must all be read before its first line is padded (a
+// report of 100 computers' thousand products is three million cells): the
+// cells' texts back to back in blocks with their lengths, and the columns'
+// widths kept as the rows come. Blocks, not one string, so that growing never
+// copies what is held. Every row has as many cells as the first.
+class CompactTable {
+public:
+    explicit CompactTable(std::size_t columns) : widths_(columns, 0) {}
+
+    void add(std::string_view cell) {
+        std::size_t& w = widths_[lengths_.size() % widths_.size()];
+        w = std::max(w, DisplayWidth(cell));
+        if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < cell.size()) {
+            blocks_.emplace_back();
+            blocks_.back().reserve(std::max(kBlock, cell.size()));
+        }
+        blocks_.back() += cell;
+        // An engine keeps no value of a gigabyte or more.
+        lengths_.push_back(static_cast<std::uint32_t>(cell.size()));
+    }
+
+    // As PrintTable prints the same rows.
+    void print(std::ostream& out) const {
+        std::string buf, line;
+        auto block = blocks_.begin();
+        std::size_t at = 0;
+        auto length = lengths_.begin();
+        const std::size_t n = widths_.size();
+        for (std::size_t k = 0; k < lengths_.size(); k += n) {
+            line.clear();
+            for (std::size_t c = 0; c < n; ++c) {
+                const std::size_t size = *length++;
+                if (block->size() - at < size) ++block, at = 0;
+                const std::string_view cell(block->data() + at, size);
+                at += size;
+                line += cell;
+                if (c + 1 < n) line.append(widths_[c] - DisplayWidth(cell) + 2, ' ');
+            }
+            while (!line.empty() && line.back() == ' ') line.pop_back();
+            buf += line;
+            buf += '\n';
+            if (buf.size() >= kBlock) {
+                out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
+                buf.clear();
+            }
+        }
+        out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
+    }
+
+private:
+    static constexpr std::size_t kBlock = std::size_t(1) << 20;
+    std::vector<std::size_t> widths_;
+    std::deque<std::string> blocks_;
+    std::deque<std::uint32_t> lengths_;
+};
 
 // A CSV cell: quoted when it holds a comma, quote or line break (quotes
 // doubled); text that a spreadsheet would take for a formula gets a leading
@@ -232,7 +293,7 @@ int ReportCommand(const FleetOptions& o, std::ostream& out) {
     auto store = OpenStore(o);
     // CSV and JSON go out row by row; the text table needs its widths first.
     fleet::Report rep;
-    std::vector<std::vector<std::string>> table;
+    std::optional<CompactTable> table;
     std::string line;
     auto header = [&](const fleet::Report& r) {
         rep = r;
@@ -241,8 +302,9 @@ int ReportCommand(const FleetOptions& o, std::ostream& out) {
             for (const auto& c : rep.columns) line += "," + CsvCell(c.name, true);
             out << line << "\r\n";
         } else if (!o.json) {
-            table.push_back({"Computer"});
-            for (const auto& c : rep.columns) table[0].push_back(FormatPropertyName(c.name));
+            table.emplace(rep.columns.size() + 1);
+            table->add("Computer");
+            for (const auto& c : rep.columns) table->add(FormatPropertyName(c.name));
         }
     };
     auto row = [&](fleet::ReportRow& row) {
@@ -260,15 +322,13 @@ int ReportCommand(const FleetOptions& o, std::ostream& out) {
             }
             out << line << "\r\n";
         } else {
-            std::vector<std::string> r{Safe(row.computer)};
-            r.reserve(rep.columns.size() + 1);
+            table->add(Safe(row.computer));
             for (std::size_t c = 0; c < rep.columns.size(); ++c)
-                r.push_back(Safe(ValueText(rep.columns[c], row.values[c], rep.className)));
-            table.push_back(std::move(r));
+                table->add(Safe(ValueText(rep.columns[c], row.values[c], rep.className)));
         }
     };
     store->report(o.positional[1], where, props, header, row);
-    if (!o.csv && !o.json) PrintTable(table, out);
+    if (table) table->print(out);
     return 0;
 }
 
