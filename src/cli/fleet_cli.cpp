@@ -1,6 +1,10 @@
 #include "cli/fleet_cli.h"
 
 #include <unistd.h>
+#if defined(__linux__) && defined(__GLIBC__)
+#include <malloc.h>
+#include <sys/mman.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -194,6 +198,28 @@ std::string CsvCell(std::string s, bool text) {
     return q + '"';
 }
 
+// A diff or a report builds tens of megabytes of small values, and taking
+// that memory from the kernel a 4 KB page at a time was a third of their
+// time. The heap now grows by `pad` at once, in 2 MB pages where the kernel
+// gives them only on request, and the loading threads share it.
+void UseLargePages(int pad) {
+#if defined(__linux__) && defined(__GLIBC__)
+    constexpr std::size_t kHuge = std::size_t(2) << 20;
+    mallopt(M_ARENA_MAX, 1);
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    mallopt(M_TOP_PAD, pad);
+    const auto from = reinterpret_cast<std::uintptr_t>(sbrk(0));
+    void* volatile grow = malloc(kHuge);  // grows the heap by the pad now
+    free(grow);
+    const auto to = reinterpret_cast<std::uintptr_t>(sbrk(0));
+    const std::uintptr_t start = (from + kHuge - 1) & ~(kHuge - 1);
+    if (to > start) madvise(reinterpret_cast<void*>(start), to - start, MADV_HUGEPAGE);
+#else
+    (void)pad;
+#endif
+}
+
 std::unique_ptr<fleet::Store> OpenStore(const FleetOptions& o) {
     return fleet::Store::Open(o.store.value_or(fleet::Store::DefaultPath()));
 }
@@ -290,6 +316,8 @@ int ReportCommand(const FleetOptions& o, std::ostream& out) {
         for (std::string p; std::getline(in, p, ',');)
             if (!p.empty()) props.push_back(p);
     }
+    // The text table holds every row; CSV and JSON hold one at a time.
+    UseLargePages(o.csv || o.json ? 64 << 20 : 256 << 20);
     auto store = OpenStore(o);
     // CSV and JSON go out row by row; the text table needs its widths first.
     fleet::Report rep;
@@ -358,6 +386,7 @@ std::shared_ptr<wmi::Provider> OpenSide(const FleetOptions& o, const std::string
 int DiffCommand(const FleetOptions& o, std::istream& in, std::ostream& out) {
     if (o.positional.size() != 3) throw FleetUsage("diff takes two computers: snapshot files, stored NAME[@WHEN] or live");
     const std::string password = ReadPassword(o, in);
+    UseLargePages(64 << 20);
     std::vector<std::string> names, namesOfB;
     // Two snapshot files load side by side: each is a parse of megabytes.
     // Other sides may ask about a host key, so they open one after the other.
