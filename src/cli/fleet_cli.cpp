@@ -408,8 +408,15 @@ int DiffCommand(const FleetOptions& o, std::istream& in, std::ostream& out) {
     options.all = o.all;
     const auto diffs = fleet::Diff(*a, *b, classes, options);
     static const char* const kKind[] = {"added", "removed", "changed"};
+    // The text goes out through one buffer, each instance's properties
+    // padded as PrintTable pads them: a diff is thousands of lines.
+    std::string text;
+    auto flush = [&] {
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        text.clear();
+    };
     for (const auto& c : diffs) {
-        if (!o.json) out << c.className << '\n';
+        if (!o.json) text += c.className + '\n';
         for (const auto& d : c.instances) {
             if (o.json) {
                 Json props = Json::object();
@@ -421,18 +428,30 @@ int DiffCommand(const FleetOptions& o, std::istream& in, std::ostream& out) {
                 out << j.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
                 continue;
             }
-            out << "  " << (d.kind == fleet::InstanceDiff::Added     ? "+ "
-                            : d.kind == fleet::InstanceDiff::Removed ? "- "
-                                                                     : "~ ")
-                << Safe(d.key) << '\n';
-            std::vector<std::vector<std::string>> rows;
-            for (const auto& p : d.properties)
-                rows.push_back({"     " + p.name, d.kind == fleet::InstanceDiff::Changed
-                                                      ? Safe(p.before) + " -> " + Safe(p.after)
-                                                      : Safe(d.kind == fleet::InstanceDiff::Added ? p.after : p.before)});
-            PrintTable(rows, out);
+            text += d.kind == fleet::InstanceDiff::Added ? "  + " : d.kind == fleet::InstanceDiff::Removed ? "  - " : "  ~ ";
+            text += Safe(d.key);
+            text += '\n';
+            std::size_t width = 0;
+            for (const auto& p : d.properties) width = std::max(width, DisplayWidth(p.name));
+            for (const auto& p : d.properties) {
+                const std::size_t start = text.size();
+                text += "     ";
+                text += p.name;
+                text.append(width - DisplayWidth(p.name) + 2, ' ');
+                if (d.kind == fleet::InstanceDiff::Changed) {
+                    text += Safe(p.before);
+                    text += " -> ";
+                    text += Safe(p.after);
+                } else {
+                    text += Safe(d.kind == fleet::InstanceDiff::Added ? p.after : p.before);
+                }
+                while (text.size() > start && text.back() == ' ') text.pop_back();
+                text += '\n';
+            }
+            if (text.size() >= (1u << 16)) flush();
         }
     }
+    flush();
     return 0;
 }
 
