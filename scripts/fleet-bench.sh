@@ -2,17 +2,18 @@
 # Figures for the fleet store (docs/performance.md): SQLite size per capture
 # against the snapshot file, a diff of two captures of this computer, and a
 # report over 100 stored computers.
-#   scripts/fleet-bench.sh [BUILD_DIR [SNAPSHOT]]
-# Without SNAPSHOT this computer is captured twice (a.json, b.json).
+#   scripts/fleet-bench.sh [BUILD_DIR [SNAPSHOT [LATER_SNAPSHOT]]]
+# Without SNAPSHOT this computer is captured twice (a.json, b.json); without
+# LATER_SNAPSHOT the diff compares SNAPSHOT with itself.
 set -euo pipefail
 cli="$(cd "${1:-build}" && pwd)/kestrane-cli"
-[ -n "${2:-}" ] && set -- "$1" "$(realpath "$2")"
+[ -n "${2:-}" ] && set -- "$1" "$(realpath "$2")" "${3:+$(realpath "$3")}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
 if [ -n "${2:-}" ]; then
-  cp "$2" a.json && cp "$2" b.json
+  cp "$2" a.json && cp "${3:-$2}" b.json
 else
   "$cli" capture a.json >/dev/null
   "$cli" capture b.json >/dev/null

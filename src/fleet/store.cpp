@@ -436,9 +436,20 @@ void Store::report(const std::string& className, const std::vector<Condition>& w
                              " is damaged (its properties are not a JSON object)");
         r[1].reset();
         row.values.reserve(rep.columns.size());
+        // Members come in the order of the declarations, which is the
+        // columns' order too unless --properties chose others: the member
+        // after the last one found is tried before a search.
+        auto& members = props.get_ref<Json::object_t&>();
+        std::size_t next = 0;
         for (const auto& d : rep.columns) {
-            auto it = props.find(d.name);
-            row.values.push_back(it != props.end() ? std::move(*it) : Json());
+            auto it = members.begin() + static_cast<std::ptrdiff_t>(next);
+            if (next >= members.size() || it->first != d.name) it = members.find(d.name);
+            if (it == members.end()) {
+                row.values.emplace_back();
+                continue;
+            }
+            row.values.push_back(std::move(it->second));
+            next = static_cast<std::size_t>(it - members.begin()) + 1;
         }
         onRow(row);
     });

@@ -1,3 +1,4 @@
+#include "cli/cli.h"
 #include "fleet/diff.h"
 #include "fleet/store_fixture.h"
 #include "wmi/linux/linux_provider.h"
@@ -111,6 +112,17 @@ TEST_F(DiffTest, KnownChangesAreFoundExactly) {
     EXPECT_EQ(list.row(1).text, "Changed");
     EXPECT_EQ(list.row(2).sub.at(0), "2.17.0 -> 9.99");
     EXPECT_EQ(list.row(2).text, "  SMBIOSBIOSVersion");
+
+    // kestrane-cli prints a change with the names padded to one column.
+    TempDir dir;
+    std::ofstream(dir.path() + "/a.json") << base_->dump();
+    std::ofstream(dir.path() + "/b.json") << after.dump();
+    std::ostringstream out, err;
+    EXPECT_EQ(cli::Run({"diff", "--class", "Win32_BIOS", dir.path() + "/a.json", dir.path() + "/b.json"}, out, err), 0);
+    EXPECT_EQ(out.str(), "Win32_BIOS\n"
+                         "  ~ Name=BIOS, Version=DELL - 9990\n"
+                         "     SMBIOSBIOSVersion  2.17.0 -> 9.99\n"
+                         "     Version            DELL - 2170 -> DELL - 9990\n");
 }
 
 TEST(Volatile, TheTableCoversCountersAndNotIdentity) {

@@ -84,6 +84,12 @@ TEST_P(ReportTest, JsonIsRawAndTextIsFormattedAsListed) {
     EXPECT_NE(text.find(shown), std::string::npos) << text;
     // A line break a computer sent cannot start a line of its own.
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+    // Columns as wide as their widest text in characters (U+FFFD takes three bytes).
+    EXPECT_EQ(report({"--properties", "VolumeName,DeviceID"}),
+              "Computer  Volume Name      Device ID\n"
+              "A         a,b \"q\"\xEF\xBF\xBDline     C:\n"
+              "B         =HYPERLINK(\"x\")  C:\n"
+              "C         -new             C:\n");
 }
 
 // Bad conditions, and a store whose instances are damaged (PostgreSQL keeps
