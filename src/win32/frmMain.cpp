@@ -101,7 +101,6 @@ void frmMain::createControls() {
                                0, 0, 10, 10, hwnd_, reinterpret_cast<HMENU>(IDC_LIST), inst, nullptr);
     ListView_SetExtendedListViewStyle(lvwMain_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_LABELTIP);
     ListView_SetImageList(lvwMain_, images_->small(), LVSIL_SMALL);
-    ListView_SetImageList(lvwMain_, images_->large(), LVSIL_NORMAL);
     LOGFONTW lf{};
     HFONT listFont = reinterpret_cast<HFONT>(SendMessageW(lvwMain_, WM_GETFONT, 0, 0));
     GetObjectW(listFont ? static_cast<HGDIOBJ>(listFont) : GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf);

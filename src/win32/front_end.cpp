@@ -169,6 +169,10 @@ void frmMain::listingFinished() {
 }
 
 void frmMain::setListMode(window::ListMode mode) {
+    // The large pictures wait for the first category listed: drawing them
+    // delayed every start.
+    if (mode == window::ListMode::Icons && !ListView_GetImageList(lvwMain_, LVSIL_NORMAL))
+        ListView_SetImageList(lvwMain_, images_->large(), LVSIL_NORMAL);
     LONG_PTR style = GetWindowLongPtrW(lvwMain_, GWL_STYLE) & ~LVS_TYPEMASK;
     SetWindowLongPtrW(lvwMain_, GWL_STYLE, style | (mode == window::ListMode::Icons ? LVS_ICON : LVS_REPORT));
 }
