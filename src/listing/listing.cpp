@@ -23,6 +23,23 @@ private:
     ListModel& list_;
 };
 
+// Gathers them into the rows of the instance being listed.
+class BlockRowSink : public ArrayRowSink {
+public:
+    explicit BlockRowSink(std::vector<ListRow>& rows) : rows_(rows) {}
+    void addRow(const std::string& key, const std::string& text, const std::string& icon,
+                const std::string& elementText) override {
+        ListRow& r = rows_.emplace_back();
+        r.key = key;
+        r.text = text;
+        r.icon = icon;
+        r.sub.push_back(elementText);
+    }
+
+private:
+    std::vector<ListRow>& rows_;
+};
+
 struct SummaryGroup {
     const char* className;
     const char* title;
@@ -154,42 +171,67 @@ void RunClassListing(const ListingNode& node, ListModel& list, ListingHost& host
 void List_Items_Vertically(const ListingNode& node, ListModel& list, ListingHost& host,
                            const ServicesFactory& GetWMIServices) {
     RunClassListing(node, list, host, GetWMIServices, [&](wmi::ObjectSet& set) {
-        ListRowSink sink(list);
         const std::string className = host.selectedNodeKey();
+        // An instance's block is built aside and appended whole, so the list
+        // only grows at its end: the leading properties stand first, last
+        // met first.
+        std::vector<ListRow> leading, rest;
+        BlockRowSink sink(rest);
+        // Each property's label, made once: instances of a class share the
+        // property order.
+        std::vector<std::pair<std::string, std::string>> labels;
         long n = 0;
         while (auto obj = set.Next()) {
             ++n;
             const std::string nText = std::to_string(n);
-            std::size_t header = list.addRow(node.key + nText, node.text, node.image);
-            list.setSubItem(header, 1, nText);
-            list.setBold(header, true);
-            list.setSubBold(header, true);
-            for (wmi::Property p : obj->Properties_()) {
-                const std::string& name = p.name();
-                std::string key = name;
-                key += kKeySeparator;
-                key += nText;
-                if (p.value().isArray()) {
-                    FormatPropertyValue(p, sink, key,
-                                        "    " + FormatPropertyName(name), "");
-                    continue;
+            ListRow header;
+            header.key = node.key + nText;
+            header.text = node.text;
+            header.icon = node.image;
+            header.sub.push_back(nText);
+            header.bold = header.subBold = true;
+            leading.clear();
+            rest.clear();
+            // Rows made before an error stay, as they would have been shown.
+            auto append = [&] {
+                list.addRow(std::move(header));
+                for (auto r = leading.rbegin(); r != leading.rend(); ++r) list.addRow(std::move(*r));
+                for (ListRow& r : rest) list.addRow(std::move(r));
+            };
+            try {
+                std::size_t i = 0;
+                for (wmi::Property p : obj->Properties_()) {
+                    const std::string& name = p.name();
+                    if (i == labels.size())
+                        labels.emplace_back(name, "    " + FormatPropertyName(name));
+                    else if (labels[i].first != name)
+                        labels[i] = {name, "    " + FormatPropertyName(name)};
+                    const std::string& label = labels[i++].second;
+                    auto keyOf = [&] {
+                        std::string key;
+                        key.reserve(name.size() + 2 + nText.size());
+                        key += name;
+                        key += kKeySeparator;
+                        key += nText;
+                        return key;
+                    };
+                    if (p.value().isArray()) {
+                        FormatPropertyValue(p, sink, keyOf(), label, "");
+                        continue;
+                    }
+                    std::string v = FormatPropertyValue(p, sink, "", "", className);
+                    if (v.empty() || IsCreationClassName(name)) continue;
+                    ListRow& row = IsLeadingProperty(name) ? leading.emplace_back() : rest.emplace_back();
+                    row.key = IsLeadingProperty(name) ? name + nText : keyOf();
+                    row.text = label;
+                    row.icon = "Info";
+                    row.sub.push_back(std::move(v));
                 }
-                std::string v = FormatPropertyValue(p, sink, "", "", className);
-                if (v.empty()) continue;
-                ListRow row;
-                row.text = "    " + FormatPropertyName(name);
-                row.icon = "Info";
-                row.sub.push_back(std::move(v));
-                if (IsLeadingProperty(name)) {
-                    row.key = name + nText;
-                    list.insertRow(header + 1, std::move(row));
-                } else if (IsCreationClassName(name)) {
-                    continue;
-                } else {
-                    row.key = std::move(key);
-                    list.addRow(std::move(row));
-                }
+            } catch (...) {
+                append();
+                throw;
             }
+            append();
             list.addRow("Space0" + nText, "    ", "");
             host.setListedCount(n);
             if (host.cancelRequested()) return false;

@@ -35,6 +35,21 @@ int WindowDpi(HWND hwnd) {
     return d > 0 ? d : 96;
 }
 
+// Moves a control only when its place changes: the layout runs again at
+// every change of the status bar's texts, and under Wine each move costs a
+// round trip to the server and a repaint even when nothing moves.
+void Place(HWND control, int x, int y, int cx, int cy) {
+    RECT r;
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+    if (r.left != x || r.top != y || r.right - r.left != cx || r.bottom - r.top != cy)
+        MoveWindow(control, x, y, cx, cy, TRUE);
+}
+
+void SetColumnWidth(HWND list, int column, int width) {
+    if (ListView_GetColumnWidth(list, column) != width) ListView_SetColumnWidth(list, column, width);
+}
+
 }  // namespace
 
 frmMain::frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends backends)
@@ -101,7 +116,6 @@ void frmMain::createControls() {
                                0, 0, 10, 10, hwnd_, reinterpret_cast<HMENU>(IDC_LIST), inst, nullptr);
     ListView_SetExtendedListViewStyle(lvwMain_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_LABELTIP);
     ListView_SetImageList(lvwMain_, images_->small(), LVSIL_SMALL);
-    ListView_SetImageList(lvwMain_, images_->large(), LVSIL_NORMAL);
     LOGFONTW lf{};
     HFONT listFont = reinterpret_cast<HFONT>(SendMessageW(lvwMain_, WM_GETFONT, 0, 0));
     GetObjectW(listFont ? static_cast<HGDIOBJ>(listFont) : GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf);
@@ -221,11 +235,11 @@ void frmMain::ArrangeControls() {
     tree_rect_ = r.tree;
     list_rect_ = r.list;
 
-    MoveWindow(tlbMain_, 2, 2, sm.cx, sm.cy, TRUE);
-    MoveWindow(tlbMainSub1_, 2 + sm.cx + gap, 2, s1.cx, s1.cy, TRUE);
-    MoveWindow(tlbMainSub2_, 2, 2 + std::max<int>(sm.cy, s1.cy), s2.cx, s2.cy, TRUE);
-    MoveWindow(treMain_, px(r.tree.left), px(r.tree.top), px(r.tree.width), px(r.tree.height), TRUE);
-    MoveWindow(lvwMain_, px(r.list.left), px(r.list.top), px(r.list.width), px(r.list.height), TRUE);
+    Place(tlbMain_, 2, 2, sm.cx, sm.cy);
+    Place(tlbMainSub1_, 2 + sm.cx + gap, 2, s1.cx, s1.cy);
+    Place(tlbMainSub2_, 2, 2 + std::max<int>(sm.cy, s1.cy), s2.cx, s2.cy);
+    Place(treMain_, px(r.tree.left), px(r.tree.top), px(r.tree.width), px(r.tree.height));
+    Place(lvwMain_, px(r.list.left), px(r.list.top), px(r.list.width), px(r.list.height));
     // The progress area is centred on the whole window.
     POINT origin{outer.left, outer.top};
     ScreenToClient(hwnd_, &origin);
@@ -260,10 +274,13 @@ void frmMain::ArrangeControls() {
     }
     SelectObject(dc, oldFont);
     ReleaseDC(sbrMain_, dc);
-    SendMessageW(sbrMain_, SB_SETPARTS, kPaneCount, reinterpret_cast<LPARAM>(widths));
+    int shown[kPaneCount];
+    if (SendMessageW(sbrMain_, SB_GETPARTS, kPaneCount, reinterpret_cast<LPARAM>(shown)) != kPaneCount ||
+        !std::equal(widths, widths + kPaneCount, shown))
+        SendMessageW(sbrMain_, SB_SETPARTS, kPaneCount, reinterpret_cast<LPARAM>(widths));
     if (core_.list().columns().size() == 2) {
-        ListView_SetColumnWidth(lvwMain_, 0, px(r.firstColumn));
-        ListView_SetColumnWidth(lvwMain_, 1, px(r.secondColumn));
+        SetColumnWidth(lvwMain_, 0, px(r.firstColumn));
+        SetColumnWidth(lvwMain_, 1, px(r.secondColumn));
     }
 }
 

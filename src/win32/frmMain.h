@@ -89,6 +89,8 @@ private:
     void lvwMain_ColumnClick(int column);
     void lvwMain_DblClick();
 
+    // The list model's rows to the view; `now` even while a listing runs.
+    void showRows(bool now);
     void syncColumns();
     void showSortArrow();
     void fitColumns();
@@ -114,6 +116,10 @@ private:
     bool sizingPointer_ = false;
     bool closing_ = false, settingSelection_ = false;
     unsigned long columnGeneration_ = static_cast<unsigned long>(-1);
+    // What the view was last told of the rows, and when.
+    std::size_t shownRows_ = 0;
+    unsigned long shownStructure_ = static_cast<unsigned long>(-1);
+    DWORD shownTick_ = 0;
     // What the header's arrow shows: column (or -1), direction, columns.
     int arrowColumn_ = -1;
     bool arrowDescending_ = false;

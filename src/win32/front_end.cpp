@@ -128,13 +128,29 @@ void frmMain::showSortArrow() {
     }
 }
 
-void frmMain::listChanged() {
+void frmMain::listChanged() { showRows(false); }
+
+// Under Wine each new count costs the view its scroll bars and size, and
+// drawing every visible row again cost more than listing them: a long
+// listing spent most of its time here. So while the core lists, rows only
+// added behind those shown are counted twice a second once the view
+// is full, and only they are drawn; anything else redraws the view.
+void frmMain::showRows(bool now) {
     syncColumns();
     ListModel& list = core_.list();
     LONG_PTR style = GetWindowLongPtrW(lvwMain_, GWL_STYLE);
     LONG_PTR wanted = list.headersHidden() ? (style | LVS_NOCOLUMNHEADER) : (style & ~LVS_NOCOLUMNHEADER);
     if (wanted != style) SetWindowLongPtrW(lvwMain_, GWL_STYLE, wanted);
-    ListView_SetItemCountEx(lvwMain_, static_cast<int>(list.rowCount()), LVSICF_NOSCROLL);
+    const std::size_t rows = list.rowCount();
+    const bool added = list.structureGeneration() == shownStructure_ && rows >= shownRows_ &&
+                       list.firstChangedRow() >= shownRows_;
+    const DWORD tick = GetTickCount();
+    const bool full = static_cast<std::size_t>(std::max(ListView_GetCountPerPage(lvwMain_), 0)) < shownRows_;
+    if (!now && added && core_.busy() && (rows == shownRows_ || (full && tick - shownTick_ < 500))) return;
+    ListView_SetItemCountEx(lvwMain_, static_cast<int>(rows), LVSICF_NOSCROLL | (added ? LVSICF_NOINVALIDATEALL : 0));
+    shownRows_ = rows;
+    shownStructure_ = list.structureGeneration();
+    shownTick_ = tick;
     list.resetChangeMark();
     showSortArrow();
 }
@@ -147,11 +163,16 @@ void frmMain::listReordered() {
 }
 
 void frmMain::listingFinished() {
+    showRows(true);
     ArrangeControls();
     fitColumns();
 }
 
 void frmMain::setListMode(window::ListMode mode) {
+    // The large pictures wait for the first category listed: drawing them
+    // delayed every start.
+    if (mode == window::ListMode::Icons && !ListView_GetImageList(lvwMain_, LVSIL_NORMAL))
+        ListView_SetImageList(lvwMain_, images_->large(), LVSIL_NORMAL);
     LONG_PTR style = GetWindowLongPtrW(lvwMain_, GWL_STYLE) & ~LVS_TYPEMASK;
     SetWindowLongPtrW(lvwMain_, GWL_STYLE, style | (mode == window::ListMode::Icons ? LVS_ICON : LVS_REPORT));
 }

@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <map>
+
 #include "core/platform.h"
 #include "window/icons.h"
 
@@ -33,14 +35,15 @@ HICON StockIconFor(const std::string& key, bool large) {
     return nullptr;
 }
 
-// A drawn picture, as the Qt window draws it: a rounded tile in the
-// picture's colour with its glyph.
-void DrawTile(HDC dc, int size, const window::IconPicture& picture) {
+// A drawn picture at `x` of the strip, as the Qt window draws it: a rounded
+// tile in the picture's colour with its glyph. `fonts` holds the glyph
+// fonts made so far, by height.
+void DrawTile(HDC dc, int x, int size, const window::IconPicture& picture, std::map<int, HFONT>& fonts) {
     const unsigned c = picture.rgb;
     HBRUSH brush = CreateSolidBrush(RGB((c >> 16) & 0xff, (c >> 8) & 0xff, c & 0xff));
     HPEN pen = CreatePen(PS_SOLID, 1, RGB(30, 30, 30));
     HGDIOBJ oldBrush = SelectObject(dc, brush), oldPen = SelectObject(dc, pen);
-    RoundRect(dc, 0, 0, size, size, size / 3, size / 3);
+    RoundRect(dc, x, 0, x + size, size, size / 3, size / 3);
     SelectObject(dc, oldBrush);
     SelectObject(dc, oldPen);
     DeleteObject(brush);
@@ -48,59 +51,66 @@ void DrawTile(HDC dc, int size, const window::IconPicture& picture) {
     const std::wstring glyph = WideFromUtf8(picture.glyph);
     // Three letters must fit where one may fill the tile.
     const int percent = glyph.size() >= 3 ? 36 : glyph.size() == 2 ? 46 : 62;
-    HFONT font = CreateFontW(-size * percent / 100, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
-                             CLEARTYPE_QUALITY, 0, L"Segoe UI");
+    HFONT& font = fonts[-size * percent / 100];
+    if (!font)
+        font = CreateFontW(-size * percent / 100, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY,
+                           0, L"Segoe UI");
     HGDIOBJ oldFont = SelectObject(dc, font);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(255, 255, 255));
-    RECT rc{0, 0, size, size};
+    RECT rc{x, 0, x + size, size};
     DrawTextW(dc, glyph.c_str(), static_cast<int>(glyph.size()), &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
     SelectObject(dc, oldFont);
-    DeleteObject(font);
 }
 
-void AddDrawn(HIMAGELIST list, int size, const window::IconPicture& picture) {
+// Every picture of one size, in the table's order: all drawn side by side on
+// one bitmap and added at once, then Windows' own where it has one. A device
+// context, a bitmap and a font per picture cost Wine half a second at start.
+HIMAGELIST MakeList(int size, bool large) {
+    const auto pictures = window::IconTable();
+    const int n = static_cast<int>(pictures.size());
+    HIMAGELIST list = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, n, 8);
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);
-    HBITMAP bmp = CreateCompatibleBitmap(screen, size, size), mask = CreateBitmap(size, size, 1, 1, nullptr);
-    HGDIOBJ old = SelectObject(dc, bmp);
-    RECT rc{0, 0, size, size};
+    HBITMAP strip = CreateCompatibleBitmap(screen, size * n, size);
+    HGDIOBJ old = SelectObject(dc, strip);
+    RECT rc{0, 0, size * n, size};
     HBRUSH magenta = CreateSolidBrush(RGB(255, 0, 255));
     FillRect(dc, &rc, magenta);
     DeleteObject(magenta);
-    DrawTile(dc, size, picture);
+    std::map<int, HFONT> fonts;
+    for (int i = 0; i < n; ++i) DrawTile(dc, i * size, size, pictures[static_cast<std::size_t>(i)], fonts);
     SelectObject(dc, old);
-    ImageList_AddMasked(list, bmp, RGB(255, 0, 255));
-    DeleteObject(bmp);
-    DeleteObject(mask);
+    for (auto& [height, font] : fonts) DeleteObject(font);
+    ImageList_AddMasked(list, strip, RGB(255, 0, 255));
+    DeleteObject(strip);
     DeleteDC(dc);
     ReleaseDC(nullptr, screen);
+    for (int i = 0; i < n; ++i) {
+        if (HICON icon = StockIconFor(pictures[static_cast<std::size_t>(i)].key, large)) {
+            ImageList_ReplaceIcon(list, i, icon);
+            DestroyIcon(icon);
+        }
+    }
+    return list;
 }
 
 }  // namespace
 
-ImageLists::ImageLists(int dpi) {
-    const int smallSize = MulDiv(16, dpi, 96), largeSize = MulDiv(32, dpi, 96);
-    const auto pictures = window::IconTable();
-    small_ = ImageList_Create(smallSize, smallSize, ILC_COLOR32 | ILC_MASK, static_cast<int>(pictures.size()), 8);
-    large_ = ImageList_Create(largeSize, largeSize, ILC_COLOR32 | ILC_MASK, static_cast<int>(pictures.size()), 8);
-    for (const window::IconPicture& picture : pictures) {
-        for (bool large : {false, true}) {
-            HIMAGELIST list = large ? large_ : small_;
-            if (HICON icon = StockIconFor(picture.key, large)) {
-                ImageList_AddIcon(list, icon);
-                DestroyIcon(icon);
-            } else {
-                AddDrawn(list, large ? largeSize : smallSize, picture);
-            }
-        }
+ImageLists::ImageLists(int dpi) : dpi_(dpi) {
+    small_ = MakeList(MulDiv(16, dpi, 96), false);
+    for (const window::IconPicture& picture : window::IconTable())
         index_[picture.key] = static_cast<int>(index_.size());
-    }
 }
 
 ImageLists::~ImageLists() {
     if (small_) ImageList_Destroy(small_);
     if (large_) ImageList_Destroy(large_);
+}
+
+HIMAGELIST ImageLists::large() {
+    if (!large_) large_ = MakeList(MulDiv(32, dpi_, 96), true);
+    return large_;
 }
 
 int ImageLists::index(const std::string& key) const {

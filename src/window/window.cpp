@@ -239,15 +239,16 @@ void WindowCore::setListedCount(long count) {
 void WindowCore::showListedCount() { ui_.setProgress("Listed " + std::to_string(listedCount_), 0, 0); }
 
 void WindowCore::yieldToUser(bool) {
-    // Input can only be seen by looking; look every 15 ms, so a long listing
-    // spends its time listing, the view catches up in batches of rows rather
-    // than row by row, and Cancel is still seen at once.
-    if (ui_.nowMs() - lastYieldMs_ < 15) return;
+    // Input can only be seen by looking; look every 30 ms, so a long listing
+    // spends its time listing (under Wine a look takes 5 to 10 ms), the view
+    // catches up in batches of rows rather than row by row, and Cancel is
+    // still seen at once.
+    if (ui_.nowMs() - lastYieldMs_ < 30) return;
     showListedCount();
     ui_.listChanged();
     ui_.processEvents();
     // Counted from the end of the look: under Wine a look can take longer
-    // than 15 ms, and counted from its start the listing got one instance
+    // than the interval, and counted from its start the listing got one instance
     // per look.
     lastYieldMs_ = ui_.nowMs();
 }

@@ -56,7 +56,7 @@ public:
     // bar: `total` 0 shows activity without an end.
     virtual void setProgress(const std::string& text, std::size_t step, std::size_t total) = 0;
     // Lets the user act (Cancel, closing the window) while the core works;
-    // the core calls it every 15 ms or so.
+    // the core calls it every 30 ms or so.
     virtual void processEvents() = 0;
     // The tree model was rebuilt (start, level change).
     virtual void treeRebuilt() = 0;
