@@ -7,31 +7,46 @@
 
 namespace kestrane::cli {
 
-namespace {
-
-const std::string& Cell(const ListRow& r, std::size_t c) {
-    static const std::string none;
-    if (c == 0) return r.text;
-    return c <= r.sub.size() ? r.sub[c - 1] : none;
-}
-
-}  // namespace
-
 TextListing::TextListing(std::ostream& out, bool horizontal, std::size_t heldRows)
     : out_(out), horizontal_(horizontal), heldRows_(std::max<std::size_t>(heldRows, 1)) {}
 
 void TextListing::take(ListModel& list) {
-    if (!settled_) {
-        if (list.rowCount() < heldRows_) return;
-        settle(list);
+    if (settled_) {
+        print(list);
+    } else {
+        // Packed, the held rows take a fraction of the list's memory, and the
+        // list's own rows are reused for the next instance.
+        hold(list);
+        if (rowEnds_.size() >= heldRows_) {
+            settle(list);
+            printHeld();
+        }
     }
-    print(list);
     list.clearRows();
 }
 
 void TextListing::finish(const ListModel& list) {
-    if (!settled_) settle(list);
-    print(list);
+    if (settled_) return print(list);
+    hold(list);
+    settle(list);
+    printHeld();
+}
+
+void TextListing::holdCell(std::size_t c, const std::string& text) {
+    held_ += text;
+    cellEnds_.push_back(held_.size());
+    if (widths_.size() <= c) widths_.resize(c + 1, 0);
+    widths_[c] = std::max(widths_[c], DisplayWidth(text));
+}
+
+void TextListing::hold(const ListModel& list) {
+    for (const auto& r : list.rows()) {
+        holdCell(0, r.text);
+        // Down the page only the first sub-item is printed.
+        const std::size_t subs = horizontal_ ? r.sub.size() : std::min<std::size_t>(r.sub.size(), 1);
+        for (std::size_t c = 0; c < subs; ++c) holdCell(c + 1, r.sub[c]);
+        rowEnds_.push_back(cellEnds_.size());
+    }
 }
 
 template <class Cells>
@@ -44,9 +59,9 @@ void TextListing::writeLine(Cells cell) {
             line_.append(pad, ' ');
             pos += pad;
         }
-        const std::string& t = cell(c);
+        const std::string_view t = cell(c);
         line_ += t;
-        pos += DisplayWidth(t);
+        if (c + 1 < starts_.size()) pos += DisplayWidth(t);
     }
     while (!line_.empty() && line_.back() == ' ') line_.pop_back();
     line_ += '\n';
@@ -59,15 +74,36 @@ void TextListing::settle(const ListModel& list) {
     std::vector<std::size_t> widths(ncols, 0);
     if (horizontal_)
         for (std::size_t c = 0; c < ncols; ++c) widths[c] = DisplayWidth(list.columns()[c].caption);
-    for (const auto& r : list.rows())
-        for (std::size_t c = 0; c + 1 < ncols; ++c) widths[c] = std::max(widths[c], DisplayWidth(Cell(r, c)));
+    for (std::size_t c = 0; c + 1 < ncols && c < widths_.size(); ++c) widths[c] = std::max(widths[c], widths_[c]);
     starts_.assign(ncols, 0);
     for (std::size_t c = 1; c < ncols; ++c) starts_[c] = starts_[c - 1] + widths[c - 1] + 2;
-    if (horizontal_ && ncols > 0) writeLine([&](std::size_t c) -> const std::string& { return list.columns()[c].caption; });
+    if (horizontal_ && ncols > 0) writeLine([&](std::size_t c) -> std::string_view { return list.columns()[c].caption; });
+}
+
+void TextListing::printHeld() {
+    const std::string_view text = held_;
+    std::size_t firstCell = 0;
+    for (std::size_t rowEnd : rowEnds_) {
+        writeLine([&](std::size_t c) -> std::string_view {
+            const std::size_t i = firstCell + c;
+            if (i >= rowEnd) return {};
+            const std::size_t begin = i == 0 ? 0 : cellEnds_[i - 1];
+            return text.substr(begin, cellEnds_[i] - begin);
+        });
+        firstCell = rowEnd;
+    }
+    // Settled, nothing is held again.
+    std::string().swap(held_);
+    std::vector<std::size_t>().swap(cellEnds_);
+    std::vector<std::size_t>().swap(rowEnds_);
 }
 
 void TextListing::print(const ListModel& list) {
-    for (const auto& r : list.rows()) writeLine([&](std::size_t c) -> const std::string& { return Cell(r, c); });
+    for (const auto& r : list.rows())
+        writeLine([&](std::size_t c) -> std::string_view {
+            if (c == 0) return r.text;
+            return c <= r.sub.size() ? std::string_view(r.sub[c - 1]) : std::string_view();
+        });
 }
 
 }  // namespace kestrane::cli
