@@ -17,7 +17,7 @@ void TextListing::take(ListModel& list) {
         // Packed, the held rows take a fraction of the list's memory, and the
         // list's own rows are reused for the next instance.
         hold(list);
-        if (rowEnds_.size() >= heldRows_) {
+        if (rowsHeld() >= heldRows_) {
             settle(list);
             printHeld();
         }
@@ -32,20 +32,33 @@ void TextListing::finish(const ListModel& list) {
     printHeld();
 }
 
-void TextListing::holdCell(std::size_t c, const std::string& text) {
-    held_ += text;
-    cellEnds_.push_back(held_.size());
-    if (widths_.size() <= c) widths_.resize(c + 1, 0);
-    widths_[c] = std::max(widths_[c], DisplayWidth(text));
-}
-
 void TextListing::hold(const ListModel& list) {
+    if (held_.capacity() < kReserved) {
+        // Untouched, reserved memory costs nothing; growing by copying would
+        // touch every page of what is held again.
+        held_.reserve(kReserved);
+        cellEnds_.reserve(kReserved / 16);
+    }
     for (const auto& r : list.rows()) {
-        holdCell(0, r.text);
-        // Down the page only the first sub-item is printed.
-        const std::size_t subs = horizontal_ ? r.sub.size() : std::min<std::size_t>(r.sub.size(), 1);
-        for (std::size_t c = 0; c < subs; ++c) holdCell(c + 1, r.sub[c]);
-        rowEnds_.push_back(cellEnds_.size());
+        held_ += r.text;
+        cellEnds_.push_back(held_.size());
+        if (horizontal_) {
+            widths_.resize(std::max(widths_.size(), r.sub.size() + 1), 0);
+            widths_[0] = std::max(widths_[0], DisplayWidth(r.text));
+            for (std::size_t c = 0; c < r.sub.size(); ++c) {
+                held_ += r.sub[c];
+                cellEnds_.push_back(held_.size());
+                widths_[c + 1] = std::max(widths_[c + 1], DisplayWidth(r.sub[c]));
+            }
+            rowEnds_.push_back(cellEnds_.size());
+        } else {
+            // Down the page every row is a label and a value, only the
+            // label's width counts, and the rows need no ends of their own.
+            if (!r.sub.empty()) held_ += r.sub[0];
+            cellEnds_.push_back(held_.size());
+            widths_.resize(1, 0);
+            widths_[0] = std::max(widths_[0], DisplayWidth(r.text));
+        }
     }
 }
 
@@ -83,7 +96,8 @@ void TextListing::settle(const ListModel& list) {
 void TextListing::printHeld() {
     const std::string_view text = held_;
     std::size_t firstCell = 0;
-    for (std::size_t rowEnd : rowEnds_) {
+    for (std::size_t row = 0, rows = rowsHeld(); row < rows; ++row) {
+        const std::size_t rowEnd = horizontal_ ? rowEnds_[row] : firstCell + 2;
         writeLine([&](std::size_t c) -> std::string_view {
             const std::size_t i = firstCell + c;
             if (i >= rowEnd) return {};

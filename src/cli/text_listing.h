@@ -33,8 +33,9 @@ public:
     void finish(const ListModel& list);
 
 private:
+    static constexpr std::size_t kReserved = 4 << 20;  // bytes of held text reserved at first
     void hold(const ListModel& list);
-    void holdCell(std::size_t c, const std::string& text);
+    std::size_t rowsHeld() const { return horizontal_ ? rowEnds_.size() : cellEnds_.size() / 2; }
     void settle(const ListModel& list);
     void printHeld();
     void print(const ListModel& list);
@@ -47,7 +48,7 @@ private:
     bool settled_ = false;
     std::string held_;                   // the held cells back to back
     std::vector<std::size_t> cellEnds_;  // where each held cell ends in held_
-    std::vector<std::size_t> rowEnds_;   // where each held row's cells end in cellEnds_
+    std::vector<std::size_t> rowEnds_;   // across: where each held row's cells end in cellEnds_
     std::vector<std::size_t> widths_;    // the widest held cell of each column
     std::vector<std::size_t> starts_;    // where each column begins
     std::string line_;                   // one buffer for every line
