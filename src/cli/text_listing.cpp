@@ -3,9 +3,20 @@
 #include <algorithm>
 #include <ostream>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 #include "cli/text_width.h"
 
 namespace kestrane::cli {
+
+void AdviseHugePages([[maybe_unused]] void* p, [[maybe_unused]] std::size_t bytes) {
+#ifdef __linux__
+    // Only the pages of the block itself; a refusal leaves small pages.
+    ::madvise(p, bytes & ~std::size_t{4095}, MADV_HUGEPAGE);
+#endif
+}
 
 TextListing::TextListing(std::ostream& out, bool horizontal, std::size_t heldRows)
     : out_(out), horizontal_(horizontal), heldRows_(std::max<std::size_t>(heldRows, 1)) {}
@@ -32,13 +43,33 @@ void TextListing::finish(const ListModel& list) {
     printHeld();
 }
 
+namespace {
+
+// Room for `need`: a little at first (a summary holds a few dozen rows),
+// then at once a block of huge pages, doubled when full. Growing by
+// doubling from small would copy, and fault in every small page on the way.
+template <class Buffer>
+void MakeRoom(Buffer& b, std::size_t need, std::size_t first) {
+    if (need <= b.capacity()) return;
+    const std::size_t size = sizeof(typename Buffer::value_type), held = b.capacity() * size;
+    const std::size_t bytes = held < first ? first : std::max(2 * held, 2 * kHugePage);
+    b.reserve(std::max(need, bytes / size));
+}
+
+}  // namespace
+
 void TextListing::hold(const ListModel& list) {
-    if (held_.capacity() < kReserved) {
-        // Untouched, reserved memory costs nothing; growing by copying would
-        // touch every page of what is held again.
-        held_.reserve(kReserved);
-        cellEnds_.reserve(kReserved / 16);
+    std::size_t bytes = 0, cells = 0;
+    for (const auto& r : list.rows()) {
+        bytes += r.text.size();
+        if (horizontal_)
+            for (const auto& s : r.sub) bytes += s.size();
+        else if (!r.sub.empty())
+            bytes += r.sub[0].size();
+        cells += horizontal_ ? 1 + r.sub.size() : 2;
     }
+    MakeRoom(held_, held_.size() + bytes, 64 << 10);
+    MakeRoom(cellEnds_, cellEnds_.size() + cells, 64 << 10);
     for (const auto& r : list.rows()) {
         held_ += r.text;
         cellEnds_.push_back(held_.size());
@@ -94,7 +125,7 @@ void TextListing::settle(const ListModel& list) {
 }
 
 void TextListing::printHeld() {
-    const std::string_view text = held_;
+    const std::string_view text(held_.data(), held_.size());
     std::size_t firstCell = 0;
     for (std::size_t row = 0, rows = rowsHeld(); row < rows; ++row) {
         const std::size_t rowEnd = horizontal_ ? rowEnds_[row] : firstCell + 2;
@@ -107,8 +138,8 @@ void TextListing::printHeld() {
         firstCell = rowEnd;
     }
     // Settled, nothing is held again.
-    std::string().swap(held_);
-    std::vector<std::size_t>().swap(cellEnds_);
+    decltype(held_)().swap(held_);
+    decltype(cellEnds_)().swap(cellEnds_);
     std::vector<std::size_t>().swap(rowEnds_);
 }
 
