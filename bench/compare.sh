@@ -10,10 +10,14 @@
 # itself; then the peak memory of plain-text listings of a generated
 # 1 000 000-instance snapshot, both orientations (bench/gen-big-snapshot.py).
 #
-# usage: bench/compare.sh [KESTRANE_CLI] [RUNS]
+# usage: bench/compare.sh [--install] [--processes] [KESTRANE_CLI] [RUNS]
 #   KESTRANE_CLI  default build/kestrane-cli
 #   RUNS          runs per command, the median is taken (default 9)
 #   --install     first installs lshw and hyperfine with apt-get (needs root)
+#   --processes   only the process and thread lists (both sizes)
+#
+# The process list is also run alternately with ps (bench/side_by_side.py):
+# median wall and processor time (user + system of every thread) of each.
 #
 # Uses hyperfine when installed, otherwise its own loop of medians. Other
 # work on the machine moves wall times: note the load average printed.
@@ -23,6 +27,12 @@ if [[ "${1:-}" == "--install" ]]; then
   shift
   # Only for this script; the program itself never runs either.
   apt-get install -y --no-install-recommends lshw hyperfine
+fi
+
+only_processes=false
+if [[ "${1:-}" == "--processes" ]]; then
+  shift
+  only_processes=true
 fi
 
 cli=${1:-build/kestrane-cli}
@@ -62,6 +72,7 @@ echo "load average: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) processors; media
 command -v hyperfine > /dev/null && echo "timing: hyperfine" || echo "timing: own loop (hyperfine not installed)"
 printf '%-44s %13s %13s %8s\n' "" "kestrane-cli" "other" "ratio"
 
+if ! $only_processes; then
 if command -v lshw > /dev/null; then
   row "summary / lshw -json" "$(median_ms "$cli" summary)" "$(median_ms lshw -json)"
 else
@@ -69,6 +80,7 @@ else
 fi
 
 row "summary / tree" "$(median_ms "$cli" summary)" "$(median_ms "$cli" tree)"
+fi
 
 ps_cmd=(ps -eo pid,ppid,user,comm,rss,vsz,etime,args)
 ps_threads=(ps -eLo pid,lwp,pri,stat,time,comm)
@@ -78,20 +90,9 @@ lists() {
   t=$(ls -d /proc/[0-9]*/task/[0-9]* 2> /dev/null | wc -l)
   row "list Win32_Process / ps ($n processes)" "$(median_ms "$cli" list Win32_Process)" "$(median_ms "${ps_cmd[@]}")"
   row "list Win32_Thread / ps -L ($t threads)" "$(median_ms "$cli" list Win32_Thread)" "$(median_ms "${ps_threads[@]}")"
-  # Processor time (user + system) of one run each, in ms, summed over 5 runs.
-  printf '%-44s %10s ms %10s ms %8s\n' "  CPU time, 5 runs: list Win32_Process / ps" \
-    "$(cpu_ms "$cli" list Win32_Process)" "$(cpu_ms "${ps_cmd[@]}")" ""
-}
-cpu_ms() {
-  local tf i total=0 t
-  tf=$(mktemp)
-  for ((i = 0; i < 5; i++)); do
-    /usr/bin/time -f '%U %S' -o "$tf" "$@" > /dev/null 2>&1 || true
-    t=$(awk '{printf "%d", ($1 + $2) * 1000}' "$tf")
-    total=$((total + t))
-  done
-  rm -f "$tf"
-  echo "$total"
+  echo "  list Win32_Process and ps alternately, medians of $runs:"
+  python3 "$(dirname "$0")/side_by_side.py" "$runs" kestrane-cli ps -- "$cli" list Win32_Process -- "${ps_cmd[@]}" |
+    sed 's/^/    /'
 }
 lists
 
@@ -106,6 +107,7 @@ done
 lists
 cleanup
 pids=()
+$only_processes && exit 0
 
 # Peak resident memory of plain-text listings of a million instances.
 big=$(mktemp --suffix=.json)

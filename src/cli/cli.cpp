@@ -538,7 +538,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
             // A recorded computer cannot fail in the middle of a class (the
             // file was checked whole at load), so its rows can go out as they
             // come without leaving half a listing before an error.
-            if (!s.snapshot) {
+            if (!s.snapshot && s.opt.json) {
                 Select(s, opt.positional[1], list);
                 PrintList(s, list, opt.horizontal, out);
             } else if (s.opt.json) {
@@ -555,7 +555,8 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
                 flush(list);
                 if (!columnsOut) PrintJsonColumns(list, out);
             } else {
-                TextListing text(out, opt.horizontal);
+                // A live class is held whole (packed) and printed at the end.
+                TextListing text(out, opt.horizontal, s.snapshot ? TextListing::kHeldRows : TextListing::kHoldAll);
                 Select(s, opt.positional[1], list, [&](ListModel& l) { text.take(l); });
                 text.finish(list);
             }

@@ -85,6 +85,7 @@ std::optional<ProcStat> ParseProcStat(std::string_view text) {
     auto unum = [&](int field) { return ParseUInt(f[static_cast<std::size_t>(field - 3)]).value_or(0); };
     s.ppid = static_cast<int>(num(4));
     s.session = static_cast<int>(num(6));
+    s.flags = unum(9);
     s.minflt = unum(10);
     s.majflt = unum(12);
     s.utime = unum(14);

@@ -19,6 +19,7 @@ struct ProcStat {
     char state = '?';
     int ppid = 0;
     int session = 0;
+    std::uint64_t flags = 0;  // the kernel's PF_* flags
     std::uint64_t minflt = 0, majflt = 0;
     std::uint64_t utime = 0, stime = 0;  // clock ticks
     long priority = 0, nice = 0;

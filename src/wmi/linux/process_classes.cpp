@@ -7,8 +7,10 @@
 
 namespace wmi::lnx {
 
-std::optional<std::uint64_t> ProcessInfo::statusBytes(const char* key) const {
-    auto field = statusField(key);
+namespace {
+
+// A status figure ("1234 kB") in bytes.
+std::optional<std::uint64_t> FigureBytes(std::optional<std::string_view> field) {
     if (!field) return std::nullopt;
     auto [number, unit] = FirstTwoWords(*field);
     if (number.empty()) return std::nullopt;
@@ -16,6 +18,10 @@ std::optional<std::uint64_t> ProcessInfo::statusBytes(const char* key) const {
     if (!v) return std::nullopt;
     return unit == "kB" ? *v * 1024 : *v;
 }
+
+}  // namespace
+
+std::optional<std::uint64_t> ProcessInfo::statusBytes(const char* key) const { return FigureBytes(statusField(key)); }
 
 std::optional<std::uint64_t> ProcessInfo::commitBytes() const {
     auto data = statusBytes("VmData"), stack = statusBytes("VmStk");
@@ -45,7 +51,7 @@ std::string ProcessInfo::name() const {
     return stat.comm;
 }
 
-std::optional<ProcessInfo> ReadProcess(const Context& ctx, const std::string& dir, bool withDetails) {
+std::optional<ProcessInfo> ReadProcess(const Context& ctx, const std::string& dir, bool withDetails, bool withStatus) {
     const auto files = ctx.fs().openDirectory(dir);
     auto statText = files->read("stat", 4096);
     if (!statText) return std::nullopt;  // gone
@@ -53,27 +59,69 @@ std::optional<ProcessInfo> ReadProcess(const Context& ctx, const std::string& di
     if (!stat) return std::nullopt;
     ProcessInfo p;
     p.stat = std::move(*stat);
-    if (auto st = files->read("status", 64 * 1024)) p.statusText = std::move(*st);
+    // PF_KTHREAD: the kernel shows no memory map, executable, command line,
+    // descriptor or audit session for a kernel thread, so their files need
+    // no reading (a third of the processes of an idle computer).
+    const bool kernelThread = withDetails && (p.stat.flags & 0x00200000) != 0;
+    if (withStatus && !kernelThread)
+        if (auto st = files->read("status", 64 * 1024)) p.statusText = std::move(*st);
     if (!withDetails) return p;
+    auto readIo = [&] {
+        if (auto io = files->read("io", 4096)) {
+            auto get = [&](const char* k) -> std::optional<std::uint64_t> {
+                auto v = FindKeyValue(*io, k, ':');
+                return v ? ParseUInt(*v) : std::nullopt;
+            };
+            p.readOps = get("syscr"), p.readBytes = get("rchar"), p.writeOps = get("syscw"), p.writeBytes = get("wchar");
+        }
+    };
+    if (kernelThread) {
+        readIo();
+        return p;
+    }
     if (auto exe = files->readLink("exe")) p.exe = *exe;
     if (auto cmd = files->read("cmdline", 256 * 1024)) p.args = ParseCmdline(*cmd);
     // An unreadable descriptor table lists as empty; only a process with no
     // descriptors at all truly has zero, and those are kernel threads, which
     // have no table to count.
     if (auto fds = files->countEntries("fd")) p.fdCount = fds;
-    if (auto io = files->read("io", 4096)) {
-        auto get = [&](const char* k) -> std::optional<std::uint64_t> {
-            auto v = FindKeyValue(*io, k, ':');
-            return v ? ParseUInt(*v) : std::nullopt;
-        };
-        p.readOps = get("syscr"), p.readBytes = get("rchar"), p.writeOps = get("syscw"), p.writeBytes = get("wchar");
-    }
+    readIo();
     if (auto text = files->read("sessionid", 64))
         if (auto s = ParseUInt(*text); s && *s != 0xFFFFFFFFull) p.auditSession = s;
     return p;
 }
 
 namespace {
+
+// The memory lines of a status file, found in one pass over it (asked for
+// one by one, each would be a search of the whole file): for each key the
+// last line whose key, trimmed, it is, as FindKeyValue reads them.
+struct StatusMemory {
+    std::optional<std::string_view> size, peak, rss, hwm, anon, swap, data, stack;
+
+    explicit StatusMemory(std::string_view text) {
+        auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r') || c == '\0'; };
+        auto trim = [&](std::string_view v) {
+            while (!v.empty() && blank(v.front())) v.remove_prefix(1);
+            while (!v.empty() && blank(v.back())) v.remove_suffix(1);
+            return v;
+        };
+        const std::pair<std::string_view, std::optional<std::string_view>*> wanted[] = {
+            {"VmPeak", &peak}, {"VmSize", &size}, {"VmHWM", &hwm},  {"VmRSS", &rss},
+            {"RssAnon", &anon}, {"VmData", &data}, {"VmStk", &stack}, {"VmSwap", &swap}};
+        while (!text.empty()) {
+            const std::size_t eol = std::min(text.find('\n'), text.size());
+            const std::string_view line = text.substr(0, eol);
+            text.remove_prefix(std::min(eol + 1, text.size()));
+            const std::size_t colon = line.find(':');
+            if (colon == std::string_view::npos) continue;
+            const std::string_view key = trim(line.substr(0, colon));
+            if (key.size() < 5 || (key[0] != 'V' && key[0] != 'R')) continue;
+            for (const auto& [name, field] : wanted)
+                if (key == name) *field = trim(line.substr(colon + 1));
+        }
+    }
+};
 
 struct ProcessQuery {
     std::optional<std::string> osName, host, kernel;
@@ -122,17 +170,18 @@ std::optional<Object> ProcessInstance(const Context& ctx, const SchemaPtr& schem
     r.setU32("HandleCount", p->fdCount);
     r.setU32("PageFaults", p->stat.minflt + p->stat.majflt);
     // Kernel threads have no user memory: their sizes are Null, not zero.
-    if (p->statusField("VmSize")) {
-        r.setU64("VirtualSize", p->statusBytes("VmSize"));
-        r.setU64("PeakVirtualSize", p->statusBytes("VmPeak"));
-        r.setU64("WorkingSetSize", p->statusBytes("VmRSS"));
-        if (auto hwm = p->statusBytes("VmHWM")) r.setU32("PeakWorkingSetSize", *hwm / 1024);  // in KB
+    if (const StatusMemory m(p->statusText); m.size) {
+        r.setU64("VirtualSize", FigureBytes(m.size));
+        r.setU64("PeakVirtualSize", FigureBytes(m.peak));
+        r.setU64("WorkingSetSize", FigureBytes(m.rss));
+        if (auto hwm = FigureBytes(m.hwm)) r.setU32("PeakWorkingSetSize", *hwm / 1024);  // in KB
         // Private memory: anonymous pages, resident or swapped out.
-        auto anon = p->statusBytes("RssAnon"), swap = p->statusBytes("VmSwap");
+        auto anon = FigureBytes(m.anon), swap = FigureBytes(m.swap);
         if (anon && swap) r.setU64("PrivatePageCount", *anon + *swap);
-        // "Page file usage" is the commit charge, in KB; Linux keeps no
-        // peak of it, so PeakPageFileUsage stays Null.
-        if (auto commit = p->commitBytes()) r.setU32("PageFileUsage", *commit / 1024);
+        // "Page file usage" is the commit charge (data and stack), in KB;
+        // Linux keeps no peak of it, so PeakPageFileUsage stays Null.
+        auto data = FigureBytes(m.data), stack = FigureBytes(m.stack);
+        if (data && stack) r.setU32("PageFileUsage", (*data + *stack) / 1024);
     }
     r.setU32("SessionId", p->auditSession);
     r.setU64("ReadOperationCount", p->readOps).setU64("ReadTransferCount", p->readBytes);
@@ -160,7 +209,7 @@ std::optional<Object> ThreadInstance(const Context& ctx, const SchemaPtr& schema
                                      const std::string& key) {
     const std::size_t slash = key.find('/');
     const std::string pid = key.substr(0, slash), tid = key.substr(slash + 1);
-    auto p = ReadProcess(ctx, "/proc/" + pid + "/task/" + tid, false);
+    auto p = ReadProcess(ctx, "/proc/" + pid + "/task/" + tid, false, false);
     if (!p) return std::nullopt;
     Row r(schema);
     r.set("CreationClassName", "Win32_Thread").set("CSCreationClassName", "Win32_ComputerSystem");

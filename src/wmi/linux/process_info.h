@@ -38,8 +38,12 @@ struct ProcessInfo {
 std::optional<std::uint64_t> WindowsPriority(const ProcStat& s);
 
 // dir is "/proc/<pid>" or "/proc/<pid>/task/<tid>". Nothing when the process
-// has gone. withDetails reads the command line, descriptors and I/O too.
-std::optional<ProcessInfo> ReadProcess(const Context& ctx, const std::string& dir, bool withDetails);
+// has gone. withDetails reads the command line, descriptors and I/O too;
+// withStatus false leaves the status file unread. A kernel thread's details
+// are its I/O counters alone: it has no memory, executable, command line,
+// descriptors or audit session of its own.
+std::optional<ProcessInfo> ReadProcess(const Context& ctx, const std::string& dir, bool withDetails,
+                                       bool withStatus = true);
 
 // Ticks to 100-nanosecond units.
 inline std::uint64_t TicksTo100ns(std::uint64_t ticks, long hz) {

@@ -1,6 +1,7 @@
 // A cursor that produces its instances on worker threads ahead of the reader,
 // in the order of its keys, so that the kernel's work of reading one /proc
-// entry overlaps the reader's formatting of the previous ones.
+// entry overlaps the reader's formatting of the previous ones. A reader
+// that finds its next instance not ready produces the next unclaimed one.
 #pragma once
 
 #include <condition_variable>
@@ -30,6 +31,8 @@ private:
         std::exception_ptr error;
     };
     void work();
+    // Produces the next unclaimed key into its slot; called and returns locked.
+    void produceClaimed(std::unique_lock<std::mutex>& lock);
 
     std::vector<std::string> keys_;
     LazyCursor::Producer produce_;
