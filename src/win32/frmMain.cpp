@@ -46,6 +46,13 @@ void Place(HWND control, int x, int y, int cx, int cy) {
         MoveWindow(control, x, y, cx, cy, TRUE);
 }
 
+// Icons flow again to the list's new width: Wine's list view does not
+// arrange a virtual list by itself.
+void PlaceList(HWND list, int x, int y, int cx, int cy) {
+    Place(list, x, y, cx, cy);
+    if ((GetWindowLongPtrW(list, GWL_STYLE) & LVS_TYPEMASK) == LVS_ICON) ListView_Arrange(list, LVA_ALIGNTOP);
+}
+
 void SetColumnWidth(HWND list, int column, int width) {
     if (ListView_GetColumnWidth(list, column) != width) ListView_SetColumnWidth(list, column, width);
 }
@@ -239,7 +246,7 @@ void frmMain::ArrangeControls() {
     Place(tlbMainSub1_, 2 + sm.cx + gap, 2, s1.cx, s1.cy);
     Place(tlbMainSub2_, 2, 2 + std::max<int>(sm.cy, s1.cy), s2.cx, s2.cy);
     Place(treMain_, px(r.tree.left), px(r.tree.top), px(r.tree.width), px(r.tree.height));
-    Place(lvwMain_, px(r.list.left), px(r.list.top), px(r.list.width), px(r.list.height));
+    PlaceList(lvwMain_, px(r.list.left), px(r.list.top), px(r.list.width), px(r.list.height));
     // The progress area is centred on the whole window.
     POINT origin{outer.left, outer.top};
     ScreenToClient(hwnd_, &origin);
@@ -302,7 +309,7 @@ void frmMain::Form_MouseMove(bool leftButton, int xPixels) {
         list_rect_.width = *r.listWidth;
         list_rect_.left = *r.listLeft;
         MoveWindow(treMain_, px(tree_rect_.left), px(tree_rect_.top), px(tree_rect_.width), px(tree_rect_.height), TRUE);
-        MoveWindow(lvwMain_, px(list_rect_.left), px(list_rect_.top), px(list_rect_.width), px(list_rect_.height), TRUE);
+        PlaceList(lvwMain_, px(list_rect_.left), px(list_rect_.top), px(list_rect_.width), px(list_rect_.height));
     }
 }
 

@@ -148,6 +148,9 @@ void frmMain::showRows(bool now) {
     const bool full = static_cast<std::size_t>(std::max(ListView_GetCountPerPage(lvwMain_), 0)) < shownRows_;
     if (!now && added && core_.busy() && (rows == shownRows_ || (full && tick - shownTick_ < 500))) return;
     ListView_SetItemCountEx(lvwMain_, static_cast<int>(rows), LVSICF_NOSCROLL | (added ? LVSICF_NOINVALIDATEALL : 0));
+    // Windows lays a virtual list's icons out by itself; Wine keeps them all
+    // at the origin until told to arrange them.
+    if ((wanted & LVS_TYPEMASK) == LVS_ICON) ListView_Arrange(lvwMain_, LVA_ALIGNTOP);
     shownRows_ = rows;
     shownStructure_ = list.structureGeneration();
     shownTick_ = tick;

@@ -111,6 +111,12 @@ public:
         SendMessageW(header, WM_LBUTTONUP, 0, point);
     }
 
+    POINT itemPosition(HWND lv, int row) {
+        POINT p{-1, -1};
+        send(lv, LVM_GETITEMPOSITION, static_cast<WPARAM>(row), p);
+        return p;
+    }
+
     void selectRows(HWND lv, const std::vector<int>& rows) {
         LVITEMW item{};
         item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;

@@ -380,8 +380,10 @@ void ListingChecks(App& app, const Fixture& f, const std::vector<Node>& nodes, b
     if (category == nodes.end() || lacking == nodes.end()) return Check(false, "the tree has a category and a class not recorded");
     Select(app, category->item);
     WaitIdle(app);
-    Check((GetWindowLongW(app.list, GWL_STYLE) & LVS_TYPEMASK) == LVS_ICON && app.rp->listCount(app.list) > 0,
+    Check((GetWindowLongW(app.list, GWL_STYLE) & LVS_TYPEMASK) == LVS_ICON && app.rp->listCount(app.list) > 1,
           category->text + " lists its children as large icons");
+    const POINT first = app.rp->itemPosition(app.list, 0), second = app.rp->itemPosition(app.list, 1);
+    Check(first.x != second.x || first.y != second.y, "the icons lie side by side, not on one another");
     Select(app, lacking->item);
     const std::string text = Message(app);
     Check(text == "This feature is NOT supported by the computer...!", lacking->key + " (not recorded) says so (" + text + ")");
