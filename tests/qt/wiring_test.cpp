@@ -88,10 +88,13 @@ TEST_F(ComputerTest, FindBarSitsAboveTheListAndSelectsEachMatch) {
     QTest::keyClicks(w->findBar()->textBox(), "DISK 1");
     EXPECT_EQ(w->findBar()->statusLabel()->text(), "1 of 2");
     const int first = w->lvwReport()->currentIndex().row();
+    // Return, Find Next and Find Previous each move the selection.
     QTest::keyClick(w->findBar()->textBox(), Qt::Key_Return);
     EXPECT_GT(w->lvwReport()->currentIndex().row(), first);
-    w->action("mnuEdtFindPrevious")->trigger();
+    w->action("mnuEdtFindNext")->trigger();
     EXPECT_EQ(w->lvwReport()->currentIndex().row(), first);
+    w->action("mnuEdtFindPrevious")->trigger();
+    EXPECT_GT(w->lvwReport()->currentIndex().row(), first);
     QTest::keyClick(w->findBar()->textBox(), Qt::Key_Escape);
     EXPECT_FALSE(w->findBar()->isVisible());
 
