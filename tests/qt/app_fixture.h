@@ -2,6 +2,7 @@
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <functional>
 #include <memory>
 
 #include "qt/frmMain.h"
@@ -27,13 +28,17 @@ protected:
         settings_ = QtSettingsStore::AtPath(iniPath_);
     }
 
-    std::unique_ptr<frmMain> MakeWindow(wmi::Backends backends = {}) {
+    // A shown window; `prepare` runs before it shows.
+    std::unique_ptr<frmMain> MakeWindow(wmi::Backends backends = {}, SecretStore* secrets = nullptr,
+                                        const std::function<void(frmMain&)>& prepare = {}) {
         if (!backends.local) backends.local = [] { return std::make_shared<wmi::EmptyProvider>(); };
-        auto w = std::make_unique<frmMain>(*settings_, secrets_, std::move(backends));
+        auto w = std::make_unique<frmMain>(*settings_, secrets ? *secrets : secrets_, std::move(backends));
         w->setMessageHook([this](QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons) {
             messages_.push_back({icon, text});
             return answer_;
         });
+        if (prepare) prepare(*w);
+        w->ShowThisForm();
         return w;
     }
 
@@ -68,7 +73,6 @@ protected:
             throw wmi::MakeError(wmi::E_ACCESSDENIED_WIN32, "SWbemLocator");
         };
         w = MakeWindow(b);
-        w->ShowThisForm();
     }
 
     int Node(const char* key) { return w->tree().find(key); }

