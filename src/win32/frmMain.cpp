@@ -38,19 +38,20 @@ int WindowDpi(HWND hwnd) {
 // Moves a control only when its place changes: the layout runs again at
 // every change of the status bar's texts, and under Wine each move costs a
 // round trip to the server and a repaint even when nothing moves.
-void Place(HWND control, int x, int y, int cx, int cy) {
+bool Place(HWND control, int x, int y, int cx, int cy) {
     RECT r;
     GetWindowRect(control, &r);
     MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
-    if (r.left != x || r.top != y || r.right - r.left != cx || r.bottom - r.top != cy)
-        MoveWindow(control, x, y, cx, cy, TRUE);
+    if (r.left == x && r.top == y && r.right - r.left == cx && r.bottom - r.top == cy) return false;
+    MoveWindow(control, x, y, cx, cy, TRUE);
+    return true;
 }
 
 // Icons flow again to the list's new width: Wine's list view does not
 // arrange a virtual list by itself.
 void PlaceList(HWND list, int x, int y, int cx, int cy) {
-    Place(list, x, y, cx, cy);
-    if ((GetWindowLongPtrW(list, GWL_STYLE) & LVS_TYPEMASK) == LVS_ICON) ListView_Arrange(list, LVA_ALIGNTOP);
+    if (Place(list, x, y, cx, cy) && (GetWindowLongPtrW(list, GWL_STYLE) & LVS_TYPEMASK) == LVS_ICON)
+        ListView_Arrange(list, LVA_ALIGNTOP);
 }
 
 void SetColumnWidth(HWND list, int column, int width) {
