@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-deps.sh
 . scripts/build-env.sh
-configure build -DKESTRANE_BUILD_TESTS=ON -DKESTRANE_BUILD_BENCH=ON
+configure build -DKESTRANE_BUILD_TESTS=ON -DKESTRANE_BUILD_BENCH=OFF
 cmake --build build -j"$(nproc)"
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"
