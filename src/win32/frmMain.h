@@ -111,6 +111,7 @@ private:
     HFONT boldFont_ = nullptr;
     HACCEL accel_ = nullptr;
     int dpi_ = 96;
+    int showCommand_ = SW_SHOWNORMAL;
 
     Rect band_rect_, tree_rect_, list_rect_;
     bool sizingPointer_ = false;

@@ -283,6 +283,11 @@ void frmMain::flash(const std::string& text) {
 }
 
 bool frmMain::message(window::MessageKind kind, const std::string& text, bool ask) {
+    // A message about a snapshot read before the window was shown comes with it.
+    if (!IsWindowVisible(hwnd_)) {
+        ShowWindow(hwnd_, showCommand_);
+        UpdateWindow(hwnd_);
+    }
     UINT icon = MB_ICONINFORMATION;
     if (kind == window::MessageKind::Warning) icon = MB_ICONWARNING;
     if (kind == window::MessageKind::Critical) icon = MB_ICONERROR;
