@@ -18,8 +18,19 @@ void AdviseHugePages([[maybe_unused]] void* p, [[maybe_unused]] std::size_t byte
 #endif
 }
 
+namespace {
+
+// Lines are gathered and written this much at a time: a listing of a
+// thousand processes is forty thousand lines. Room for it is made once, and
+// below the size the allocator would map afresh.
+constexpr std::size_t kLinesBlock = 32 << 10;
+
+}  // namespace
+
 TextListing::TextListing(std::ostream& out, bool horizontal, std::size_t heldRows)
-    : out_(out), horizontal_(horizontal), heldRows_(std::max<std::size_t>(heldRows, 1)) {}
+    : out_(out), horizontal_(horizontal), heldRows_(std::max<std::size_t>(heldRows, 1)) {
+    lines_.reserve(kLinesBlock + 1024);
+}
 
 TextListing::~TextListing() { flush(); }
 
@@ -106,8 +117,6 @@ void TextListing::hold(const ListModel& list) {
     }
 }
 
-// Lines are gathered and written 64 kB at a time: a listing of a thousand
-// processes is forty thousand lines.
 template <class Cells>
 void TextListing::writeLine(Cells cell) {
     const std::size_t begin = lines_.size();
@@ -124,7 +133,7 @@ void TextListing::writeLine(Cells cell) {
     }
     while (lines_.size() > begin && lines_.back() == ' ') lines_.pop_back();
     lines_ += '\n';
-    if (lines_.size() >= (64 << 10)) flush();
+    if (lines_.size() >= kLinesBlock) flush();
 }
 
 void TextListing::settle(const ListModel& list) {
