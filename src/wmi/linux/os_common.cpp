@@ -45,9 +45,9 @@ std::vector<std::string> NumericEntries(const Context& ctx, const std::string& d
     for (auto& n : ctx.fs().listDir(dir))
         if (!n.empty() && std::all_of(n.begin(), n.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
             out.push_back(n);
-    // listDir gives them in byte order, so ordering by length alone, keeping
-    // that order among names of one length, puts them in numeric order.
-    std::stable_sort(out.begin(), out.end(), [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+    std::sort(out.begin(), out.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
     return out;
 }
 
