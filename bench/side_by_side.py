@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Runs two commands alternately, whole process against whole process, and
-prints each one's median wall time and median processor time (user + system,
-from wait4, the run's own threads included) in milliseconds, and the ratios
-of the first to the second.
+"""Runs two or more commands alternately, whole process against whole
+process, and prints each one's median wall time and median processor time
+(user + system, from wait4, the run's own threads included) in milliseconds,
+and the ratios of each to the last.
 
-usage: side_by_side.py RUNS LABEL_A LABEL_B -- COMMAND_A... -- COMMAND_B...
+usage: side_by_side.py RUNS LABEL_A LABEL_B [LABEL...] -- COMMAND_A... -- COMMAND_B... [-- COMMAND...]
 """
 import os
 import statistics
@@ -22,23 +22,34 @@ def run_once(cmd):
 
 
 def main(argv):
-    if len(argv) < 6 or argv[3] != "--" or "--" not in argv[4:]:
+    if "--" not in argv:
         sys.exit(__doc__)
-    runs, label_a, label_b = int(argv[0]), argv[1], argv[2]
-    rest = argv[4:]
-    split = rest.index("--")
-    cmd_a, cmd_b = rest[:split], rest[split + 1:]
-    results = {label_a: ([], []), label_b: ([], [])}
-    run_once(cmd_a), run_once(cmd_b)  # warm the caches
-    for _ in range(runs):  # alternately, so that the load moves both alike
-        for label, cmd in ((label_a, cmd_a), (label_b, cmd_b)):
-            wall, cpu = run_once(cmd)
-            results[label][0].append(wall)
-            results[label][1].append(cpu)
-    med = {k: (statistics.median(w), statistics.median(c)) for k, (w, c) in results.items()}
-    for k, (w, c) in med.items():
-        print("%-12s wall %8.1f ms   CPU %8.1f ms" % (k, w, c))
-    print("ratio        wall %8.2f      CPU %8.2f" % (med[label_a][0] / med[label_b][0], med[label_a][1] / med[label_b][1]))
+    first = argv.index("--")
+    runs, labels = int(argv[0]), argv[1:first]
+    cmds, cmd = [], None
+    for a in argv[first:]:
+        if a == "--":
+            cmd = []
+            cmds.append(cmd)
+        else:
+            cmd.append(a)
+    if len(labels) < 2 or len(labels) != len(cmds) or not all(cmds):
+        sys.exit(__doc__)
+    results = [([], []) for _ in cmds]
+    for c in cmds:  # warm the caches
+        run_once(c)
+    for _ in range(runs):  # alternately, so that the load moves all alike
+        for (walls, cpus), c in zip(results, cmds):
+            wall, cpu = run_once(c)
+            walls.append(wall)
+            cpus.append(cpu)
+    med = [(statistics.median(w), statistics.median(c)) for w, c in results]
+    for label, (w, c) in zip(labels, med):
+        print("%-12s wall %8.1f ms   CPU %8.1f ms" % (label, w, c))
+    last = med[-1]
+    for label, (w, c) in zip(labels[:-1], med[:-1]):
+        name = "ratio" if len(labels) == 2 else label + " /"
+        print("%-12s wall %8.2f      CPU %8.2f" % (name, w / last[0], c / last[1]))
 
 
 if __name__ == "__main__":

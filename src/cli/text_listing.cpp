@@ -18,8 +18,26 @@ void AdviseHugePages([[maybe_unused]] void* p, [[maybe_unused]] std::size_t byte
 #endif
 }
 
+namespace {
+
+// Lines are gathered and written this much at a time: a listing of a
+// thousand processes is forty thousand lines. Room for it is made once, and
+// below the size the allocator would map afresh.
+constexpr std::size_t kLinesBlock = 32 << 10;
+
+}  // namespace
+
 TextListing::TextListing(std::ostream& out, bool horizontal, std::size_t heldRows)
-    : out_(out), horizontal_(horizontal), heldRows_(std::max<std::size_t>(heldRows, 1)) {}
+    : out_(out), horizontal_(horizontal), heldRows_(std::max<std::size_t>(heldRows, 1)) {
+    lines_.reserve(kLinesBlock + 1024);
+}
+
+TextListing::~TextListing() { flush(); }
+
+void TextListing::flush() {
+    out_.write(lines_.data(), static_cast<std::streamsize>(lines_.size()));
+    lines_.clear();
+}
 
 void TextListing::take(ListModel& list) {
     if (settled_) {
@@ -33,14 +51,20 @@ void TextListing::take(ListModel& list) {
             printHeld();
         }
     }
+    // Settled rows go out at each instance, as they come.
+    if (settled_) flush();
     list.clearRows();
 }
 
 void TextListing::finish(const ListModel& list) {
-    if (settled_) return print(list);
-    hold(list);
-    settle(list);
-    printHeld();
+    if (settled_) {
+        print(list);
+    } else {
+        hold(list);
+        settle(list);
+        printHeld();
+    }
+    flush();
 }
 
 namespace {
@@ -95,21 +119,21 @@ void TextListing::hold(const ListModel& list) {
 
 template <class Cells>
 void TextListing::writeLine(Cells cell) {
-    line_.clear();
+    const std::size_t begin = lines_.size();
     std::size_t pos = 0;
     for (std::size_t c = 0; c < starts_.size(); ++c) {
         if (c) {
             const std::size_t pad = pos + 2 <= starts_[c] ? starts_[c] - pos : 2;
-            line_.append(pad, ' ');
+            lines_.append(pad, ' ');
             pos += pad;
         }
         const std::string_view t = cell(c);
-        line_ += t;
+        lines_ += t;
         if (c + 1 < starts_.size()) pos += DisplayWidth(t);
     }
-    while (!line_.empty() && line_.back() == ' ') line_.pop_back();
-    line_ += '\n';
-    out_.write(line_.data(), static_cast<std::streamsize>(line_.size()));
+    while (lines_.size() > begin && lines_.back() == ' ') lines_.pop_back();
+    lines_ += '\n';
+    if (lines_.size() >= kLinesBlock) flush();
 }
 
 void TextListing::settle(const ListModel& list) {

@@ -56,6 +56,10 @@ public:
     static constexpr std::size_t kHoldAll = std::numeric_limits<std::size_t>::max();
 
     TextListing(std::ostream& out, bool horizontal, std::size_t heldRows = kHeldRows);
+    // Writes out the lines not written yet.
+    ~TextListing();
+    TextListing(const TextListing&) = delete;
+    TextListing& operator=(const TextListing&) = delete;
 
     // Called as rows arrive: holds or prints the list's rows and clears them.
     void take(ListModel& list);
@@ -70,6 +74,7 @@ private:
     void print(const ListModel& list);
     template <class Cells>
     void writeLine(Cells cell);
+    void flush();
 
     std::ostream& out_;
     bool horizontal_;
@@ -80,7 +85,7 @@ private:
     std::vector<std::size_t> rowEnds_;   // across: where each held row's cells end in cellEnds_
     std::vector<std::size_t> widths_;    // the widest held cell of each column
     std::vector<std::size_t> starts_;    // where each column begins
-    std::string line_;                   // one buffer for every line
+    std::string lines_;                  // lines not written yet, written a block at a time
 };
 
 }  // namespace kestrane::cli

@@ -19,6 +19,14 @@ std::size_t ListModel::addRow(ListRow row) {
     return rows_.size() - 1;
 }
 
+std::size_t ListModel::copyRow(const ListRow& row) {
+    if (spare_.empty()) return addRow(row);
+    rows_.push_back(std::move(spare_.back()));
+    spare_.pop_back();
+    rows_.back() = row;
+    return rows_.size() - 1;
+}
+
 void ListModel::insertRow(std::size_t pos, ListRow row) {
     if (pos > rows_.size()) throw std::out_of_range("list row position out of range");
     rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(pos), std::move(row));
@@ -44,6 +52,13 @@ void ListModel::setSubBold(std::size_t row, bool bold) {
 }
 
 void ListModel::clearRows() {
+    // Enough rows for an instance's block are kept, and none of a long text.
+    constexpr std::size_t kSpareRows = 128, kSpareText = 4096;
+    for (std::size_t i = 0; i < rows_.size() && spare_.size() < kSpareRows; ++i) {
+        std::size_t room = rows_[i].key.capacity() + rows_[i].text.capacity();
+        for (const std::string& s : rows_[i].sub) room += s.capacity();
+        if (room <= kSpareText) spare_.push_back(std::move(rows_[i]));
+    }
     rows_.clear();
     ++structureGen_;
 }

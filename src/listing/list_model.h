@@ -37,6 +37,10 @@ public:
     // Appends a row and returns its 0-based index.
     std::size_t addRow(std::string key, std::string text, std::string icon = {});
     std::size_t addRow(ListRow row);
+    // Appends a copy of row in the room of a row cleared before, where there
+    // is one: a listing whose rows are taken out after each instance (the
+    // command line's) then makes its rows without allocating for them.
+    std::size_t copyRow(const ListRow& row);
     // Inserts a row before the 0-based position `pos` (pos == rowCount()
     // appends).
     void insertRow(std::size_t pos, ListRow row);
@@ -70,6 +74,7 @@ public:
 
 private:
     std::deque<ListRow> rows_;
+    std::vector<ListRow> spare_;  // rows cleared, kept for copyRow
     std::vector<ListColumn> columns_;
     bool headersHidden_ = false;
     unsigned long structureGen_ = 0;

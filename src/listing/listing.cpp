@@ -23,21 +23,46 @@ private:
     ListModel& list_;
 };
 
+// Rows built aside for one instance, kept from one instance to the next: a
+// row assigned again reuses the room of its strings.
+class RowBlock {
+public:
+    ListRow& next() {
+        if (used_ == rows_.size()) rows_.emplace_back();
+        return rows_[used_++];
+    }
+    void clear() { used_ = 0; }
+    std::size_t size() const { return used_; }
+    const ListRow& operator[](std::size_t i) const { return rows_[i]; }
+
+private:
+    std::vector<ListRow> rows_;
+    std::size_t used_ = 0;
+};
+
+// A row of an instance's block: an "Info" label and its value.
+void SetInfoRow(ListRow& r, std::string_view key, std::string_view label, std::string_view value) {
+    r.key = key;
+    r.text = label;
+    r.icon = "Info";
+    r.sub.resize(1);
+    r.sub[0] = value;
+    r.bold = r.subBold = false;
+}
+
 // Gathers them into the rows of the instance being listed.
 class BlockRowSink : public ArrayRowSink {
 public:
-    explicit BlockRowSink(std::vector<ListRow>& rows) : rows_(rows) {}
+    explicit BlockRowSink(RowBlock& rows) : rows_(rows) {}
     void addRow(const std::string& key, const std::string& text, const std::string& icon,
                 const std::string& elementText) override {
-        ListRow& r = rows_.emplace_back();
-        r.key = key;
-        r.text = text;
+        ListRow& r = rows_.next();
+        SetInfoRow(r, key, text, elementText);
         r.icon = icon;
-        r.sub.push_back(elementText);
     }
 
 private:
-    std::vector<ListRow>& rows_;
+    RowBlock& rows_;
 };
 
 struct SummaryGroup {
@@ -175,57 +200,67 @@ void List_Items_Vertically(const ListingNode& node, ListModel& list, ListingHost
         // An instance's block is built aside and appended whole, so the list
         // only grows at its end: the leading properties stand first, last
         // met first.
-        std::vector<ListRow> leading, rest;
+        RowBlock leading, rest;
         BlockRowSink sink(rest);
-        // Each property's label, made once: instances of a class share the
-        // property order.
-        std::vector<std::pair<std::string, std::string>> labels;
+        ListRow header;
+        header.icon = node.image;
+        header.bold = header.subBold = true;
+        // What each property's rows need, made once: instances of a class
+        // share the property order, and mostly one schema, held here so that
+        // its address stands for it.
+        struct Shown {
+            std::string name, label;
+            bool leads = false, creationClass = false;
+        };
+        std::vector<Shown> shown;
+        wmi::SchemaPtr shownSchema;
+        std::string key;
         long n = 0;
         while (auto obj = set.Next()) {
             ++n;
             const std::string nText = std::to_string(n);
-            ListRow header;
-            header.key = node.key + nText;
+            header.key = node.key;
+            header.key += nText;
             header.text = node.text;
-            header.icon = node.image;
-            header.sub.push_back(nText);
-            header.bold = header.subBold = true;
+            header.sub.assign(1, nText);
             leading.clear();
             rest.clear();
             // Rows made before an error stay, as they would have been shown.
             auto append = [&] {
-                list.addRow(std::move(header));
-                for (auto r = leading.rbegin(); r != leading.rend(); ++r) list.addRow(std::move(*r));
-                for (ListRow& r : rest) list.addRow(std::move(r));
+                list.copyRow(header);
+                for (std::size_t r = leading.size(); r-- > 0;) list.copyRow(leading[r]);
+                for (std::size_t r = 0; r < rest.size(); ++r) list.copyRow(rest[r]);
             };
+            if (obj->schemaPtr() != shownSchema) {
+                const auto& props = obj->schema().properties();
+                if (shown.size() < props.size()) shown.resize(props.size());
+                for (std::size_t i = 0; i < props.size(); ++i) {
+                    const std::string& name = props[i].name;
+                    if (shown[i].name == name && !shown[i].label.empty()) continue;
+                    shown[i] = {name, "    " + FormatPropertyName(name), IsLeadingProperty(name), IsCreationClassName(name)};
+                }
+                shownSchema = obj->schemaPtr();
+            }
             try {
                 std::size_t i = 0;
                 for (wmi::Property p : obj->Properties_()) {
                     const std::string& name = p.name();
-                    if (i == labels.size())
-                        labels.emplace_back(name, "    " + FormatPropertyName(name));
-                    else if (labels[i].first != name)
-                        labels[i] = {name, "    " + FormatPropertyName(name)};
-                    const std::string& label = labels[i++].second;
-                    auto keyOf = [&] {
-                        std::string key;
-                        key.reserve(name.size() + 2 + nText.size());
-                        key += name;
-                        key += kKeySeparator;
+                    const Shown& property = shown[i++];
+                    const std::string& label = property.label;
+                    auto keyOf = [&](bool leads) -> const std::string& {
+                        key = name;
+                        if (!leads) key += kKeySeparator;
                         key += nText;
                         return key;
                     };
                     if (p.value().isArray()) {
-                        FormatPropertyValue(p, sink, keyOf(), label, "");
+                        FormatPropertyValue(p, sink, keyOf(false), label, "");
                         continue;
                     }
                     std::string v = FormatPropertyValue(p, sink, "", "", className);
-                    if (v.empty() || IsCreationClassName(name)) continue;
-                    ListRow& row = IsLeadingProperty(name) ? leading.emplace_back() : rest.emplace_back();
-                    row.key = IsLeadingProperty(name) ? name + nText : keyOf();
-                    row.text = label;
-                    row.icon = "Info";
-                    row.sub.push_back(std::move(v));
+                    if (v.empty() || property.creationClass) continue;
+                    const bool leads = property.leads;
+                    SetInfoRow(leads ? leading.next() : rest.next(), keyOf(leads), label, v);
                 }
             } catch (...) {
                 append();

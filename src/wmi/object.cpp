@@ -51,12 +51,26 @@ Error MakeError(std::uint32_t number, std::string source) {
 ClassSchema::ClassSchema(std::string className, std::vector<PropertyDecl> props)
     : className_(std::move(className)), props_(std::move(props)) {
     index_.reserve(props_.size());
+    declared_.reserve(props_.size());
     for (std::size_t i = 0; i < props_.size(); ++i)
-        index_.emplace(ToLowerAscii(props_[i].name), static_cast<int>(i));
+        if (index_.emplace(ToLowerAscii(props_[i].name), static_cast<int>(i)).second)
+            declared_.emplace(props_[i].name, static_cast<int>(i));
 }
 
 int ClassSchema::indexOf(std::string_view name) const {
-    auto it = index_.find(ToLowerAscii(name));
+    if (auto it = declared_.find(name); it != declared_.end()) return it->second;
+    char small[64];
+    std::string large;
+    std::string_view lower;
+    if (name.size() <= sizeof small) {
+        for (std::size_t i = 0; i < name.size(); ++i)
+            small[i] = name[i] >= 'A' && name[i] <= 'Z' ? static_cast<char>(name[i] - 'A' + 'a') : name[i];
+        lower = std::string_view(small, name.size());
+    } else {
+        large = ToLowerAscii(name);
+        lower = large;
+    }
+    auto it = index_.find(lower);
     return it == index_.end() ? -1 : it->second;
 }
 

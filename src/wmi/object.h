@@ -31,9 +31,18 @@ public:
     int indexOf(std::string_view name) const;
 
 private:
+    // Hashes a text as its view, so that a view finds a stored name.
+    struct ViewHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+    };
+    using Index = std::unordered_map<std::string, int, ViewHash, std::equal_to<>>;
     std::string className_;
     std::vector<PropertyDecl> props_;
-    std::unordered_map<std::string, int> index_;  // lower-cased name -> index
+    Index index_;  // lower-cased name -> index
+    // The names found by index_ as declared: nearly every caller spells a
+    // name so, and is answered without a lower-cased copy.
+    Index declared_;
 };
 
 using SchemaPtr = std::shared_ptr<const ClassSchema>;

@@ -132,6 +132,9 @@ TEST_F(ListingTest, VerticalBlocksLeadingPropertiesKeysAndArrays) {
                             {"CreationClassName", "Win32_Thing"}, {"Description", "d1"}, {"Empty", ""},
                             {"Flag", true}, {"Name", "n1"}, {"Speed", 5}, {"Tags", Value::Array{}}});
     pc->add("Win32_Thing", {{"Caption", "cap2"}, {"Name", "n2"}});
+    // A subclass's instance, with a schema of its own, gets its own labels.
+    pc->define("Win32_Thing", {Decl("Model", 8), Decl("Version", 8)});
+    pc->add("Win32_Thing", {{"Model", "m3"}, {"Version", "v3"}});
     host.selectedKey = "Win32_Thing";
     List_Items_Vertically({"Win32_Thing", "Thing", "Device"}, list, host, services);
     // Arrays go through the decoders, an element a row; an empty one adds none.
@@ -142,8 +145,9 @@ TEST_F(ListingTest, VerticalBlocksLeadingPropertiesKeysAndArrays) {
                           "|||Supports Writing(4)", "|||Supports Removable Media(7)", "Flag" + sep + "1|    Flag|Info|Yes",
                           "Speed" + sep + "1|    Speed|Info|5 nanoseconds", "Space01|    |",
                           "Win32_Thing2|*Thing|Device|*2", "Name2|    Name|Info|n2", "Caption2|    Caption|Info|cap2",
-                          "Space02|    |"}));
-    EXPECT_EQ(host.listedCount, 2);
+                          "Space02|    |", "Win32_Thing3|*Thing|Device|*3", "Model3|    Model|Info|m3",
+                          "Version" + sep + "3|    Version|Info|v3", "Space03|    |"}));
+    EXPECT_EQ(host.listedCount, 3);
     EXPECT_FALSE(host.progressVisible);
     EXPECT_FALSE(list.headersHidden());
 }

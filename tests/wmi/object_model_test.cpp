@@ -126,6 +126,10 @@ TEST(ObjectModel, ItemAndGetFindPropertiesIgnoringCaseAndFailOnUnknownNames) {
         EXPECT_EQ(os.Properties_().Item(name).cimType(), wmi::CIM_UINT16);
         EXPECT_EQ(os.Get(name), wmi::Value(0));
     }
+    // Of two names that differ only in case the first is found, whichever is
+    // asked for: how a class declaring one property twice is recognised.
+    const wmi::ClassSchema twice("Win32_Fan", {{"Speed", wmi::CIM_UINT16}, {"SPEED", wmi::CIM_UINT16}});
+    EXPECT_EQ(twice.indexOf("SPEED"), 0);
     for (const char* name : {"ServicePackMajor", "", "Service Pack Major Version", "Win32_OperatingSystem"}) {
         std::string description;
         EXPECT_EQ(WmiErrorOf([&] { os.Properties_().Item(name); }, &description), wmi::WBEM_E_NOT_FOUND) << name;

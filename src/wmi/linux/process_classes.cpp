@@ -186,7 +186,7 @@ std::optional<Object> ProcessInstance(const Context& ctx, const SchemaPtr& schem
     r.setU32("SessionId", p->auditSession);
     r.setU64("ReadOperationCount", p->readOps).setU64("ReadTransferCount", p->readBytes);
     r.setU64("WriteOperationCount", p->writeOps).setU64("WriteTransferCount", p->writeBytes);
-    return r.build();
+    return std::move(r).build();
 }
 
 std::unique_ptr<InstanceCursor> Processes(const Context& ctx, const SchemaPtr& schema) {
@@ -226,7 +226,7 @@ std::optional<Object> ThreadInstance(const Context& ctx, const SchemaPtr& schema
     if (auto st = ThreadState(p->stat.state)) r.setU32("ThreadState", static_cast<std::uint64_t>(*st));
     // The processor time the thread has been given, not its age.
     r.setU64("ElapsedTime", (p->stat.utime + p->stat.stime) * msPerTick);
-    return r.build();
+    return std::move(r).build();
 }
 
 // Every thread of every process, read ahead like the processes: the threads

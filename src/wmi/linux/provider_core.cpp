@@ -204,7 +204,8 @@ Row& Row::setInts(std::string_view name, const std::vector<int>& v) {
     return set(name, Value(std::move(a)));
 }
 
-Object Row::build() { return Object(schema_, values_); }
+Object Row::build() const& { return Object(schema_, values_); }
+Object Row::build() && { return Object(schema_, std::move(values_)); }
 
 std::optional<Object> LazyCursor::next() {
     while (i_ < keys_.size()) {

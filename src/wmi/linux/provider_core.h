@@ -118,7 +118,9 @@ public:
     Row& setStrings(std::string_view name, const std::vector<std::string>& v);
     Row& setInts(std::string_view name, const std::vector<int>& v);
 
-    Object build();
+    Object build() const&;
+    // The last use of a row: its values move into the instance.
+    Object build() &&;
     const ClassSchema& schema() const { return *schema_; }
 
 private:

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <system_error>
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 namespace wmi::lnx {
 
 ReadAheadCursor::ReadAheadCursor(std::vector<std::string> keys, LazyCursor::Producer produce, unsigned workers,
@@ -35,6 +39,14 @@ void ReadAheadCursor::produceClaimed(std::unique_lock<std::mutex>& lock) {
 }
 
 void ReadAheadCursor::work() {
+#ifdef __linux__
+    // A descriptor table of its own: the files a worker opens are its own,
+    // and the kernel then neither takes the table's lock against the other
+    // threads nor counts references for each read (half the processor time
+    // of a listing is opening, reading and closing). The copies of the
+    // program's descriptors it holds are let go when the listing ends.
+    ::unshare(CLONE_FILES);
+#endif
     std::unique_lock lock(mutex_);
     while (true) {
         room_.wait(lock, [&] { return stop_ || claimed_ >= keys_.size() || claimed_ < read_ + window_; });
