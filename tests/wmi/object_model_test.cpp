@@ -128,7 +128,8 @@ TEST(ObjectModel, ItemAndGetFindPropertiesIgnoringCaseAndFailOnUnknownNames) {
     }
     // Of two names that differ only in case the first is found, whichever is
     // asked for: how a class declaring one property twice is recognised.
-    const wmi::ClassSchema twice("Win32_Fan", {{"Speed", wmi::CIM_UINT16}, {"SPEED", wmi::CIM_UINT16}});
+    const wmi::ClassSchema twice("Win32_Fan",
+                                 {{"Speed", wmi::CIM_UINT16, false, ""}, {"SPEED", wmi::CIM_UINT16, false, ""}});
     EXPECT_EQ(twice.indexOf("SPEED"), 0);
     for (const char* name : {"ServicePackMajor", "", "Service Pack Major Version", "Win32_OperatingSystem"}) {
         std::string description;
