@@ -26,7 +26,8 @@ cd build-windows
 # Drive Z: (the Linux root) gives no volume label or serial to a user;
 # Wine says so on every disk query.
 quiet() { grep -v 'FS volume label and serial are not available' >&2 || true; }
-summary="$(wine kestrane-cli.exe summary 2> >(quiet))"
+summary="$(wine kestrane-cli.exe summary 2> >(quiet))" ||
+  { echo "FAIL: kestrane-cli.exe summary under Wine ended with status $?" >&2; exit 1; }
 printf '%s\n' "$summary" | head -n 12
 wine kestrane_windows_tests.exe 2> >(quiet)
 
