@@ -7,6 +7,7 @@
 
 #include "catalogue/catalogue.h"
 #include "core/platform.h"
+#include "win32/buffered_paint.h"
 #include "win32/resource.h"
 #include "window/tool_bars.h"
 
@@ -142,7 +143,7 @@ void frmMain::createControls() {
                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA |
                                    LVS_SHOWSELALWAYS,
                                0, 0, 10, 10, hwnd_, reinterpret_cast<HMENU>(IDC_LIST), inst, nullptr);
-    ListView_SetExtendedListViewStyle(lvwMain_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_LABELTIP);
+    ListView_SetExtendedListViewStyle(lvwMain_, LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP);
     ListView_SetImageList(lvwMain_, images_->small(), LVSIL_SMALL);
     LOGFONTW lf{};
     HFONT listFont = reinterpret_cast<HFONT>(SendMessageW(lvwMain_, WM_GETFONT, 0, 0));
@@ -151,6 +152,7 @@ void frmMain::createControls() {
     boldFont_ = CreateFontIndirectW(&lf);
     buildStatusBar();
     buildProgressArea();
+    for (HWND c : {tlbMain_, tlbMainSub1_, tlbMainSub2_, treMain_, lvwMain_, sbrMain_}) PaintBuffered(c);
 }
 
 void frmMain::buildToolBars() {
