@@ -395,9 +395,22 @@ void WindowCore::openRecorded(std::shared_ptr<wmi::SnapshotProvider> recorded, c
     if (tree_.size() > 0) select(0);
 }
 
-std::string WindowCore::snapshotSuggestion() const {
-    const int root = tree_.find(kRootKey);
-    return (root >= 0 ? tree_.node(root).text : std::string("Kestrane")) + ".json";
+std::string WindowCore::snapshotSuggestion() {
+    // The name the snapshot records: a remote computer's own, not the
+    // address it answers at (http://host:5985/wsman).
+    std::string name;
+    if (!snapshot_.isOpen() && !wmi::IsLocalComputer(state_.gstrComputer)) {
+        try {
+            name = services().provider()->computerName();
+        } catch (const std::exception&) {
+            // Not reachable now: the name shown will do.
+        }
+    }
+    if (name.empty()) {
+        const int root = tree_.find(kRootKey);
+        name = root >= 0 ? tree_.node(root).text : std::string("Kestrane");
+    }
+    return name + ".json";
 }
 
 void WindowCore::saveSnapshot(const std::string& chosen) {

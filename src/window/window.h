@@ -170,8 +170,8 @@ public:
     // no extension) with progress and cancel; a cancelled or failed save
     // leaves no file and an existing one unchanged.
     void saveSnapshot(const std::string& path);
-    // The file name the Save Snapshot dialog offers.
-    std::string snapshotSuggestion() const;
+    // The file name the Save Snapshot dialog offers: the computer's own name.
+    std::string snapshotSuggestion();
     // Opens a recorded computer that the caller loaded (a stored capture):
     // as openSnapshot, `origin` saying where it came from in the status bar.
     void openRecorded(std::shared_ptr<wmi::SnapshotProvider> recorded, const std::string& origin);

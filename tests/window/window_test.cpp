@@ -269,6 +269,25 @@ TEST_F(CoreTest, SaveAndOpenASnapshotThenReturnToTheLiveComputer) {
     EXPECT_EQ(core->list().rowCount(), 0u);
 }
 
+// A computer reached at an address (WS-Management) is offered and recorded
+// under its own name, not the address's last part ("wsman.json").
+TEST_F(CoreTest, ASnapshotOfARemoteComputerIsNamedAfterIt) {
+    struct Named : kestrane::testing::FakeComputer {
+        std::string computerName() const override { return "ORION"; }
+    };
+    auto named = std::make_shared<Named>();
+    kestrane::window::testing::FillComputer(*named, false);
+    wmi::Backends b;
+    b.remote = [&](const std::string&, const std::string&, const std::string&) { return named; };
+    WindowCore remote(ui, settings, secrets, b);
+    remote.load();
+    remote.state().gstrComputer = "http://127.0.0.1:5987/wsman";
+    remote.connected(true);
+    EXPECT_EQ(remote.snapshotSuggestion(), "ORION.json");
+    remote.saveSnapshot((dir / "pc").string());
+    EXPECT_EQ(remote.status().note.rfind("Snapshot of ORION saved", 0), 0u) << remote.status().note;
+}
+
 TEST_F(CoreTest, ACancelledOrFailedSaveLeavesNoFileAndKeepsAnOldOne) {
     const std::string file = (dir / "pc.json").string();
     ui.onProcessEvents = [this] { core->cancel(); };

@@ -293,6 +293,7 @@ TEST(WsmanHostile, EndlessTricklingAndEmptyAnswersAreALostCall) {
     auto opts = std::make_shared<ws::Options>();
     opts->maxElements = 100;
     opts->silenceTimeout = 2s;
+    opts->connectTimeout = 1s;  // a trickle ends at the answer's deadline, 1 + 2 x 2 s
     wmi::Backends b = kestrane::DefaultBackends("/", nullptr, opts);
     auto peakRssKb = [] {
         rusage u{};

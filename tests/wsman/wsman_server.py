@@ -629,7 +629,8 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
             return
         if mode == 'stall':  # no answer, the connection kept open
             threading.Event().wait()
-        # A body that never ends, fast or a byte a second.
+        # A body that never ends, fast or a few bytes a second (never slow
+        # enough for a low-speed limit: only the answer's deadline ends it).
         head = 'HTTP/1.1 200 OK\r\nContent-Type: %s\r\nTransfer-Encoding: chunked\r\n\r\n' % (
             ENCRYPTED_CONTENT_TYPE % ENCRYPTED_PROTOCOL.decode())
         chunk = b'%x\r\n%s\r\n' % (65536, b'x' * 65536) if mode == 'endless' else b'1\r\nx\r\n'
@@ -638,7 +639,7 @@ class WsmanHandler(http.server.BaseHTTPRequestHandler):
             while True:
                 self.wfile.write(chunk)
                 self.wfile.flush()
-                time.sleep(mode == 'trickle')
+                time.sleep(0.25 if mode == 'trickle' else 0)
         except OSError:
             pass  # the client gave up
 

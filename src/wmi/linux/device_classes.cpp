@@ -367,6 +367,8 @@ std::unique_ptr<InstanceCursor> PnpEntities(const Context& ctx, const SchemaPtr&
     for (const auto& a : ctx.fs().listDir("/sys/bus/pci/devices")) keys.push_back("pci:" + a);
     for (const auto& u : ctx.fs().listDir("/sys/bus/usb/devices"))
         if (u.find(':') == std::string::npos) keys.push_back("usb:" + u);  // devices, not interfaces
+    for (const auto& n : ctx.fs().listDir("/sys/class/drm"))
+        if (StartsWith(n, "card") && n.find('-') != std::string::npos) keys.push_back("drm:" + n);  // connectors
     return std::make_unique<LazyCursor>(std::move(keys), [ctx, schema](const std::string& key) -> std::optional<Object> {
         Row r(schema);
         SetSystemKeys(r, ctx, "Win32_PnPEntity");
@@ -399,6 +401,18 @@ std::unique_ptr<InstanceCursor> PnpEntities(const Context& ctx, const SchemaPtr&
             r.set("Name", title).set("Caption", title).set("Description", title);
             r.set("Manufacturer", p->vendorName);
             r.set("Service", p->driver);
+            return r.build();
+        }
+        if (StartsWith(key, "drm:")) {
+            // A monitor, as Win32_DesktopMonitor's PNPDeviceID names it.
+            const std::string connector = key.substr(4);
+            if (ctx.readText("/sys/class/drm/" + connector + "/status") != std::optional<std::string>("connected"))
+                return std::nullopt;
+            auto m = MonitorOf(ctx, connector);
+            if (!m) return std::nullopt;
+            r.set("DeviceID", m->instanceId).set("PNPDeviceID", m->instanceId);
+            r.setStrings("HardwareID", {"MONITOR\\" + m->code});
+            r.set("Name", m->name).set("Caption", m->name).set("Description", m->name);
             return r.build();
         }
         std::string dev = key.substr(4);
@@ -467,7 +481,9 @@ std::unique_ptr<InstanceCursor> FloppyControllers(const Context& ctx, const Sche
         if (!id) continue;
         Row r(schema);
         SetSystemKeys(r, ctx, "Win32_FloppyController");
-        const std::string device = Cat("ACPI\\", *id, "\\", node);
+        // As Win32_PnPEntity names the node (its first id, the firmware's uid).
+        const std::string device =
+            PnpInstanceId(ctx, ctx.fs().resolve("/sys/bus/pnp/devices/" + node)).value_or(Cat("ACPI\\", *id, "\\", node));
         r.set("DeviceID", device).set("PNPDeviceID", device);
         const std::string title = *id == "PNP0700" ? "PC standard floppy disk controller" : "Floppy disk controller";
         r.set("Name", title).set("Caption", title).set("Description", title);
@@ -541,8 +557,8 @@ std::unique_ptr<InstanceCursor> Modems(const Context& ctx, const SchemaPtr& sche
         if (!v || !pr) return std::nullopt;
         char hw[64];
         std::snprintf(hw, sizeof hw, "USB\\VID_%04X&PID_%04X", static_cast<unsigned>(*v), static_cast<unsigned>(*pr));
-        const std::string id = Cat(hw, "\\", BaseName(iface));
-        r.set("DeviceID", id).set("PNPDeviceID", id);
+        // Win32_PnPEntity lists the USB device, not its interfaces.
+        r.set("DeviceID", Cat(hw, "\\", BaseName(iface))).set("PNPDeviceID", Cat(hw, "\\", BaseName(usb)));
         IdNames names = ctx.usbNames(static_cast<unsigned>(*v), static_cast<unsigned>(*pr));
         auto title = ctx.readText(usb + "/product");
         if (!title) title = names.device;

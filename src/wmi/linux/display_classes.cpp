@@ -174,15 +174,12 @@ std::unique_ptr<InstanceCursor> DesktopMonitors(const Context& ctx, const Schema
         SetSystemKeys(r, ctx, "Win32_DesktopMonitor");
         r.set("DeviceID", name);
         std::optional<std::string> title;
-        if (auto raw = ctx.read(base + "/edid", 32 * 1024))
-            if (auto e = ParseEdid(*raw)) {
-                r.set("MonitorManufacturer", e->manufacturerId);
-                char code[8];
-                std::snprintf(code, sizeof code, "%04X", e->productCode & 0xFFFF);
-                title = e->monitorName ? *e->monitorName : e->manufacturerId + code;
-                r.set("MonitorType", title);
-                r.set("PNPDeviceID", "DISPLAY\\" + e->manufacturerId + code);
-            }
+        if (auto m = MonitorOf(ctx, name)) {
+            r.set("MonitorManufacturer", m->manufacturerId);
+            title = m->name;
+            r.set("MonitorType", title);
+            r.set("PNPDeviceID", m->instanceId);
+        }
         r.set("Name", title).set("Caption", title).set("Description", title);
         if (auto dpms = ctx.readText(base + "/dpms")) {
             // Availability codes: 3 running, 7 power off, 14 low power, 15 standby.
@@ -196,6 +193,20 @@ std::unique_ptr<InstanceCursor> DesktopMonitors(const Context& ctx, const Schema
 }
 
 }  // namespace
+
+std::optional<MonitorIdentity> MonitorOf(const Context& ctx, const std::string& connector) {
+    auto raw = ctx.read("/sys/class/drm/" + connector + "/edid", 32 * 1024);
+    if (!raw) return std::nullopt;
+    auto e = ParseEdid(*raw);
+    if (!e) return std::nullopt;
+    char code[8];
+    std::snprintf(code, sizeof code, "%04X", e->productCode & 0xFFFF);
+    MonitorIdentity m{{}, e->manufacturerId + code, e->manufacturerId, {}};
+    m.name = e->monitorName ? *e->monitorName : m.code;
+    // The connector tells two monitors of one model apart.
+    m.instanceId = Cat("DISPLAY\\", m.code, "\\", connector);
+    return m;
+}
 
 void RegisterDisplayClasses(Registry& reg) {
     reg.add("Win32_DisplayConfiguration", DisplayConfigurations);

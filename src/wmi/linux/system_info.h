@@ -66,6 +66,14 @@ std::optional<PciIdentity> PciIdentityOf(const Context& ctx, const std::string& 
 // under /sys/devices (a /sys/bus/pnp/devices entry, resolved).
 std::optional<std::string> PnpInstanceId(const Context& ctx, const std::string& deviceDir);
 
+// The monitor on a connected DRM connector ("card0-eDP-1"), from its EDID:
+// its instance id as Win32_PnPEntity lists it ("DISPLAY\LEN40BA\card0-eDP-1"),
+// its hardware code ("LEN40BA"), its maker's letters and its name.
+struct MonitorIdentity {
+    std::string instanceId, code, manufacturerId, name;
+};
+std::optional<MonitorIdentity> MonitorOf(const Context& ctx, const std::string& connector);
+
 // The WMI architecture code of a kernel machine name (9 for x86_64 ...).
 std::optional<int> ArchitectureCode(const std::string& machine);
 // 64 or 32 for a kernel machine name.
