@@ -54,6 +54,22 @@ constexpr const char* kUsage =
 #ifndef _WIN32
     "  serve                    answers another computer's Kestrane on standard\n"
     "                           input and output (it runs this over SSH)\n"
+    "\n"
+    "Commands for many computers, kept in a store (--store FILE or\n"
+    "postgresql://[USER@]HOST[:PORT]/DATABASE; default a SQLite file in\n"
+    "$XDG_DATA_HOME/kestrane):\n"
+    "  capture [--hosts FILE] [--jobs N] [--keep N] [COMPUTER...]\n"
+    "                           with --store, --hosts or --jobs: captures each\n"
+    "                           computer into the store, N at a time\n"
+    "  import FILE...           stores snapshot files as captures\n"
+    "  computers [--json]       each stored computer with its last capture\n"
+    "  report CLASS [--where P=V|P<V|P>V]... [--properties A,B...] [--csv | --json]\n"
+    "                           the class's instances on every computer\n"
+    "  diff BEFORE AFTER [--class CLASS] [--all] [--json]\n"
+    "                           what changed between two computers or captures:\n"
+    "                           snapshot files, stored NAME[@WHEN] or live names\n"
+    "  (kestrane-cli(1) tells more; --store with --computer NAME[@WHEN] browses a\n"
+    "  stored capture like a snapshot)\n"
 #endif
     "\n"
 #ifdef _WIN32
