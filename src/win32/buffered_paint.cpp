@@ -20,6 +20,13 @@ WNDPROC OriginalOf(HWND hwnd) {
     return nullptr;
 }
 
+// Straight to the control: our own WM_ERASEBKGND answer only keeps BeginPaint
+// from erasing the screen.
+void PrintInto(HWND hwnd, WNDPROC control, HDC dc) {
+    CallWindowProcW(control, hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    CallWindowProcW(control, hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+}
+
 bool PaintThroughBuffer(HWND hwnd, WNDPROC control, HDC screen, const RECT& paint) {
     RECT client;
     GetClientRect(hwnd, &client);
@@ -40,10 +47,7 @@ bool PaintThroughBuffer(HWND hwnd, WNDPROC control, HDC screen, const RECT& pain
     }
     HGDIOBJ old = SelectObject(buffer, bitmap);
     IntersectClipRect(buffer, paint.left, paint.top, paint.right, paint.bottom);
-    // Straight to the control: our own WM_ERASEBKGND answer only keeps
-    // BeginPaint from erasing the screen.
-    CallWindowProcW(control, hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(buffer), 0);
-    CallWindowProcW(control, hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(buffer), PRF_CLIENT);
+    PrintInto(hwnd, control, buffer);
     BitBlt(screen, paint.left, paint.top, paint.right - paint.left, paint.bottom - paint.top, buffer, paint.left,
            paint.top, SRCCOPY);
     SelectObject(buffer, old);
@@ -62,10 +66,7 @@ LRESULT CALLBACK BufferedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (wp) break;
         PAINTSTRUCT ps;
         HDC screen = BeginPaint(hwnd, &ps);
-        if (screen && !PaintThroughBuffer(hwnd, control, screen, ps.rcPaint)) {
-            CallWindowProcW(control, hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(screen), 0);
-            CallWindowProcW(control, hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(screen), PRF_CLIENT);
-        }
+        if (screen && !PaintThroughBuffer(hwnd, control, screen, ps.rcPaint)) PrintInto(hwnd, control, screen);
         EndPaint(hwnd, &ps);
         return 0;
     }
