@@ -12,11 +12,13 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <thread>
 
 #include "linux_test_util.h"
 #include "wmi/linux/answer_cache.h"
 #include "wmi/linux/bounded_call.h"
 #include "wmi/linux/file_system.h"
+#include "wmi/linux/provider_core.h"
 
 using namespace wmi::lnx;
 
@@ -51,7 +53,7 @@ TEST_F(ScratchTree, ReadsAndListsInsideTheRootOnly) {
     EXPECT_EQ(fs->readFile("/proc/missing"), std::nullopt);
     EXPECT_EQ(fs->readFile("/../../proc/x"), "hello");  // ".." cannot climb above the root
     EXPECT_FALSE(fs->isLiveRoot());
-    EXPECT_EQ(fs->volumeStats("/"), std::nullopt);  // a copied tree has no capacity of its own
+    EXPECT_EQ(fs->volumeStats("/", "ext4"), std::nullopt);  // a copied tree has no capacity of its own
     write("/d/b", "");
     write("/d/a", "");
     write("/d/c/x", "");
@@ -119,6 +121,21 @@ TEST_F(ScratchTree, UnreadableFileIsNothingNotAnError) {
     ::chmod((root_ + "/secret").c_str(), 0);
     auto fs = MakeLocalFileSystem(root_);
     EXPECT_TRUE(lnxtest::AsUnprivileged([&] { return !fs->readFile("/secret") && fs->exists("/secret"); }));
+}
+
+// Several classes of one summary read the same memory file: once, and
+// afresh a moment later.
+TEST_F(ScratchTree, AFileReadByManyClassesIsReadOnceAMomentAndAfreshAfter) {
+    write("/proc/meminfo", "MemTotal: 1 kB\n");
+    int reads = 0;
+    lnxtest::FilteredFileSystem fs(root_, [&](const std::string&, std::string c) { return ++reads, std::optional(c); });
+    SharedCache cache;
+    EXPECT_EQ(cache.recent(fs, "/proc/meminfo", 1 << 20), "MemTotal: 1 kB\n");
+    write("/proc/meminfo", "MemTotal: 2 kB\n");
+    EXPECT_EQ(cache.recent(fs, "/proc/meminfo", 8), "MemTotal");
+    EXPECT_EQ(reads, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(cache.recent(fs, "/proc/meminfo", 1 << 20), "MemTotal: 2 kB\n");
 }
 
 TEST(BoundedCall, AnAnswerInTimeIsKeptAndABlockedCallIsGivenUp) {

@@ -136,8 +136,8 @@ public:
     std::optional<std::int64_t> modificationTime(const std::string& p) const override {
         return inner_->modificationTime(p);
     }
-    std::optional<wmi::lnx::VolumeStats> volumeStats(const std::string& p) const override {
-        return inner_->volumeStats(p);
+    std::optional<wmi::lnx::VolumeStats> volumeStats(const std::string& p, std::string_view t) const override {
+        return inner_->volumeStats(p, t);
     }
     bool isLiveRoot() const override { return false; }
 

@@ -294,22 +294,27 @@ public:
                n(st.st_ctim.tv_sec) + "." + n(st.st_ctim.tv_nsec);
     }
 
-    std::optional<VolumeStats> volumeStats(const std::string& path) const override {
+    std::optional<VolumeStats> volumeStats(const std::string& path, std::string_view fsType) const override {
         if (!isLiveRoot()) return std::nullopt;  // a copied tree has no capacity of its own
+        auto ask = [path]() -> std::optional<VolumeStats> {
+            struct statvfs sv;
+            if (::statvfs(path.c_str(), &sv) != 0) return std::nullopt;
+            VolumeStats vs;
+            vs.fragmentSize = sv.f_frsize ? sv.f_frsize : sv.f_bsize;
+            vs.totalBlocks = sv.f_blocks;
+            vs.availableBlocks = sv.f_bavail;
+            vs.maxNameLength = sv.f_namemax;
+            return vs;
+        };
+        // These answer from counters in memory and never wait for a device
+        // or a server: no thread for them.
+        static constexpr std::string_view kInMemoryCounts[] = {"ext2", "ext3",  "ext4",     "xfs",
+                                                               "btrfs", "tmpfs", "devtmpfs", "ramfs"};
+        for (auto t : kInMemoryCounts)
+            if (t == fsType) return ask();
         // A mount whose server or device stopped answering leaves its figures
         // unknown rather than freezing the listing.
-        return CallWithin<VolumeStats>(
-            [path]() -> std::optional<VolumeStats> {
-                struct statvfs sv;
-                if (::statvfs(path.c_str(), &sv) != 0) return std::nullopt;
-                VolumeStats vs;
-                vs.fragmentSize = sv.f_frsize ? sv.f_frsize : sv.f_bsize;
-                vs.totalBlocks = sv.f_blocks;
-                vs.availableBlocks = sv.f_bavail;
-                vs.maxNameLength = sv.f_namemax;
-                return vs;
-            },
-            std::chrono::milliseconds(1500));
+        return CallWithin<VolumeStats>(ask, std::chrono::milliseconds(1500));
     }
 
     bool isLiveRoot() const override { return root_.empty(); }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace wmi::lnx {
@@ -59,9 +60,9 @@ public:
     // removed or renamed (its device, inode, and modification and change
     // times to the nanosecond); nothing when unknown.
     virtual std::optional<std::string> directoryStamp(const std::string&) const { return std::nullopt; }
-    // Capacity of the mounted file system holding path; only meaningful when
-    // the tree is this computer's own root.
-    virtual std::optional<VolumeStats> volumeStats(const std::string& path) const = 0;
+    // Capacity of the mounted file system of type fsType (as mountinfo names
+    // it) holding path; only meaningful when the tree is this computer's own root.
+    virtual std::optional<VolumeStats> volumeStats(const std::string& path, std::string_view fsType) const = 0;
     // True when the paths are this computer's live "/": host calls (uname,
     // clock, statvfs, getifaddrs) then describe the same computer as the files.
     virtual bool isLiveRoot() const = 0;

@@ -67,7 +67,9 @@ public:
     void prefetch(const std::vector<std::string>& classNames) override {
         std::vector<WarmUp> work;
         for (const auto& n : classNames)
-            if (const ClassEntry* e = TheRegistry().find(n); e && e->warmUp) work.push_back(e->warmUp);
+            if (const ClassEntry* e = TheRegistry().find(n);
+                e && e->warmUp && (!e->warmUpNeeded || e->warmUpNeeded(Context(fs_, cache_))))
+                work.push_back(e->warmUp);
         if (work.empty() || std::thread::hardware_concurrency() < 2) return;
         // A window shows many summaries in a session: forget the finished.
         std::erase_if(warming_, [](const std::future<void>& f) {

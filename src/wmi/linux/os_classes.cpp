@@ -136,6 +136,19 @@ std::optional<std::int64_t> OldestPackageList(const Context& ctx) {
     }
 }
 
+// Whether the install date is a matter of looking at every package list:
+// not when an installer's log tells it, nor when the last run's answer for
+// the lists as they are now was kept.
+bool InstallDateNeedsScan(const Context& ctx) {
+    if (ctx.fs().modificationTime("/var/log/installer") || ctx.fs().modificationTime("/var/log/anaconda") ||
+        ctx.read("/var/log/pacman.log", 256))
+        return false;
+    const std::string dir = "/var/lib/dpkg/info";
+    auto stamp = ctx.fs().isLiveRoot() ? ctx.fs().directoryStamp(dir) : std::nullopt;
+    if (!stamp) return ctx.fs().isDirectory(dir);
+    return !CachedAnswer("dpkg-oldest-list", *stamp);
+}
+
 // Where the system records its installation: the installers' log
 // directories are written once, at the end (Debian/Ubuntu, Fedora/RHEL);
 // pacman's log begins with the first package ever installed (Arch).
@@ -181,8 +194,9 @@ std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const Schema
     if (machine)
         if (auto bits = MachineWordBits(*machine)) r.set("OSArchitecture", std::to_string(*bits) + "-bit");
 
-    if (auto stat = ctx.read("/proc/stat"))
-        if (auto bt = ParseBootTime(*stat)) r.set("LastBootUpTime", ctx.dmtf(*bt));
+    if (ctx.wants("LastBootUpTime"))
+        if (auto stat = ctx.read("/proc/stat"))
+            if (auto bt = ParseBootTime(*stat)) r.set("LastBootUpTime", ctx.dmtf(*bt));
     if (ctx.fs().isLiveRoot()) {
         std::time_t now = std::time(nullptr);
         r.set("LocalDateTime", ctx.dmtf(now));
@@ -212,7 +226,7 @@ std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const Schema
     }
     // A process may use the lower half of the virtual address space (the
     // kernel keeps the upper half), in KB.
-    if (auto cpuinfo = ctx.read("/proc/cpuinfo", 4u << 20)) {
+    if (auto cpuinfo = ctx.wants("MaxProcessMemorySize") ? ctx.read("/proc/cpuinfo", 4u << 20) : std::nullopt) {
         auto recs = ParseCpuInfo(*cpuinfo);
         if (auto sizes = recs.empty() ? std::nullopt : recs.front().get("address sizes")) {
             auto comma = sizes->find(',');
@@ -224,10 +238,13 @@ std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const Schema
     // A reader that named its properties (the summary) is spared the costly
     // ones it does not show: counting processes looks at every one of them.
     if (ctx.wants("NumberOfProcesses")) r.setU32("NumberOfProcesses", CountProcesses(ctx));
-    r.setU32("MaxNumberOfProcesses", ctx.readUInt("/proc/sys/kernel/pid_max"));
+    if (ctx.wants("MaxNumberOfProcesses")) r.setU32("MaxNumberOfProcesses", ctx.readUInt("/proc/sys/kernel/pid_max"));
 
-    auto utmp = ctx.read("/run/utmp", 1 << 20);
-    if (!utmp) utmp = ctx.read("/var/run/utmp", 1 << 20);
+    std::optional<std::string> utmp;
+    if (ctx.wants("NumberOfUsers")) {
+        utmp = ctx.read("/run/utmp", 1 << 20);
+        if (!utmp) utmp = ctx.read("/var/run/utmp", 1 << 20);
+    }
     if (utmp) {
         int sessions = 0;
         for (const auto& e : ParseUtmp(*utmp))
@@ -243,16 +260,19 @@ std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const Schema
         for (const auto& f : flags) nx = nx || f == "nx";
         r.set("DataExecutionPrevention_Available", nx);
     }
-    const auto lang = SystemLang(ctx);
-    if (auto tag = UiLanguage(lang)) r.setStrings("MUILanguages", {*tag});
-    if (lang) r.set("CodeSet", CodePage(*lang)).set("Locale", LanguageId(*lang));
+    if (ctx.wants("MUILanguages") || ctx.wants("CodeSet") || ctx.wants("Locale")) {
+        const auto lang = SystemLang(ctx);
+        if (auto tag = UiLanguage(lang)) r.setStrings("MUILanguages", {*tag});
+        if (lang) r.set("CodeSet", CodePage(*lang)).set("Locale", LanguageId(*lang));
+    }
     return SingleInstance(r.build());
 }
 
 }  // namespace
 
 void RegisterOsClasses(Registry& reg) {
-    reg.add("Win32_OperatingSystem", OperatingSystem, [](const Context& ctx) { InstallDate(ctx); });
+    reg.add("Win32_OperatingSystem", OperatingSystem, [](const Context& ctx) { InstallDate(ctx); },
+            InstallDateNeedsScan);
 }
 
 }  // namespace wmi::lnx

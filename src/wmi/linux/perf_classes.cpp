@@ -469,7 +469,7 @@ std::vector<Sample> LogicalDiskSample(const Context& ctx) {
                 Sample x;
                 x.name = UnescapeOctal(m.mountPoint);
                 DiskCounters(d, uptime, x);
-                if (auto vs = ctx.fs().volumeStats(x.name); vs && vs->totalBlocks) {
+                if (auto vs = ctx.fs().volumeStats(x.name, m.fsType); vs && vs->totalBlocks) {
                     std::uint64_t mb = 1024 * 1024;
                     x.v["FreeMegabytes"] = vs->availableBlocks * vs->fragmentSize / mb;
                     x.v["PercentFreeSpace"] = vs->availableBlocks * vs->fragmentSize / mb;

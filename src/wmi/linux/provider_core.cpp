@@ -29,14 +29,52 @@ const std::string& SharedCache::text(const FileSystem& fs, const std::string& ke
     return texts_.emplace(key, std::move(content)).first->second;
 }
 
+namespace {
+
+// Files that describe the whole computer, change seldom or only by small
+// amounts, and that several classes read.
+bool SharedMomentarily(std::string_view path) {
+    static constexpr std::string_view kFiles[] = {"/proc/sys/kernel/hostname", "/proc/sys/kernel/arch",
+                                                  "/proc/cpuinfo",            "/proc/meminfo",
+                                                  "/proc/self/mountinfo",     "/sys/devices/system/cpu/online",
+                                                  "/sys/firmware/dmi/tables/DMI"};
+    for (auto f : kFiles)
+        if (path == f) return true;
+    constexpr std::string_view cpu = "/sys/devices/system/cpu/cpu";
+    return path.compare(0, cpu.size(), cpu) == 0 && path.find("/topology/") != std::string_view::npos;
+}
+
+}  // namespace
+
+std::optional<std::string> SharedCache::recent(const FileSystem& fs, const std::string& path, std::size_t maxBytes) {
+    // Long enough for one summary or one page of classes, short enough that
+    // F5 a moment later reads afresh.
+    constexpr auto kMoment = std::chrono::milliseconds(500);
+    constexpr std::size_t kLimit = 4u << 20;
+    if (maxBytes > kLimit) return fs.readFile(path, maxBytes);
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = recent_.find(path);
+    if (it == recent_.end() || now - it->second.at > kMoment)
+        it = recent_.insert_or_assign(path, Recent{now, fs.readFile(path, kLimit)}).first;
+    const auto& t = it->second.text;
+    if (t && t->size() > maxBytes) return t->substr(0, maxBytes);
+    return t;
+}
+
 std::map<int, CpuBusyTimes> SharedCache::exchangeCpuSample(std::map<int, CpuBusyTimes> now) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::swap(lastCpuSample_, now);
     return now;
 }
 
+std::optional<std::string> Context::fetch(const std::string& path, std::size_t maxBytes) const {
+    if (SharedMomentarily(path) && fs_->isLiveRoot()) return cache_->recent(*fs_, path, maxBytes);
+    return fs_->readFile(path, maxBytes);
+}
+
 std::optional<std::string> Context::readText(const std::string& path) const {
-    auto t = fs_->readFile(path, 64 * 1024);
+    auto t = fetch(path, 64 * 1024);
     if (!t) return std::nullopt;
     std::string s = Trim(*t);
     if (s.empty()) return std::nullopt;
@@ -44,12 +82,12 @@ std::optional<std::string> Context::readText(const std::string& path) const {
 }
 
 std::optional<std::int64_t> Context::readInt(const std::string& path) const {
-    auto t = fs_->readFile(path, 4096);
+    auto t = fetch(path, 4096);
     return t ? ParseInt(*t) : std::nullopt;
 }
 
 std::optional<std::uint64_t> Context::readUInt(const std::string& path, int base) const {
-    auto t = fs_->readFile(path, 4096);
+    auto t = fetch(path, 4096);
     return t ? ParseUInt(*t, base) : std::nullopt;
 }
 
@@ -214,11 +252,11 @@ std::optional<Object> LazyCursor::next() {
     return std::nullopt;
 }
 
-void Registry::add(std::string name, Collector collect, WarmUp warmUp) {
+void Registry::add(std::string name, Collector collect, WarmUp warmUp, WarmUpNeeded warmUpNeeded) {
     // That every class has a schema is checked by the tests: looking them up
     // here would build every schema at each start.
     std::string key = ToLowerAscii(name);
-    byLowerName_[key] = ClassEntry{std::move(name), std::move(collect), std::move(warmUp)};
+    byLowerName_[key] = ClassEntry{std::move(name), std::move(collect), std::move(warmUp), std::move(warmUpNeeded)};
 }
 
 const ClassEntry* Registry::find(std::string_view name) const {

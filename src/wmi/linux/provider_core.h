@@ -2,8 +2,10 @@
 // collector reads through, typed instance rows, lazy cursors and the registry.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,9 +32,19 @@ public:
     // at the first call): load is measured between two queries.
     std::map<int, CpuBusyTimes> exchangeCpuSample(std::map<int, CpuBusyTimes> now);
 
+    // The live computer's text of path as read at most moments ago: a summary
+    // asks several classes in a row for the same host name, processor and
+    // memory files.
+    std::optional<std::string> recent(const FileSystem& fs, const std::string& path, std::size_t maxBytes);
+
 private:
+    struct Recent {
+        std::chrono::steady_clock::time_point at;
+        std::optional<std::string> text;
+    };
     std::mutex mutex_;
     std::map<std::string, std::string> texts_;
+    std::map<std::string, Recent, std::less<>> recent_;
     std::map<int, CpuBusyTimes> lastCpuSample_;
 };
 
@@ -46,7 +58,7 @@ public:
     std::shared_ptr<FileSystem> fsPtr() const { return fs_; }
 
     std::optional<std::string> read(const std::string& path, std::size_t maxBytes = 1 << 20) const {
-        return fs_->readFile(path, maxBytes);
+        return fetch(path, maxBytes);
     }
     // The file's text trimmed; nothing when unreadable or empty.
     std::optional<std::string> readText(const std::string& path) const;
@@ -81,11 +93,18 @@ public:
             if (EqualsNoCase(p, property)) return true;
         return false;
     }
+    bool wantsAny(std::initializer_list<std::string_view> properties) const {
+        for (auto p : properties)
+            if (wants(p)) return true;
+        return false;
+    }
     void readsOnly(std::vector<std::string> properties) {
         only_ = std::make_shared<const std::vector<std::string>>(std::move(properties));
     }
 
 private:
+    std::optional<std::string> fetch(const std::string& path, std::size_t maxBytes) const;
+
     std::shared_ptr<FileSystem> fs_;
     std::shared_ptr<SharedCache> cache_;
     std::shared_ptr<const std::vector<std::string>> only_;
@@ -150,17 +169,20 @@ using Collector = std::function<std::unique_ptr<InstanceCursor>(const Context&, 
 // (and that keeps its answer), started ahead when a caller announces the
 // classes it is about to list.
 using WarmUp = std::function<void(const Context&)>;
+// Whether that work is still to do; a thread costs more than a quick answer.
+using WarmUpNeeded = std::function<bool(const Context&)>;
 
 struct ClassEntry {
     std::string name;
     Collector collect;
     WarmUp warmUp;
+    WarmUpNeeded warmUpNeeded;
 };
 
 class Registry {
 public:
     // The class's schema must be in the schema table.
-    void add(std::string name, Collector collect, WarmUp warmUp = {});
+    void add(std::string name, Collector collect, WarmUp warmUp = {}, WarmUpNeeded warmUpNeeded = {});
     const ClassEntry* find(std::string_view name) const;  // case-insensitive
     std::vector<std::string> names() const;
 

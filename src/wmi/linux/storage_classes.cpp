@@ -30,9 +30,10 @@ bool IsOptical(const Context& ctx, const std::string& name) {
 std::vector<BlockDevice> PhysicalBlockDevices(const Context& ctx) {
     std::vector<BlockDevice> out;
     for (const auto& name : ctx.fs().listDir("/sys/block")) {
+        // By name first: a machine may have hundreds of loop devices.
+        if (StartsWith(name, "loop") || StartsWith(name, "ram") || StartsWith(name, "zram")) continue;
         std::string path = ctx.fs().resolve("/sys/block/" + name);
         if (path.find("/devices/virtual/") != std::string::npos) continue;
-        if (StartsWith(name, "loop") || StartsWith(name, "ram") || StartsWith(name, "zram")) continue;
         // eMMC boot and replay-protected areas are parts of the one card, not disks.
         if (StartsWith(name, "mmcblk") && (name.find("boot") != std::string::npos || name.find("rpmb") != std::string::npos))
             continue;
@@ -300,7 +301,7 @@ std::optional<bool> RemovableByDevNumber(const Context& ctx, unsigned major, uns
 void SetAccessAndVolumeStats(Row& r, const Context& ctx, const MountEntry& m) {
     bool ro = Cat(",", m.options, ",").find(",ro,") != std::string::npos;
     r.set("Access", ro ? 1 : 3);
-    if (auto vs = ctx.fs().volumeStats(m.mountPoint)) {
+    if (auto vs = ctx.fs().volumeStats(m.mountPoint, m.fsType)) {
         r.setU64("Size", vs->totalBlocks * vs->fragmentSize);
         r.setU64("FreeSpace", vs->availableBlocks * vs->fragmentSize);
         r.setU64("BlockSize", vs->fragmentSize);

@@ -96,13 +96,17 @@ std::unique_ptr<InstanceCursor> ComputerSystem(const Context& ctx, const SchemaP
     r.set("Domain", DnsDomain(ctx));
     r.set("Manufacturer", DmiField(ctx, "sys_vendor"));
     r.set("Model", DmiField(ctx, "product_name"));
-    r.set("SystemFamily", DmiField(ctx, "product_family"));
-    r.set("SystemSKUNumber", DmiField(ctx, "product_sku"));
-    if (auto mem = ctx.read("/proc/meminfo")) {
+    // A reader that named its properties (the summary) is spared the files
+    // only the others come from.
+    if (ctx.wants("SystemFamily")) r.set("SystemFamily", DmiField(ctx, "product_family"));
+    if (ctx.wants("SystemSKUNumber")) r.set("SystemSKUNumber", DmiField(ctx, "product_sku"));
+    if (auto mem = ctx.wants("TotalPhysicalMemory") ? ctx.read("/proc/meminfo") : std::nullopt) {
         auto m = ParseMemInfo(*mem);
         if (m.count("MemTotal")) r.setU64("TotalPhysicalMemory", m["MemTotal"] * 1024);
     }
-    CpuTopology topo = ReadCpuTopology(ctx);
+    CpuTopology topo;
+    if (ctx.wantsAny({"NumberOfProcessors", "NumberOfLogicalProcessors", "HypervisorPresent"}))
+        topo = ReadCpuTopology(ctx);
     if (!topo.cpus.empty()) {
         r.set("NumberOfProcessors", static_cast<int>(topo.packages.size()));
         r.set("NumberOfLogicalProcessors", static_cast<int>(topo.cpus.size()));
@@ -112,7 +116,9 @@ std::unique_ptr<InstanceCursor> ComputerSystem(const Context& ctx, const SchemaP
     r.set("SystemType", SystemType(ctx.machine()));
     // The ACPI preferred power-management profile is what the PC system type
     // is defined by; its codes are WMI's.
-    if (auto profile = ctx.readInt("/sys/firmware/acpi/pm_profile"); profile && *profile >= 0 && *profile <= 8) {
+    if (auto profile = ctx.wantsAny({"PCSystemType", "PCSystemTypeEx"}) ? ctx.readInt("/sys/firmware/acpi/pm_profile")
+                                                                      : std::nullopt;
+        profile && *profile >= 0 && *profile <= 8) {
         r.set("PCSystemTypeEx", static_cast<int>(*profile));
         if (*profile <= 7) r.set("PCSystemType", static_cast<int>(*profile));
     }
@@ -125,6 +131,8 @@ std::unique_ptr<InstanceCursor> ComputerSystem(const Context& ctx, const SchemaP
             r.set("DaylightInEffect", tm.tm_isdst > 0);
         }
     }
+    if (!ctx.wantsAny({"WakeUpType", "ChassisBootupState", "PowerSupplyState", "ThermalState", "OEMStringArray"}))
+        return SingleInstance(r.build());
     auto smbios = ReadSmbios(ctx);
     if (const auto* sys = FirstOfType(smbios, 1)) r.set("WakeUpType", sys->byteAt(0x18));
     if (const auto* chassis = FirstOfType(smbios, 3)) {
