@@ -123,19 +123,20 @@ TEST_F(ScratchTree, UnreadableFileIsNothingNotAnError) {
     EXPECT_TRUE(lnxtest::AsUnprivileged([&] { return !fs->readFile("/secret") && fs->exists("/secret"); }));
 }
 
-// Several classes of one summary read the same memory file: once, and
-// afresh a moment later.
+// Several classes of one summary read the host name: once, and afresh a
+// moment later.
 TEST_F(ScratchTree, AFileReadByManyClassesIsReadOnceAMomentAndAfreshAfter) {
-    write("/proc/meminfo", "MemTotal: 1 kB\n");
+    const std::string name = "/proc/sys/kernel/hostname";
+    write(name, "orion.example\n");
     int reads = 0;
     lnxtest::FilteredFileSystem fs(root_, [&](const std::string&, std::string c) { return ++reads, std::optional(c); });
     SharedCache cache;
-    EXPECT_EQ(cache.recent(fs, "/proc/meminfo", 1 << 20), "MemTotal: 1 kB\n");
-    write("/proc/meminfo", "MemTotal: 2 kB\n");
-    EXPECT_EQ(cache.recent(fs, "/proc/meminfo", 8), "MemTotal");
+    EXPECT_EQ(cache.recent(fs, name, 1 << 20), "orion.example\n");
+    write(name, "vega\n");
+    EXPECT_EQ(cache.recent(fs, name, 5), "orion");
     EXPECT_EQ(reads, 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    EXPECT_EQ(cache.recent(fs, "/proc/meminfo", 1 << 20), "MemTotal: 2 kB\n");
+    EXPECT_EQ(cache.recent(fs, name, 1 << 20), "vega\n");
 }
 
 TEST(BoundedCall, AnAnswerInTimeIsKeptAndABlockedCallIsGivenUp) {

@@ -31,12 +31,12 @@ const std::string& SharedCache::text(const FileSystem& fs, const std::string& ke
 
 namespace {
 
-// Files that describe the whole computer, change seldom or only by small
-// amounts, and that several classes read.
+// Files that describe the whole computer, seldom change and that several
+// classes read. Not the memory and processor figures: each class shows them
+// as they are when it is listed.
 bool SharedMomentarily(std::string_view path) {
     static constexpr std::string_view kFiles[] = {"/proc/sys/kernel/hostname", "/proc/sys/kernel/arch",
-                                                  "/proc/cpuinfo",            "/proc/meminfo",
-                                                  "/proc/self/mountinfo",     "/sys/devices/system/cpu/online",
+                                                  "/proc/self/mountinfo", "/sys/devices/system/cpu/online",
                                                   "/sys/firmware/dmi/tables/DMI"};
     for (auto f : kFiles)
         if (path == f) return true;

@@ -33,8 +33,8 @@ public:
     std::map<int, CpuBusyTimes> exchangeCpuSample(std::map<int, CpuBusyTimes> now);
 
     // The live computer's text of path as read at most moments ago: a summary
-    // asks several classes in a row for the same host name, processor and
-    // memory files.
+    // asks several classes in a row for the same host name, mounts and
+    // firmware table.
     std::optional<std::string> recent(const FileSystem& fs, const std::string& path, std::size_t maxBytes);
 
 private:
