@@ -71,7 +71,14 @@ void SetColumnWidth(HWND list, int column, int width) {
 }  // namespace
 
 frmMain::frmMain(SettingsStore& settings, SecretStore& secrets, wmi::Backends backends)
-    : core_(*this, settings, secrets, std::move(backends)) {}
+    : settings_(settings), core_(*this, settings, secrets, std::move(backends)) {}
+
+SIZE frmMain::normalSize(const StartupSettings& s) const {
+    RECT rc{0, 0, px(11415), px(9150)};  // the design size of the client area
+    AdjustWindowRectEx(&rc, WS_OVERLAPPEDWINDOW, TRUE, 0);
+    return {std::max<LONG>(s.width ? px(*s.width) : rc.right - rc.left, 1),
+            std::max<LONG>(s.height ? px(*s.height) : rc.bottom - rc.top, 1)};
+}
 
 frmMain::~frmMain() {
     if (boldFont_) DeleteObject(boldFont_);
@@ -99,8 +106,12 @@ bool frmMain::ShowThisForm(int showCommand, const std::string& snapshotFile) {
     RegisterClassExW(&pc);
     accel_ = LoadAcceleratorsW(inst, MAKEINTRESOURCEW(IDR_ACCEL));
 
+    // Made at its size: under Wine, resizing it later moves the X window and
+    // every control again.
+    dpi_ = WindowDpi(nullptr);
+    const SIZE size = normalSize(ReadStartupSettings(settings_));
     hwnd_ = CreateWindowExW(0, kClassName, WideFromUtf8(window::kTitle).c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, inst, this);
+                            CW_USEDEFAULT, CW_USEDEFAULT, size.cx, size.cy, nullptr, nullptr, inst, this);
     if (!hwnd_) return false;
     Form_Load();
     setStatus(kPaneCredit, kCredit);

@@ -100,7 +100,10 @@ private:
 
     int px(double twips) const { return static_cast<int>(TwipsToPixels(twips, dpi_) + 0.5); }
     double tw(int pixels) const { return PixelsToTwips(pixels, dpi_); }
+    // The window's outer size in a normal state: the settings', or the design size.
+    SIZE normalSize(const StartupSettings& s) const;
 
+    SettingsStore& settings_;
     window::WindowCore core_;
     std::unique_ptr<ImageLists> images_;
     std::vector<HTREEITEM> items_;  // by core node index

@@ -14,12 +14,11 @@ void frmMain::Form_Load() {
     const bool first = !pendingGeometry_;
     pendingGeometry_ = s;
     if (first && s.state == WindowState::Normal) {
-        // The design size of the client area.
-        RECT rc{0, 0, px(11415), px(9150)};
-        AdjustWindowRectEx(&rc, WS_OVERLAPPEDWINDOW, TRUE, 0);
-        int w = s.width ? px(*s.width) : rc.right - rc.left;
-        int h = s.height ? px(*s.height) : rc.bottom - rc.top;
-        SetWindowPos(hwnd_, nullptr, 0, 0, std::max(w, 1), std::max(h, 1), SWP_NOMOVE | SWP_NOZORDER);
+        const SIZE size = normalSize(s);
+        RECT now;
+        GetWindowRect(hwnd_, &now);
+        if (now.right - now.left != size.cx || now.bottom - now.top != size.cy)
+            SetWindowPos(hwnd_, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
     }
     list_rect_.width = s.rightPaneWidth;
     tree_rect_.width = s.leftPaneWidth;
