@@ -83,6 +83,18 @@ LRESULT CALLBACK BufferedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 }  // namespace
 
+void SettleBeforeShown(HWND control) {
+    if (!control || IsWindowVisible(control)) return;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    ReleaseDC(nullptr, screen);
+    if (!dc) return;
+    IntersectClipRect(dc, 0, 0, 0, 0);
+    const WNDPROC own = OriginalOf(control);
+    PrintInto(control, own ? own : reinterpret_cast<WNDPROC>(GetWindowLongPtrW(control, GWLP_WNDPROC)), dc);
+    DeleteDC(dc);
+}
+
 void PaintBuffered(HWND control) {
     if (!control || OriginalOf(control)) return;
     // The buffer is copied over the whole update rectangle; a child (the

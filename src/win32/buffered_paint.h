@@ -12,4 +12,10 @@ namespace kestrane::win32 {
 // paint of the tree, the list and the tool bars.
 void PaintBuffered(HWND control);
 
+// Lets a control that is not shown yet work out what its first paint would
+// (item sizes, scroll ranges), painting nothing: Wine's list view sets its
+// scroll bars during that paint, which then draws them on the screen, themed,
+// at tens of milliseconds.
+void SettleBeforeShown(HWND control);
+
 }  // namespace kestrane::win32

@@ -128,6 +128,7 @@ bool frmMain::ShowThisForm(int showCommand, const std::string& snapshotFile) {
     showCommand_ = cmd;
     const bool opened = listFirst && core_.openSnapshot(snapshotFile);
     if (!IsWindowVisible(hwnd_)) {
+        SettleBeforeShown(lvwMain_);
         ShowWindow(hwnd_, cmd);
         UpdateWindow(hwnd_);
     }
