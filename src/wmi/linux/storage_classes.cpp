@@ -118,24 +118,32 @@ std::optional<Object> DiskInstance(const Context& ctx, const SchemaPtr& schema, 
     r.set("Description", std::string("Disk drive"));
     std::uint64_t bytes = *sectors * 512;  // sysfs counts 512-byte units whatever the sector size
     r.setU64("Size", bytes);
-    auto lbs = ctx.readUInt(b + "/queue/logical_block_size");
+    // A reader that named its properties (the summary) is spared the files
+    // only the others come from.
+    auto lbs = ctx.wantsAny({"BytesPerSector", "TotalSectors"}) ? ctx.readUInt(b + "/queue/logical_block_size")
+                                                                : std::nullopt;
     r.setU32("BytesPerSector", lbs);
     if (lbs && *lbs) r.setU64("TotalSectors", bytes / *lbs);
     bool removable = ctx.readInt(b + "/removable").value_or(0) == 1;
     r.set("MediaType", std::string(removable ? "Removable Media" : "Fixed hard disk media"));
     r.set("MediaLoaded", *sectors > 0);
-    int partitions = 0;
-    for (const auto& entry : ctx.fs().listDir(b))
-        if (StartsWith(entry, dev.name) && ctx.fs().exists(Cat(b, "/", entry, "/partition"))) ++partitions;
-    r.set("Partitions", partitions);
+    if (ctx.wants("Partitions")) {
+        int partitions = 0;
+        for (const auto& entry : ctx.fs().listDir(b))
+            if (StartsWith(entry, dev.name) && ctx.fs().exists(Cat(b, "/", entry, "/partition"))) ++partitions;
+        r.set("Partitions", partitions);
+    }
     r.set("InterfaceType", InterfaceType(dev.devicePath));
-    r.set("SerialNumber", Serial(ctx, dev.name));
-    auto fw = ctx.readText(b + "/device/firmware_rev");
-    if (!fw) fw = ctx.readText(b + "/device/rev");
-    r.set("FirmwareRevision", fw);
+    if (ctx.wants("SerialNumber")) r.set("SerialNumber", Serial(ctx, dev.name));
+    if (ctx.wants("FirmwareRevision")) {
+        auto fw = ctx.readText(b + "/device/firmware_rev");
+        if (!fw) fw = ctx.readText(b + "/device/rev");
+        r.set("FirmwareRevision", fw);
+    }
     if (auto hctl = ScsiAddress(dev.devicePath)) {
         r.set("SCSIPort", (*hctl)[0]).set("SCSIBus", (*hctl)[1]).set("SCSITargetId", (*hctl)[2]).set("SCSILogicalUnit", (*hctl)[3]);
     }
+    if (!ctx.wantsAny({"Capabilities", "CapabilityDescriptions"})) return r.build();
     std::vector<int> caps = {3};  // Random Access
     std::vector<std::string> capText = {"Random Access"};
     if (ctx.readInt(b + "/ro").value_or(1) == 0) {
