@@ -82,21 +82,23 @@ std::optional<std::string> LanguageId(const std::string& lang) {
     return std::string(it->second);
 }
 
+// The name under which the oldest package list's time is kept between runs.
+constexpr const char* kPackageListsAnswer = "dpkg-oldest-list";
+
 // On the computer's own root the answer is also kept between runs. dpkg
 // replaces a list by renaming a new one over it, which changes the
 // directory's stamp, so an unchanged stamp means unchanged lists.
 std::optional<std::int64_t> ScanPackageLists(const Context& ctx, const std::string& dir) {
-    const char* kName = "dpkg-oldest-list";
     // Taken before the scan: lists changed during it change the stamp too.
     auto stamp = ctx.fs().isLiveRoot() ? ctx.fs().directoryStamp(dir) : std::nullopt;
     if (stamp) {
-        if (auto kept = CachedAnswer(kName, *stamp)) {
+        if (auto kept = CachedAnswer(kPackageListsAnswer, *stamp)) {
             if (*kept == "none") return std::nullopt;
             if (auto t = ParseInt(*kept)) return t;
         }
     }
     auto oldest = ctx.fs().oldestModificationTime(dir, ".list");
-    if (stamp) StoreAnswer(kName, *stamp, oldest ? std::to_string(*oldest) : "none");
+    if (stamp) StoreAnswer(kPackageListsAnswer, *stamp, oldest ? std::to_string(*oldest) : "none");
     return oldest;
 }
 
@@ -146,7 +148,7 @@ bool InstallDateNeedsScan(const Context& ctx) {
     const std::string dir = "/var/lib/dpkg/info";
     auto stamp = ctx.fs().isLiveRoot() ? ctx.fs().directoryStamp(dir) : std::nullopt;
     if (!stamp) return ctx.fs().isDirectory(dir);
-    return !CachedAnswer("dpkg-oldest-list", *stamp);
+    return !CachedAnswer(kPackageListsAnswer, *stamp);
 }
 
 // Where the system records its installation: the installers' log
@@ -260,7 +262,7 @@ std::unique_ptr<InstanceCursor> OperatingSystem(const Context& ctx, const Schema
         for (const auto& f : flags) nx = nx || f == "nx";
         r.set("DataExecutionPrevention_Available", nx);
     }
-    if (ctx.wants("MUILanguages") || ctx.wants("CodeSet") || ctx.wants("Locale")) {
+    if (ctx.wantsAny({"MUILanguages", "CodeSet", "Locale"})) {
         const auto lang = SystemLang(ctx);
         if (auto tag = UiLanguage(lang)) r.setStrings("MUILanguages", {*tag});
         if (lang) r.set("CodeSet", CodePage(*lang)).set("Locale", LanguageId(*lang));
